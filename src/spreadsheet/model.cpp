@@ -1,0 +1,2 @@
+#include "spreadsheet/model.h"
+// Implemented with the BIFF8 reader and writer.

@@ -1,0 +1,26 @@
+#pragma once
+// Number format codes ("General", "#,##0", "0.0", "mmm-yy", "[$-409]mmm\-yy;@" ...) applied to values.
+#include "spreadsheet/value.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ss {
+
+struct FormattedText {
+    std::string text;                 // UTF-8
+    std::uint32_t color = 0;          // 0 = no colour from the format; else 0xFF000000 | 0xRRGGBB ([Red] ...)
+    bool hasColor = false;
+};
+
+// The text a spreadsheet shows for `value` under `formatCode`, with English month and day names
+// (locale tags such as [$-409] are honoured or skipped). Text values go through the '@' section.
+// `date1904` selects the date system for date codes.
+FormattedText formatValue(const Value& value, const std::string& formatCode, bool date1904 = false);
+
+// General format of a number as it fits a cell: up to 11 significant characters, like Excel.
+std::string formatGeneral(double number);
+
+bool isDateFormat(const std::string& formatCode);
+
+} // namespace ss
