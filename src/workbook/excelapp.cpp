@@ -1,0 +1,629 @@
+#include "workbook/excelapp.h"
+
+#include "spreadsheet/calc.h"
+#include "spreadsheet/datetime.h"
+#include "spreadsheet/model.h"
+#include "spreadsheet/render/render.h"
+#include "spreadsheet/textinput.h"
+#include "spreadsheet/xls.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
+namespace corvantis {
+
+namespace excel_detail {
+
+struct AppState {
+    QString version;
+    bool visible = false;
+    bool displayAlerts = true;
+    bool quit = false;
+    std::vector<std::shared_ptr<BookState>> books;   // in the order opened
+    std::shared_ptr<BookState> active;
+
+    void check() const
+    {
+        if (quit)
+            throw ExcelError(QStringLiteral("The spreadsheet application has been quit"));
+    }
+};
+
+struct BookState {
+    std::weak_ptr<AppState> app;
+    ss::Workbook wb;
+    QString path;             // absolute path of the workbook's file
+    bool readOnly = false;
+    QString protectedFile;    // the file a read-only workbook came from; never written
+    bool closed = false;
+    bool dirty = true;        // formulas need recomputing before anything is read
+
+    std::shared_ptr<AppState> checkedApp() const
+    {
+        std::shared_ptr<AppState> a = app.lock();
+        if (!a || a->quit)
+            throw ExcelError(QStringLiteral("The spreadsheet application has been quit"));
+        if (closed)
+            throw ExcelError(QStringLiteral("The workbook \"%1\" has been closed").arg(QFileInfo(path).fileName()));
+        return a;
+    }
+    void check() const { checkedApp(); }
+    ss::Sheet& sheet(int index)
+    {
+        check();
+        if (index < 0 || index >= static_cast<int>(wb.sheets.size()))
+            throw ExcelError(QStringLiteral("Subscript out of range: the workbook has no worksheet %1").arg(index + 1));
+        return wb.sheets[static_cast<std::size_t>(index)];
+    }
+    void calculate()
+    {
+        if (dirty) {
+            ss::recalculate(wb);
+            dirty = false;
+        }
+    }
+};
+
+} // namespace excel_detail
+
+using excel_detail::AppState;
+using excel_detail::BookState;
+
+namespace {
+
+ApplicationFactory& factory()
+{
+    static ApplicationFactory f;
+    return f;
+}
+
+QString columnLetters(int col)   // 0-based
+{
+    QString s;
+    for (int n = col + 1; n > 0; n = (n - 1) / 26)
+        s.prepend(QChar(u'A' + (n - 1) % 26));
+    return s;
+}
+
+QString cellName(int row, int col) { return columnLetters(col) + QString::number(row + 1); }
+
+// "B2", "$AC$50" -> 0-based row and column.
+bool parseCell(const QString& text, int& row, int& col)
+{
+    static const QRegularExpression re(QStringLiteral("^\\$?([A-Za-z]{1,3})\\$?([0-9]{1,7})$"));
+    const QRegularExpressionMatch m = re.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    long c = 0;
+    for (QChar ch : m.captured(1))
+        c = c * 26 + (ch.toUpper().unicode() - u'A' + 1);
+    const long r = m.captured(2).toLong();
+    if (c < 1 || c > ss::kMaxCols || r < 1 || r > ss::kMaxRows)
+        return false;
+    row = static_cast<int>(r - 1);
+    col = static_cast<int>(c - 1);
+    return true;
+}
+
+ss::NumberLocale numberLocale()
+{
+    const QLocale loc;
+    ss::NumberLocale nl;
+    nl.decimal = loc.decimalPoint().toStdString();
+    nl.group = loc.groupSeparator().toStdString();
+    nl.currencySymbol = loc.currencySymbol(QLocale::CurrencySymbol).toStdString();
+    nl.negativeSign = loc.negativeSign().toStdString();
+    return nl;
+}
+
+// The format a new cell takes: its row's when the row has one, else its column's.
+std::uint16_t defaultXf(const ss::Sheet& sh, int row, int col)
+{
+    if (auto it = sh.rows.find(row); it != sh.rows.end() && it->second.hasDefaultXf)
+        return it->second.xf;
+    for (const ss::ColumnInfo& ci : sh.columns)
+        if (col >= ci.firstCol && col <= ci.lastCol)
+            return ci.xf;
+    return 15;
+}
+
+void storeValue(ss::Workbook& wb, ss::Sheet& sh, int row, int col, const ss::Value& v, bool isDate)
+{
+    auto it = sh.cells.find(ss::CellAddress{row, col});
+    if (v.isBlank()) {
+        if (it == sh.cells.end())
+            return;
+        it->second.value = ss::Value();
+        it->second.formula.clear();
+        if (it->second.xf == defaultXf(sh, row, col))
+            sh.cells.erase(it);   // nothing left to keep
+        return;
+    }
+    if (it == sh.cells.end()) {
+        ss::Cell c;
+        c.xf = defaultXf(sh, row, col);
+        it = sh.cells.emplace(ss::CellAddress{row, col}, c).first;
+    }
+    it->second.value = v;
+    it->second.formula.clear();
+    // A date landing in a General cell is shown as a date, as a spreadsheet does on entry.
+    if (isDate && it->second.xf < wb.xfs.size() && wb.xfs[it->second.xf].formatIndex == 0) {
+        ss::Xf dated = wb.xfs[it->second.xf];
+        dated.formatIndex = 14;
+        wb.xfs.push_back(dated);
+        it->second.xf = static_cast<std::uint16_t>(wb.xfs.size() - 1);
+    }
+}
+
+QVariant toVariant(const ss::Value& v)
+{
+    switch (v.kind()) {
+    case ss::Value::Kind::Blank:
+        return QVariant();
+    case ss::Value::Kind::Number:
+        return v.number();
+    case ss::Value::Kind::Text:
+        return QString::fromStdString(v.text());
+    case ss::Value::Kind::Boolean:
+        return v.boolean();
+    case ss::Value::Kind::Error:
+        return QString::fromLatin1(ss::errorText(v.error()));
+    }
+    return QVariant();
+}
+
+QString samePathKey(const QString& path)
+{
+    const QFileInfo fi(path);
+    const QString canonical = fi.canonicalFilePath();
+    return canonical.isEmpty() ? fi.absoluteFilePath() : canonical;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- Range
+
+Range::Range(std::shared_ptr<BookState> book, int sheet, int r1, int c1, int r2, int c2, Kind kind)
+    : book_(std::move(book)), sheet_(sheet), r1_(r1), c1_(c1), r2_(r2), c2_(c2), kind_(kind)
+{
+}
+
+Range Range::Rows() const
+{
+    book_->check();
+    return Range(book_, sheet_, r1_, c1_, r2_, c2_, Kind::Rows);
+}
+
+Range Range::Rows(int index) const
+{
+    book_->check();
+    const int r = r1_ + index - 1;
+    if (index < 1 || r >= ss::kMaxRows)
+        throw ExcelError(QStringLiteral("Rows(%1): no such row in %2").arg(index).arg(Address()));
+    return Range(book_, sheet_, r, c1_, r, c2_, Kind::Cells);
+}
+
+Range Range::Columns() const
+{
+    book_->check();
+    return Range(book_, sheet_, r1_, c1_, r2_, c2_, Kind::Columns);
+}
+
+Range Range::Columns(int index) const
+{
+    book_->check();
+    const int c = c1_ + index - 1;
+    if (index < 1 || c >= ss::kMaxCols)
+        throw ExcelError(QStringLiteral("Columns(%1): no such column in %2").arg(index).arg(Address()));
+    return Range(book_, sheet_, r1_, c, r2_, c, Kind::Cells);
+}
+
+long Range::count() const
+{
+    book_->check();
+    const long rows = r2_ - r1_ + 1, cols = c2_ - c1_ + 1;
+    switch (kind_) {
+    case Kind::Rows:
+        return rows;
+    case Kind::Columns:
+        return cols;
+    case Kind::Cells:
+        break;
+    }
+    return rows * cols;
+}
+
+long Range::Row() const
+{
+    book_->check();
+    return r1_ + 1;
+}
+
+long Range::Column() const
+{
+    book_->check();
+    return c1_ + 1;
+}
+
+QString Range::Address() const
+{
+    if (r1_ == r2_ && c1_ == c2_)
+        return cellName(r1_, c1_);
+    return cellName(r1_, c1_) + QLatin1Char(':') + cellName(r2_, c2_);
+}
+
+void Range::assign(const QVariant& value)
+{
+    ss::Sheet& sh = book_->sheet(sheet_);
+    ss::Workbook& wb = book_->wb;
+    ss::Value v;
+    bool isDate = false;
+    if (value.typeId() == QMetaType::QDate) {
+        const QDate d = value.toDate();
+        if (!d.isValid())
+            throw ExcelError(QStringLiteral("Cannot assign an invalid date to %1").arg(Address()));
+        v = ss::dateToSerial(d.year(), d.month(), d.day(), wb.date1904);
+        isDate = true;
+    } else if (value.typeId() == QMetaType::Double) {
+        v = value.toDouble();
+    } else {
+        v = ss::valueFromTypedText(value.toString().toStdString(), numberLocale());
+    }
+    for (int r = r1_; r <= r2_; ++r)
+        for (int c = c1_; c <= c2_; ++c)
+            storeValue(wb, sh, r, c, v, isDate);
+    book_->dirty = true;
+}
+
+Range& Range::operator=(const QString& text)
+{
+    assign(QVariant(text));
+    return *this;
+}
+
+Range& Range::operator=(const QDate& date)
+{
+    assign(QVariant(date));
+    return *this;
+}
+
+Range& Range::operator=(double number)
+{
+    assign(QVariant(number));
+    return *this;
+}
+
+QVariant Range::Value() const
+{
+    const ss::Sheet& sh = book_->sheet(sheet_);
+    book_->calculate();
+    auto it = sh.cells.find(ss::CellAddress{r1_, c1_});
+    return it == sh.cells.end() ? QVariant() : toVariant(it->second.value);
+}
+
+QString Range::Text() const
+{
+    const QVariant v = Value();
+    if (v.typeId() == QMetaType::Double)
+        return QString::number(v.toDouble(), 'g', 15);
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    return v.toString();
+}
+
+void Range::Select()
+{
+    ss::Sheet& sh = book_->sheet(sheet_);
+    ss::Workbook& wb = book_->wb;
+    // Selecting happens on the active sheet; make this one active, as a click on its tab would.
+    for (ss::Sheet& other : wb.sheets)
+        other.selected = false;
+    sh.selected = true;
+    wb.activeSheet = sheet_;
+    sh.activeCell = ss::CellAddress{r1_, c1_};
+}
+
+void Range::CopyPicture()
+{
+    book_->sheet(sheet_);
+    book_->calculate();
+    auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!gui)
+        throw ExcelError(QStringLiteral("CopyPicture: there is no clipboard to copy to"));
+    const QImage picture = ss::renderRange(book_->wb, sheet_, ss::RangeAddress{r1_, c1_, r2_, c2_});
+    if (picture.isNull())
+        throw ExcelError(QStringLiteral("CopyPicture: the range %1 could not be drawn").arg(Address()));
+    QGuiApplication::clipboard()->setImage(picture);
+}
+
+// ---------------------------------------------------------------- Worksheet
+
+Worksheet::Worksheet(std::shared_ptr<BookState> book, int sheet) : book_(std::move(book)), sheet_(sheet) {}
+
+corvantis::Range Worksheet::Cells(int row, int column) const
+{
+    book_->sheet(sheet_);
+    if (row < 1 || row > ss::kMaxRows || column < 1 || column > ss::kMaxCols)
+        throw ExcelError(QStringLiteral("Cells(%1, %2): outside the sheet").arg(row).arg(column));
+    return corvantis::Range(book_, sheet_, row - 1, column - 1, row - 1, column - 1, corvantis::Range::Kind::Cells);
+}
+
+corvantis::Range Worksheet::Range(const QString& address) const
+{
+    book_->sheet(sheet_);
+    const QStringList parts = address.split(QLatin1Char(':'));
+    int r1 = 0, c1 = 0, r2 = 0, c2 = 0;
+    bool ok = parts.size() <= 2 && parseCell(parts.front(), r1, c1);
+    if (ok && parts.size() == 2)
+        ok = parseCell(parts.back(), r2, c2);
+    else {
+        r2 = r1;
+        c2 = c1;
+    }
+    if (!ok)
+        throw ExcelError(QStringLiteral("Range(\"%1\"): not a cell address").arg(address));
+    return corvantis::Range(book_, sheet_, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2),
+                            corvantis::Range::Kind::Cells);
+}
+
+corvantis::Range Worksheet::UsedRange() const
+{
+    const ss::Sheet& sh = book_->sheet(sheet_);
+    if (sh.cells.empty())
+        return corvantis::Range(book_, sheet_, 0, 0, 0, 0, corvantis::Range::Kind::Cells);
+    int r1 = ss::kMaxRows, c1 = ss::kMaxCols, r2 = 0, c2 = 0;
+    for (const auto& [at, cell] : sh.cells) {
+        r1 = std::min(r1, at.row);
+        r2 = std::max(r2, at.row);
+        c1 = std::min(c1, at.col);
+        c2 = std::max(c2, at.col);
+    }
+    return corvantis::Range(book_, sheet_, r1, c1, r2, c2, corvantis::Range::Kind::Cells);
+}
+
+QString Worksheet::Name() const { return QString::fromStdString(book_->sheet(sheet_).name); }
+
+int Worksheet::Index() const
+{
+    book_->sheet(sheet_);
+    return sheet_ + 1;
+}
+
+// ---------------------------------------------------------------- Workbook
+
+namespace {
+BookState& live(const std::shared_ptr<BookState>& book)
+{
+    if (!book)
+        throw ExcelError(QStringLiteral("Object variable not set: no workbook"));
+    book->check();
+    return *book;
+}
+} // namespace
+
+void Workbook::SaveAs(const QString& path, int FileFormat)
+{
+    BookState& b = live(book_);
+    std::shared_ptr<AppState> app = b.checkedApp();
+    if (FileFormat != xlExcel8 && FileFormat != xlNormal)
+        throw ExcelError(QStringLiteral("SaveAs: file format %1 is not supported (56 or -4143 write an Excel 97-2003 workbook)")
+                             .arg(FileFormat));
+    if (path.trimmed().isEmpty())
+        throw ExcelError(QStringLiteral("SaveAs: no file name given"));
+    const QString target = QFileInfo(path).absoluteFilePath();
+    const QString key = samePathKey(target);
+    if (b.readOnly && key == samePathKey(b.protectedFile))
+        throw ExcelError(QStringLiteral("\"%1\" is read-only: the workbook was opened read-only and cannot be saved over it")
+                             .arg(QDir::toNativeSeparators(target)));
+    for (const auto& other : app->books)
+        if (other.get() != &b && samePathKey(other->path) == key)
+            throw ExcelError(QStringLiteral("SaveAs: \"%1\" is the file of another open workbook")
+                                 .arg(QDir::toNativeSeparators(target)));
+
+    b.calculate();
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = ss::xls::writeFile(b.wb);
+    } catch (const std::exception& e) {
+        throw ExcelError(QStringLiteral("SaveAs: the workbook could not be written: %1").arg(QString::fromUtf8(e.what())));
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        throw ExcelError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    const qint64 written = out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    if (written != static_cast<qint64>(bytes.size()) || !out.commit())
+        throw ExcelError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    b.path = target;
+    b.readOnly = false;
+    b.protectedFile.clear();
+}
+
+void Workbook::Close()
+{
+    BookState& b = live(book_);
+    std::shared_ptr<AppState> app = b.checkedApp();
+    b.closed = true;
+    auto& books = app->books;
+    books.erase(std::remove(books.begin(), books.end(), book_), books.end());
+    if (app->active == book_)
+        app->active = books.empty() ? nullptr : books.back();
+}
+
+Worksheet Workbook::ActiveSheet() const
+{
+    BookState& b = live(book_);
+    const int n = static_cast<int>(b.wb.sheets.size());
+    return Worksheet(book_, std::clamp(b.wb.activeSheet, 0, std::max(0, n - 1)));
+}
+
+Worksheet Workbook::Worksheets(int index) const
+{
+    BookState& b = live(book_);
+    b.sheet(index - 1);
+    return Worksheet(book_, index - 1);
+}
+
+int Workbook::WorksheetsCount() const { return static_cast<int>(live(book_).wb.sheets.size()); }
+QString Workbook::Name() const { return QFileInfo(live(book_).path).fileName(); }
+QString Workbook::FullName() const { return live(book_).path; }
+bool Workbook::ReadOnly() const { return live(book_).readOnly; }
+
+// ---------------------------------------------------------------- Workbooks
+
+Workbook Workbooks::Open(const QString& path, bool readOnly)
+{
+    app_->check();
+    if (path.trimmed().isEmpty())
+        throw ExcelError(QStringLiteral("Open: no file name given"));
+    const QFileInfo fi(path);
+    const QString shown = QDir::toNativeSeparators(fi.absoluteFilePath());
+    if (!fi.exists())
+        throw ExcelError(QStringLiteral("\"%1\" could not be found. Check the spelling of the file name, and verify "
+                                        "that the file location is correct.")
+                             .arg(shown));
+    if (fi.isDir())
+        throw ExcelError(QStringLiteral("\"%1\" is a folder, not a workbook").arg(shown));
+    QFile file(fi.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        throw ExcelError(QStringLiteral("\"%1\" cannot be read: %2").arg(shown, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    auto book = std::make_shared<BookState>();
+    try {
+        book->wb = ss::xls::readFile(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())));
+    } catch (const std::exception& e) {
+        throw ExcelError(QStringLiteral("\"%1\" is not an Excel 97-2003 workbook or is damaged (%2)")
+                             .arg(shown, QString::fromUtf8(e.what())));
+    }
+    if (book->wb.sheets.empty())
+        throw ExcelError(QStringLiteral("\"%1\" holds no worksheet").arg(shown));
+    book->app = app_;
+    book->path = fi.absoluteFilePath();
+    book->readOnly = readOnly;
+    if (readOnly)
+        book->protectedFile = book->path;
+    app_->books.push_back(book);
+    app_->active = book;
+    return Workbook(book);
+}
+
+int Workbooks::count() const
+{
+    app_->check();
+    return static_cast<int>(app_->books.size());
+}
+
+Workbook Workbooks::operator()(int index) const
+{
+    app_->check();
+    if (index < 1 || index > static_cast<int>(app_->books.size()))
+        throw ExcelError(QStringLiteral("Subscript out of range: there is no workbook %1 (%2 open)")
+                             .arg(index)
+                             .arg(app_->books.size()));
+    return Workbook(app_->books[static_cast<std::size_t>(index - 1)]);
+}
+
+// ---------------------------------------------------------------- Application
+
+Application::Application(const QString& version) : d(std::make_shared<AppState>())
+{
+    d->version = version;
+}
+
+Application::~Application()
+{
+    // Dropping the last reference ends the application the way Quit does.
+    if (!d->quit)
+        Quit();
+}
+
+corvantis::Workbooks Application::Workbooks() const
+{
+    d->check();
+    return corvantis::Workbooks(d);
+}
+
+Workbook Application::ActiveWorkbook() const
+{
+    d->check();
+    if (!d->active)
+        throw ExcelError(QStringLiteral("No workbook is open"));
+    return Workbook(d->active);
+}
+
+Worksheet Application::ActiveSheet() const { return ActiveWorkbook().ActiveSheet(); }
+Worksheet Application::Worksheets(int index) const { return ActiveWorkbook().Worksheets(index); }
+corvantis::Range Application::Range(const QString& address) const { return ActiveSheet().Range(address); }
+
+bool Application::Visible() const
+{
+    d->check();
+    return d->visible;
+}
+
+void Application::Visible(bool on)
+{
+    d->check();
+    d->visible = on;   // the engine has no window; the flag is kept for callers that read it
+}
+
+bool Application::DisplayAlerts() const
+{
+    d->check();
+    return d->displayAlerts;
+}
+
+void Application::DisplayAlerts(bool on)
+{
+    d->check();
+    d->displayAlerts = on;
+}
+
+QString Application::Version() const
+{
+    d->check();
+    return d->version;
+}
+
+void Application::Quit()
+{
+    d->check();
+    for (const auto& b : d->books)
+        b->closed = true;
+    d->books.clear();
+    d->active.reset();
+    d->quit = true;
+}
+
+bool Application::hasQuit() const { return d->quit; }
+
+// ---------------------------------------------------------------- creation
+
+std::shared_ptr<Application> CreateApplication()
+{
+    std::shared_ptr<Application> app = factory() ? factory()() : std::make_shared<Application>();
+    if (!app)
+        throw ExcelError(QStringLiteral("The spreadsheet application could not be created"));
+    return app;
+}
+
+ApplicationFactory setApplicationFactory(ApplicationFactory next)
+{
+    ApplicationFactory previous = std::move(factory());
+    factory() = std::move(next);
+    return previous;
+}
+
+} // namespace corvantis
