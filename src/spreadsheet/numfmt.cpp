@@ -1,7 +1,814 @@
-// Placeholder until number formats land.
 #include "spreadsheet/numfmt.h"
+
+#include "spreadsheet/datetime.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
 namespace ss {
-FormattedText formatValue(const Value&, const std::string&, bool) { return {}; }
-std::string formatGeneral(double) { return {}; }
-bool isDateFormat(const std::string&) { return false; }
+
+namespace {
+
+enum class T {
+    Lit, Digit, Point, Comma, Percent, Exp, At, General,
+    Year, Month, Day, Hour, Minute, Second, AmPm, SubSec, ElapsedH, ElapsedM, ElapsedS,
+};
+
+struct Tok {
+    Tok(T t, std::string s = {}, int count = 0, char c = 0) : type(t), text(std::move(s)), n(count), ch(c) {}
+    T type;
+    std::string text;   // literal text; AM/PM spelling; for Exp the letter
+    int n = 0;          // run length of a date/time letter; sub-second digits
+    char ch = 0;        // digit placeholder ('0' '#' '?'); exponent sign ('+' '-')
+};
+
+struct Section {
+    std::vector<Tok> toks;
+    bool hasColor = false;
+    std::uint32_t color = 0;
+    bool hasCond = false;
+    std::string condOp;
+    double condVal = 0;
+    bool isDate = false;
+    bool hasAt = false;
+};
+
+struct Parsed {
+    std::vector<Section> sections;
+};
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool startsWithCi(const std::string& s, std::size_t i, const char* word)
+{
+    for (std::size_t k = 0; word[k]; ++k) {
+        if (i + k >= s.size() || lower(s[i + k]) != lower(word[k]))
+            return false;
+    }
+    return true;
 }
+
+// Length of the UTF-8 sequence starting with `c`, so escapes and literals keep whole characters.
+std::size_t u8len(unsigned char c)
+{
+    if (c < 0x80) return 1;
+    if ((c & 0xE0) == 0xC0) return 2;
+    if ((c & 0xF0) == 0xE0) return 3;
+    if ((c & 0xF8) == 0xF0) return 4;
+    return 1;
+}
+
+// The 56-colour default palette for [ColorN]; index 1 is palette entry 8.
+constexpr std::uint32_t kDefaultPalette[56] = {
+    0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
+    0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
+    0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF,
+    0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF,
+    0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99,
+    0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696,
+    0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333,
+};
+
+void addLit(Section& sec, const std::string& text)
+{
+    if (!sec.toks.empty() && sec.toks.back().type == T::Lit)
+        sec.toks.back().text += text;
+    else
+        sec.toks.push_back({T::Lit, text});
+}
+
+void parseBracket(Section& sec, const std::string& in)
+{
+    if (in.empty())
+        return;
+    std::string low;
+    for (char c : in)
+        low += lower(c);
+    if (in[0] == '$') {
+        // [$€-407]: the part before '-' is shown as is; the locale id is ignored.
+        const auto dash = in.find('-');
+        addLit(sec, in.substr(1, dash == std::string::npos ? std::string::npos : dash - 1));
+        return;
+    }
+    if (in[0] == '<' || in[0] == '>' || in[0] == '=') {
+        std::size_t k = 0;
+        while (k < in.size() && (in[k] == '<' || in[k] == '>' || in[k] == '='))
+            ++k;
+        sec.hasCond = true;
+        sec.condOp = in.substr(0, k);
+        sec.condVal = std::strtod(in.c_str() + k, nullptr);
+        return;
+    }
+    static const std::pair<const char*, std::uint32_t> colours[] = {
+        {"black", 0x000000}, {"white", 0xFFFFFF}, {"red", 0xFF0000}, {"green", 0x00FF00},
+        {"blue", 0x0000FF}, {"yellow", 0xFFFF00}, {"magenta", 0xFF00FF}, {"cyan", 0x00FFFF},
+    };
+    for (const auto& [name, rgb] : colours) {
+        if (low == name) {
+            sec.hasColor = true;
+            sec.color = 0xFF000000u | rgb;
+            return;
+        }
+    }
+    if (low.rfind("color", 0) == 0) {
+        const int n = std::atoi(low.c_str() + 5);
+        if (n >= 1 && n <= 56) {
+            sec.hasColor = true;
+            sec.color = 0xFF000000u | kDefaultPalette[n - 1];
+        }
+        return;
+    }
+    if (low.find_first_not_of('h') == std::string::npos) {
+        sec.toks.push_back({T::ElapsedH, {}, static_cast<int>(low.size())});
+    } else if (low.find_first_not_of('m') == std::string::npos) {
+        sec.toks.push_back({T::ElapsedM, {}, static_cast<int>(low.size())});
+    } else if (low.find_first_not_of('s') == std::string::npos) {
+        sec.toks.push_back({T::ElapsedS, {}, static_cast<int>(low.size())});
+    }
+    // Anything else ([DBNum1], [natural] ...) has no effect on the text.
+}
+
+bool isDateTok(T t)
+{
+    switch (t) {
+    case T::Year: case T::Month: case T::Day: case T::Hour: case T::Minute: case T::Second:
+    case T::AmPm: case T::SubSec: case T::ElapsedH: case T::ElapsedM: case T::ElapsedS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+Section parseSection(const std::string& s)
+{
+    Section sec;
+    std::size_t i = 0;
+    auto run = [&](char c) {
+        int n = 0;
+        while (i < s.size() && lower(s[i]) == c) {
+            ++n;
+            ++i;
+        }
+        return n;
+    };
+    while (i < s.size()) {
+        const char c = s[i];
+        const char lc = lower(c);
+        if (c == '"') {
+            const auto end = s.find('"', i + 1);
+            addLit(sec, s.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1));
+            i = end == std::string::npos ? s.size() : end + 1;
+        } else if (c == '\\' || c == '!') {
+            if (i + 1 < s.size()) {
+                const std::size_t len = u8len(static_cast<unsigned char>(s[i + 1]));
+                addLit(sec, s.substr(i + 1, len));
+                i += 1 + len;
+            } else {
+                ++i;
+            }
+        } else if (c == '_') {
+            // Space as wide as the next character: a blank is close enough.
+            addLit(sec, " ");
+            i += 1 + (i + 1 < s.size() ? u8len(static_cast<unsigned char>(s[i + 1])) : 0);
+        } else if (c == '*') {
+            // Repeat-to-fill: the cell is not filled, the character is dropped.
+            i += 1 + (i + 1 < s.size() ? u8len(static_cast<unsigned char>(s[i + 1])) : 0);
+        } else if (c == '[') {
+            const auto end = s.find(']', i + 1);
+            const std::string inner = s.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+            parseBracket(sec, inner);
+            i = end == std::string::npos ? s.size() : end + 1;
+        } else if (lc == 'e' && i + 1 < s.size() && (s[i + 1] == '+' || s[i + 1] == '-')) {
+            sec.toks.push_back({T::Exp, std::string(1, c), 0, s[i + 1]});
+            i += 2;
+        } else if (startsWithCi(s, i, "general")) {
+            sec.toks.push_back({T::General});
+            i += 7;
+        } else if (startsWithCi(s, i, "am/pm")) {
+            sec.toks.push_back({T::AmPm, s.substr(i, 5), 2});
+            i += 5;
+        } else if (startsWithCi(s, i, "a/p")) {
+            sec.toks.push_back({T::AmPm, s.substr(i, 3), 1});
+            i += 3;
+        } else if (lc == 'y') {
+            sec.toks.push_back({T::Year, {}, run('y')});
+        } else if (lc == 'm') {
+            sec.toks.push_back({T::Month, {}, run('m')});
+        } else if (lc == 'd') {
+            sec.toks.push_back({T::Day, {}, run('d')});
+        } else if (lc == 'h') {
+            sec.toks.push_back({T::Hour, {}, run('h')});
+        } else if (lc == 's') {
+            sec.toks.push_back({T::Second, {}, run('s')});
+        } else if (c == '0' || c == '#' || c == '?') {
+            sec.toks.push_back({T::Digit, {}, 0, c});
+            ++i;
+        } else if (c == '.') {
+            sec.toks.push_back({T::Point});
+            ++i;
+        } else if (c == ',') {
+            sec.toks.push_back({T::Comma});
+            ++i;
+        } else if (c == '%') {
+            sec.toks.push_back({T::Percent});
+            ++i;
+        } else if (c == '@') {
+            sec.toks.push_back({T::At});
+            sec.hasAt = true;
+            ++i;
+        } else {
+            const std::size_t len = u8len(static_cast<unsigned char>(c));
+            addLit(sec, s.substr(i, len));
+            i += len;
+        }
+    }
+
+    for (const Tok& t : sec.toks)
+        sec.isDate = sec.isDate || isDateTok(t.type);
+    if (!sec.isDate)
+        return sec;
+
+    // In a date section 'm' means minutes right after hours or right before seconds;
+    // ".0" after seconds is a fraction of a second; other number symbols are plain text.
+    auto& tk = sec.toks;
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type != T::Month)
+            continue;
+        bool minute = false;
+        for (std::size_t p = k; p-- > 0;) {
+            if (isDateTok(tk[p].type)) {
+                minute = tk[p].type == T::Hour || tk[p].type == T::ElapsedH;
+                break;
+            }
+        }
+        if (!minute) {
+            for (std::size_t q = k + 1; q < tk.size(); ++q) {
+                if (isDateTok(tk[q].type)) {
+                    minute = tk[q].type == T::Second || tk[q].type == T::ElapsedS;
+                    break;
+                }
+            }
+        }
+        if (minute)
+            tk[k].type = T::Minute;
+    }
+    std::vector<Tok> out;
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type == T::Point && k + 1 < tk.size() && tk[k + 1].type == T::Digit && tk[k + 1].ch == '0') {
+            int n = 0;
+            while (k + 1 < tk.size() && tk[k + 1].type == T::Digit && tk[k + 1].ch == '0') {
+                ++n;
+                ++k;
+            }
+            out.push_back({T::SubSec, {}, std::min(n, 3)});
+        } else if (tk[k].type == T::Point) {
+            out.push_back({T::Lit, "."});
+        } else if (tk[k].type == T::Digit) {
+            out.push_back({T::Lit, std::string(1, tk[k].ch)});
+        } else if (tk[k].type == T::Comma) {
+            out.push_back({T::Lit, ","});
+        } else if (tk[k].type == T::Percent) {
+            out.push_back({T::Lit, "%"});
+        } else {
+            out.push_back(tk[k]);
+        }
+    }
+    tk = std::move(out);
+    return sec;
+}
+
+std::vector<std::string> splitSections(const std::string& code)
+{
+    std::vector<std::string> parts(1);
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        const char c = code[i];
+        if (c == '"') {
+            const auto end = code.find('"', i + 1);
+            const std::size_t stop = end == std::string::npos ? code.size() - 1 : end;
+            parts.back() += code.substr(i, stop - i + 1);
+            i = stop;
+        } else if (c == '[') {
+            const auto end = code.find(']', i + 1);
+            const std::size_t stop = end == std::string::npos ? code.size() - 1 : end;
+            parts.back() += code.substr(i, stop - i + 1);
+            i = stop;
+        } else if ((c == '\\' || c == '_' || c == '*') && i + 1 < code.size()) {
+            parts.back() += code.substr(i, 2);
+            ++i;
+        } else if (c == ';') {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
+
+const Parsed& parse(const std::string& code)
+{
+    // Every cell of a sheet shares a handful of codes; parse each once.
+    thread_local std::unordered_map<std::string, Parsed> cache;
+    auto it = cache.find(code);
+    if (it != cache.end())
+        return it->second;
+    if (cache.size() > 512)
+        cache.clear();
+    Parsed p;
+    for (const std::string& part : splitSections(code))
+        p.sections.push_back(parseSection(part));
+    return cache.emplace(code, std::move(p)).first->second;
+}
+
+// Decimal digits of x >= 0 rounded to `frac` decimals, half away from zero. The double is first
+// cut to 15 significant digits, as the spreadsheet does, so 2.345 rounds to 2.35.
+struct Fixed {
+    std::string intPart;   // no leading zeros; empty for 0
+    std::string fracPart;  // exactly `frac` digits
+};
+
+Fixed toFixed(double x, int frac)
+{
+    Fixed f;
+    if (!(x > 0) || !std::isfinite(x)) {
+        f.fracPart.assign(static_cast<std::size_t>(frac), '0');
+        return f;
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.14e", x);
+    std::string all(1, buf[0]);
+    all.append(buf + 2, 14);
+    const int e = std::atoi(std::strchr(buf, 'e') + 1);
+    int point;   // digits before the decimal point
+    if (e >= 0) {
+        point = e + 1;
+        if (static_cast<int>(all.size()) < point)
+            all.append(static_cast<std::size_t>(point) - all.size(), '0');
+    } else {
+        all.insert(0, static_cast<std::size_t>(-e - 1), '0');
+        point = 0;
+    }
+    const int keep = point + frac;
+    if (static_cast<int>(all.size()) > keep) {
+        const bool up = all[static_cast<std::size_t>(keep)] >= '5';
+        all.resize(static_cast<std::size_t>(keep));
+        if (up) {
+            int k = keep - 1;
+            while (k >= 0 && all[static_cast<std::size_t>(k)] == '9')
+                all[static_cast<std::size_t>(k--)] = '0';
+            if (k < 0) {
+                all.insert(0, "1");
+                ++point;
+            } else {
+                ++all[static_cast<std::size_t>(k)];
+            }
+        }
+    } else {
+        all.append(static_cast<std::size_t>(keep) - all.size(), '0');
+    }
+    f.intPart = all.substr(0, static_cast<std::size_t>(point));
+    f.fracPart = all.substr(static_cast<std::size_t>(point));
+    const auto nz = f.intPart.find_first_not_of('0');
+    f.intPart = nz == std::string::npos ? std::string() : f.intPart.substr(nz);
+    return f;
+}
+
+int decimalExponent(double x)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.14e", x);
+    return std::atoi(std::strchr(buf, 'e') + 1);
+}
+
+std::string stripZeros(std::string s)
+{
+    if (s.find('.') == std::string::npos)
+        return s;
+    while (!s.empty() && s.back() == '0')
+        s.pop_back();
+    if (!s.empty() && s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+std::string generalAbs(double a, int maxChars)
+{
+    if (a == 0)
+        return "0";
+    if (!std::isfinite(a))
+        return "#NUM!";
+    const int e = decimalExponent(a);
+    if (e >= -4 && e < maxChars) {
+        int intDigits = e >= 0 ? e + 1 : 1;
+        int decimals = std::max(0, maxChars - intDigits - 1);
+        Fixed f = toFixed(a, decimals);
+        if (static_cast<int>(f.intPart.size()) <= maxChars) {
+            std::string s = f.intPart.empty() ? "0" : f.intPart;
+            if (decimals > 0) {
+                // Rounding up may add an integer digit: give one decimal back.
+                if (static_cast<int>(s.size()) > intDigits && decimals > 0) {
+                    f = toFixed(a, --decimals);
+                    s = f.intPart.empty() ? "0" : f.intPart;
+                }
+                s += "." + f.fracPart;
+            }
+            s = stripZeros(s);
+            if (s != "0")
+                return s;
+        }
+    }
+    // Scientific: d.ddddE+xx within maxChars.
+    int exp = e;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::string expText = std::to_string(std::abs(exp));
+        const int expLen = 2 + static_cast<int>(std::max<std::size_t>(2, expText.size()));
+        const int decimals = std::max(0, maxChars - expLen - 2);
+        const Fixed f = toFixed(a / std::pow(10.0, exp), decimals);
+        if (f.intPart.size() > 1) {   // 9.999995 rounded to 10.00000
+            ++exp;
+            continue;
+        }
+        std::string s = stripZeros((f.intPart.empty() ? "0" : f.intPart) + (decimals ? "." + f.fracPart : ""));
+        s += exp < 0 ? "E-" : "E+";
+        if (expText.size() < 2)
+            s += '0';
+        return s + expText;
+    }
+    return "#NUM!";
+}
+
+constexpr const char* kMonths[12] = {"January", "February", "March", "April", "May", "June", "July",
+                                     "August", "September", "October", "November", "December"};
+constexpr const char* kDays[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+std::string pad(long long v, int width)
+{
+    std::string s = std::to_string(v);
+    if (static_cast<int>(s.size()) < width)
+        s.insert(0, static_cast<std::size_t>(width - static_cast<int>(s.size())), '0');
+    return s;
+}
+
+std::string formatDate(const Section& sec, double v, bool date1904)
+{
+    // Dates before the epoch or after 9999 cannot be shown.
+    if (v < 0 || v >= (date1904 ? 2957004.0 : 2958466.0))
+        return "########";
+    int sub = 0;
+    bool ampm = false;
+    for (const Tok& t : sec.toks) {
+        if (t.type == T::SubSec)
+            sub = std::max(sub, t.n);
+        ampm = ampm || t.type == T::AmPm;
+    }
+    const long long unitsPerSec = sub == 0 ? 1 : sub == 1 ? 10 : sub == 2 ? 100 : 1000;
+    const long long unitsPerDay = 86400LL * unitsPerSec;
+    long long days = static_cast<long long>(std::floor(v));
+    long long units = std::llround((v - static_cast<double>(days)) * static_cast<double>(unitsPerDay));
+    if (units >= unitsPerDay) {
+        ++days;
+        units -= unitsPerDay;
+    }
+    const long long secs = units / unitsPerSec;
+    const long long subUnits = units % unitsPerSec;
+    const long long h = secs / 3600, mi = secs / 60 % 60, s = secs % 60;
+    const Date d = serialToDate(static_cast<double>(days), date1904);
+    const int weekday = static_cast<int>((days + (date1904 ? 5 : 6)) % 7);
+
+    std::string out;
+    for (const Tok& t : sec.toks) {
+        switch (t.type) {
+        case T::Lit: out += t.text; break;
+        case T::Year: out += t.n <= 2 ? pad(d.year % 100, 2) : pad(d.year, 4); break;
+        case T::Month:
+            if (t.n <= 2) out += pad(d.month, t.n);
+            else if (t.n == 3) out += std::string(kMonths[d.month - 1]).substr(0, 3);
+            else if (t.n == 5) out += kMonths[d.month - 1][0];
+            else out += kMonths[d.month - 1];
+            break;
+        case T::Day:
+            if (t.n <= 2) out += pad(d.day, t.n);
+            else if (t.n == 3) out += std::string(kDays[weekday]).substr(0, 3);
+            else out += kDays[weekday];
+            break;
+        case T::Hour: {
+            long long hh = h;
+            if (ampm)
+                hh = h % 12 == 0 ? 12 : h % 12;
+            out += pad(hh, std::min(t.n, 2));
+            break;
+        }
+        case T::Minute: out += pad(mi, std::min(t.n, 2)); break;
+        case T::Second: out += pad(s, std::min(t.n, 2)); break;
+        case T::ElapsedH: out += pad(days * 24 + h, t.n); break;
+        case T::ElapsedM: out += pad((days * 24 + h) * 60 + mi, t.n); break;
+        case T::ElapsedS: out += pad(((days * 24 + h) * 60 + mi) * 60 + s, t.n); break;
+        case T::SubSec: {
+            std::string digits = pad(subUnits, sub);
+            out += "." + digits.substr(0, static_cast<std::size_t>(t.n));
+            break;
+        }
+        case T::AmPm: {
+            const bool pm = h >= 12;
+            const bool upper = t.text[0] == 'A' || t.text[0] == 'a' ? t.text[0] == 'A' : true;
+            if (t.n == 2)
+                out += pm ? (upper ? "PM" : "pm") : (upper ? "AM" : "am");
+            else
+                out += pm ? (upper ? "P" : "p") : (upper ? "A" : "a");
+            break;
+        }
+        default: break;
+        }
+    }
+    return out;
+}
+
+std::string formatNumber(const Section& sec, double v)
+{
+    const auto& tk = sec.toks;
+    const std::size_t npos = std::string::npos;
+    std::size_t pointAt = npos, expAt = npos;
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type == T::Point && pointAt == npos && expAt == npos)
+            pointAt = k;
+        if (tk[k].type == T::Exp && expAt == npos)
+            expAt = k;
+    }
+    const std::size_t intEnd = std::min(pointAt, expAt);
+    std::vector<std::size_t> intPh, fracPh;
+    int expDigits = 0;
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type != T::Digit)
+            continue;
+        if (k < intEnd) intPh.push_back(k);
+        else if (k < expAt) fracPh.push_back(k);
+        else ++expDigits;
+    }
+    // Commas: between integer placeholders they group thousands; after the last placeholder
+    // each one divides by 1000; elsewhere they are text.
+    enum class CommaRole { Group, Scale, Text };
+    std::vector<CommaRole> commaRole(tk.size(), CommaRole::Text);
+    bool grouping = false;
+    int scale = 0, percents = 0;
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type == T::Percent)
+            ++percents;
+        if (tk[k].type != T::Comma)
+            continue;
+        bool before = false, afterInInt = false, afterAny = false;
+        for (std::size_t p = 0; p < k; ++p)
+            before = before || (tk[p].type == T::Digit && p < expAt);
+        for (std::size_t q = k + 1; q < tk.size() && q < expAt; ++q) {
+            if (tk[q].type == T::Digit) {
+                afterAny = true;
+                afterInInt = afterInInt || q < intEnd;
+            }
+        }
+        if (before && afterInInt && k < intEnd) {
+            commaRole[k] = CommaRole::Group;
+            grouping = true;
+        } else if (before && !afterAny) {
+            commaRole[k] = CommaRole::Scale;
+            ++scale;
+        }
+    }
+    for (int p = 0; p < percents; ++p)
+        v *= 100;
+    for (int p = 0; p < scale; ++p)
+        v /= 1000;
+
+    const int fracCount = static_cast<int>(fracPh.size());
+    int exponent = 0;
+    Fixed fx;
+    if (expAt != npos) {
+        const int n = std::max<int>(1, static_cast<int>(intPh.size()));
+        bool engineering = false;
+        for (std::size_t k : intPh)
+            engineering = engineering || tk[k].ch == '#';
+        engineering = engineering && n > 1;
+        const int e = v > 0 ? decimalExponent(v) : 0;
+        exponent = engineering ? static_cast<int>(std::floor(static_cast<double>(e) / n)) * n : e - (n - 1);
+        fx = toFixed(v / std::pow(10.0, exponent), fracCount);
+        if (v > 0 && static_cast<int>(fx.intPart.size()) > n) {
+            exponent += engineering ? n : 1;
+            fx = toFixed(v / std::pow(10.0, exponent), fracCount);
+        }
+    } else {
+        fx = toFixed(v, fracCount);
+    }
+
+    // Integer placeholders take digits from the right; the leftmost takes all that remain.
+    std::vector<std::string> intText(tk.size());
+    {
+        const std::string& digits = fx.intPart;
+        int di = static_cast<int>(digits.size()) - 1;
+        int pos = 0;   // digit position from the decimal point, for grouping
+        auto put = [&](std::string& dst, char ch) {
+            std::string piece(1, ch);
+            if (grouping && ch != ' ' && pos > 0 && pos % 3 == 0)
+                piece += ',';
+            dst.insert(0, piece);
+            ++pos;
+        };
+        for (std::size_t j = intPh.size(); j-- > 0;) {
+            std::string& dst = intText[intPh[j]];
+            const char ph = tk[intPh[j]].ch;
+            if (di >= 0) {
+                put(dst, digits[static_cast<std::size_t>(di--)]);
+            } else if (ph == '0') {
+                put(dst, '0');
+            } else if (ph == '?') {
+                dst.insert(0, " ");
+                ++pos;
+            }
+            if (j == 0) {
+                while (di >= 0)
+                    put(dst, digits[static_cast<std::size_t>(di--)]);
+            }
+        }
+    }
+    std::vector<std::string> fracText(tk.size());
+    {
+        const auto lastNz = fx.fracPart.find_last_not_of('0');
+        for (std::size_t j = 0; j < fracPh.size(); ++j) {
+            const char ph = tk[fracPh[j]].ch;
+            if (lastNz != npos && j <= lastNz) fracText[fracPh[j]] = std::string(1, fx.fracPart[j]);
+            else if (ph == '0') fracText[fracPh[j]] = "0";
+            else if (ph == '?') fracText[fracPh[j]] = " ";
+        }
+    }
+
+    std::string out;
+    bool generalDone = false;
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        const Tok& t = tk[k];
+        switch (t.type) {
+        case T::Lit: out += t.text; break;
+        case T::Digit:
+            if (k < intEnd) out += intText[k];
+            else if (k < expAt) out += fracText[k];
+            break;
+        case T::Point: out += '.'; break;
+        case T::Comma: if (commaRole[k] == CommaRole::Text) out += ','; break;
+        case T::Percent: out += '%'; break;
+        case T::Exp: {
+            if (k != expAt) break;
+            out += t.text;
+            if (exponent < 0) out += '-';
+            else if (t.ch == '+') out += '+';
+            out += pad(std::abs(exponent), expDigits);
+            break;
+        }
+        case T::General:
+            if (!generalDone) out += formatGeneral(v);
+            generalDone = true;
+            break;
+        default: break;
+        }
+    }
+    return out;
+}
+
+bool condHolds(const Section& sec, double v)
+{
+    const std::string& op = sec.condOp;
+    const double c = sec.condVal;
+    if (op == "<") return v < c;
+    if (op == "<=" || op == "=<") return v <= c;
+    if (op == ">") return v > c;
+    if (op == ">=" || op == "=>") return v >= c;
+    if (op == "<>") return v != c;
+    return v == c;
+}
+
+FormattedText withSection(const Section& sec, std::string text)
+{
+    FormattedText f;
+    f.text = std::move(text);
+    f.hasColor = sec.hasColor;
+    f.color = sec.hasColor ? sec.color : 0;
+    return f;
+}
+
+FormattedText formatNumberWith(const Parsed& p, double v, bool date1904)
+{
+    std::vector<const Section*> num;
+    const std::size_t count = p.sections.size();
+    for (std::size_t i = 0; i < count && i < 3; ++i) {
+        // A trailing '@' section is for text only.
+        if (p.sections[i].hasAt && i + 1 == count)
+            break;
+        num.push_back(&p.sections[i]);
+    }
+    if (num.empty())
+        return {formatGeneral(v)};
+
+    const Section* sec = num[0];
+    bool minus = false;
+    double shown = v;
+    bool conditional = false;
+    for (const Section* s : num)
+        conditional = conditional || s->hasCond;
+    if (conditional) {
+        sec = nullptr;
+        for (const Section* s : num) {
+            if (s->hasCond ? condHolds(*s, v) : true) {
+                sec = s;
+                break;
+            }
+        }
+        if (!sec)
+            return {"###"};
+        // A section that only takes negatives shows them without a sign.
+        const bool negativeSection = sec->hasCond && (sec->condOp == "<" || sec->condOp == "<=") && sec->condVal <= 0;
+        minus = v < 0 && !negativeSection && sec == num[0];
+        shown = std::fabs(v);
+    } else if (num.size() == 1 || v > 0 || (v == 0 && num.size() == 2)) {
+        minus = v < 0;
+        shown = std::fabs(v);
+    } else if (v < 0) {
+        sec = num[1];
+        shown = -v;
+    } else {
+        sec = num[2];
+        shown = 0;
+    }
+    if (sec->isDate) {
+        if (minus)
+            return withSection(*sec, "########");
+        return withSection(*sec, formatDate(*sec, shown, date1904));
+    }
+    std::string text = formatNumber(*sec, shown);
+    if (minus)
+        text.insert(0, "-");
+    return withSection(*sec, std::move(text));
+}
+
+FormattedText formatTextWith(const Parsed& p, const std::string& text)
+{
+    const Section* sec = nullptr;
+    if (p.sections.size() >= 4)
+        sec = &p.sections[3];
+    else if (p.sections.back().hasAt)
+        sec = &p.sections.back();
+    if (!sec)
+        return {text};
+    std::string out;
+    for (const Tok& t : sec->toks) {
+        if (t.type == T::Lit) out += t.text;
+        else if (t.type == T::At) out += text;
+    }
+    return withSection(*sec, std::move(out));
+}
+
+bool isGeneralCode(const std::string& code)
+{
+    return code.empty() || (code.size() == 7 && startsWithCi(code, 0, "general"));
+}
+
+} // namespace
+
+std::string formatGeneral(double number)
+{
+    return formatGeneral(number, 11);
+}
+
+std::string formatGeneral(double number, int maxChars)
+{
+    const std::string body = generalAbs(std::fabs(number), std::max(1, maxChars));
+    return number < 0 ? "-" + body : body;
+}
+
+FormattedText formatValue(const Value& value, const std::string& formatCode, bool date1904)
+{
+    switch (value.kind()) {
+    case Value::Kind::Blank: return {};
+    case Value::Kind::Boolean: return {value.boolean() ? "TRUE" : "FALSE"};
+    case Value::Kind::Error: return {errorText(value.error())};
+    case Value::Kind::Text:
+        if (isGeneralCode(formatCode))
+            return {value.text()};
+        return formatTextWith(parse(formatCode), value.text());
+    case Value::Kind::Number:
+        if (isGeneralCode(formatCode))
+            return {formatGeneral(value.number())};
+        return formatNumberWith(parse(formatCode), value.number(), date1904);
+    }
+    return {};
+}
+
+bool isDateFormat(const std::string& formatCode)
+{
+    if (isGeneralCode(formatCode))
+        return false;
+    for (const Section& sec : parse(formatCode).sections) {
+        if (sec.isDate)
+            return true;
+    }
+    return false;
+}
+
+} // namespace ss

@@ -20,6 +20,8 @@ FormattedText formatValue(const Value& value, const std::string& formatCode, boo
 
 // General format of a number as it fits a cell: up to 11 significant characters, like Excel.
 std::string formatGeneral(double number);
+// The same within `maxChars` characters (sign not counted), fewer digits as a narrow cell shows them.
+std::string formatGeneral(double number, int maxChars);
 
 bool isDateFormat(const std::string& formatCode);
 
