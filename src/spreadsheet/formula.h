@@ -30,6 +30,8 @@ struct Context {
     // The current value of a cell of the sheet being evaluated (recomputes it first if needed).
     std::function<Value(int row, int col)> cell;
     bool date1904 = false;
+    // Serial of the current local date and time for TODAY() and NOW(); empty = the system clock.
+    std::function<double()> now;
 };
 
 // Evaluates tokens of the cell at (row, col). A range result in a single-cell formula is reduced

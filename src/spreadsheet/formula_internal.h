@@ -1,0 +1,63 @@
+#pragma once
+// Shared pieces of the formula compiler, decompiler and evaluator: token layout ([MS-XLS] 2.5.198)
+// and the function table with the operand class of each parameter.
+#include "spreadsheet/formula.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace ss::formula::detail {
+
+// Base token ids (class bits 0x60 stripped for operands).
+enum Ptg : std::uint8_t {
+    kExp = 0x01, kTbl = 0x02,
+    kAdd = 0x03, kSub = 0x04, kMul = 0x05, kDiv = 0x06, kPower = 0x07, kConcat = 0x08,
+    kLt = 0x09, kLe = 0x0A, kEq = 0x0B, kGe = 0x0C, kGt = 0x0D, kNe = 0x0E,
+    kIsect = 0x0F, kUnion = 0x10, kRange = 0x11,
+    kUplus = 0x12, kUminus = 0x13, kPercent = 0x14, kParen = 0x15, kMissArg = 0x16,
+    kStr = 0x17, kExtend = 0x18, kAttr = 0x19, kErr = 0x1C, kBool = 0x1D, kInt = 0x1E, kNum = 0x1F,
+    kArray = 0x20, kFunc = 0x21, kFuncVar = 0x22, kName = 0x23, kRef = 0x24, kArea = 0x25,
+    kMemArea = 0x26, kMemErr = 0x27, kMemNoMem = 0x28, kMemFunc = 0x29, kRefErr = 0x2A, kAreaErr = 0x2B,
+    kRefN = 0x2C, kAreaN = 0x2D, kMemAreaN = 0x2E, kMemNoMemN = 0x2F,
+    kNameX = 0x39, kRef3d = 0x3A, kArea3d = 0x3B, kRefErr3d = 0x3C, kAreaErr3d = 0x3D,
+};
+
+// ptgAttr option bits.
+enum Attr : std::uint8_t {
+    kAttrSemi = 0x01, kAttrIf = 0x02, kAttrChoose = 0x04, kAttrGoto = 0x08,
+    kAttrSum = 0x10, kAttrBaxcel = 0x20, kAttrSpace = 0x40,
+};
+
+// Operand token class, added to the base id of operand tokens (ptgRef 0x24 / 0x44 / 0x64).
+enum TokenClass : std::uint8_t { kClassRef = 0x20, kClassValue = 0x40, kClassArray = 0x60 };
+
+inline std::uint8_t baseId(std::uint8_t ptg) { return ptg >= 0x20 ? static_cast<std::uint8_t>((ptg & 0x1F) | 0x20) : ptg; }
+
+inline std::uint16_t readU16(std::span<const std::uint8_t> t, std::size_t pos)
+{
+    return static_cast<std::uint16_t>(t[pos] | (t[pos + 1] << 8));
+}
+
+// Size in bytes of the token starting at `pos`, including its id byte; 0 when the token is
+// unknown or runs past the end. ptgStr and ptgAttr(tChoose) have variable sizes.
+std::size_t tokenSize(std::span<const std::uint8_t> t, std::size_t pos);
+
+// A function table entry with the operand class of its parameters: one letter per parameter,
+// 'R' reference, 'V' value, 'A' array; the last letter repeats for further parameters.
+struct FunctionEntry {
+    FunctionInfo info;
+    const char* params;
+};
+const FunctionEntry* functionEntryByIndex(std::uint16_t index);
+const FunctionEntry* functionEntryByName(std::string_view upperName);
+char paramClass(const FunctionEntry& f, int argIndex);
+
+// "A", "IV"...
+std::string columnName(int col);
+// UTF-8 <-> the Latin-1/UTF-16 text of ptgStr.
+std::u16string utf8ToUtf16(std::string_view s);
+std::string utf16ToUtf8(std::u16string_view s);
+
+} // namespace ss::formula::detail
