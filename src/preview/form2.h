@@ -1,0 +1,109 @@
+#pragma once
+// The preview window: the picture of the generated sheet with zoom and panning, saving a copy of
+// the generated workbook, going back to the inputs, and the end of the program.
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QGroupBox;
+class QPushButton;
+class QScrollBar;
+
+namespace corvantis {
+
+class PictureBox;
+class PointerRules;
+
+class Form2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form2(QWidget* parent = nullptr);
+    ~Form2() override;
+
+    // Handed over by the generator before the window is shown.
+    void setPicture(const QPixmap& picture);
+    void setExcelFile(const QString& path) { mExcelFile = path; }
+    QString excelFile() const { return mExcelFile; }
+    // The main window, shown again on "< Back".
+    void setMainWindow(QWidget* form1) { mMainWindow = form1; }
+    QWidget* mainWindow() const { return mMainWindow; }
+
+    // Full path of the generated scratch workbook.
+    QString mExcelFile;
+
+    // Event procedures.
+    void Form_Load();
+    void Form_Activate();
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton6_Click();
+    void PushButton8_Click();
+    void Form_QueryUnload();
+    void picture1_MouseDown(Qt::MouseButtons buttons, float x, float y);
+    void picture1_MouseMove(Qt::MouseButtons buttons, float x, float y);
+    void Picture1_MouseUp(Qt::MouseButtons buttons, float x, float y);
+    void HScroll1_Change();
+    void VScroll1_Change();
+
+    // Repaints Picture1 at mZoom from the unscaled picture in Zoom_Ori.
+    void RedrawImage();
+    // Homes the picture and sets range and unit of both scroll bars for Picture1's current size.
+    void ResetScrollBars();
+    // direction 0: larger, anything else: smaller.
+    void ZoomStep(int direction);
+    void ApplyZoom(float factor);
+    static void SetHScrollbarByPercent(QScrollBar* bar, int percent);
+    static void SetVScrollbarByPercent(QScrollBar* bar, int percent);
+
+    // Read access to the window's state.
+    float zoom() const { return mZoom; }
+    int baseWidth() const { return mBaseWidth; }
+    int baseHeight() const { return mBaseHeight; }
+    int zoomWidth() const { return mZoomWidth; }
+    int zoomHeight() const { return mZoomHeight; }
+    int hStep() const { return mHStep; }
+    int vStep() const { return mVStep; }
+    bool firstActivatePending() const { return mFirstActivate; }
+    PointerRules& pointerRules() { return *mPointer; }
+
+    // The controls, by their design names.
+    PictureBox* Picture2 = nullptr;
+    PictureBox* Picture1 = nullptr;
+    PictureBox* Zoom_Ori = nullptr;
+    QScrollBar* VScroll1 = nullptr;
+    QScrollBar* HScroll1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+    QPushButton* PushButton6 = nullptr;
+    QPushButton* PushButton8 = nullptr;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void setUpPicture();   // the first-activation set-up, steps 104 to 136
+    void copyWorkbookTo(const QString& target, bool replaceExisting) const;
+
+    QPointer<QWidget> mMainWindow;
+    std::unique_ptr<PointerRules> mPointer;
+    bool mFirstActivate = true;
+    bool mPlaced = false;
+    float mZoom = 1.0f;
+    int mBaseWidth = 0;
+    int mBaseHeight = 0;
+    int mZoomWidth = 0;
+    int mZoomHeight = 0;
+    int mHStep = 0;
+    int mVStep = 0;
+    float mDownX = 0;
+    float mDownY = 0;
+};
+
+} // namespace corvantis

@@ -1,0 +1,187 @@
+#include "preview/picturebox.h"
+
+#include "app/guard.h"
+#include "app/twips.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvantis {
+
+PictureBox::PictureBox(QWidget* parent, int borderPixels, bool container)
+    : QWidget(parent), mBorder(borderPixels)
+{
+    setProperty("kind", QStringLiteral("PictureBox"));
+    setBackColour(Qt::white);
+    if (container) {
+        mClient = new QWidget(this);
+        mClient->setObjectName(QStringLiteral("client"));
+        mClient->setAutoFillBackground(false);
+        mClient->move(mBorder, mBorder);
+    }
+}
+
+int PictureBox::innerWidth() const
+{
+    return std::max(0, mWidth - pixelsToTwips(2 * mBorder));
+}
+
+int PictureBox::innerHeight() const
+{
+    return std::max(0, mHeight - pixelsToTwips(2 * mBorder));
+}
+
+void PictureBox::setGeometryTwips(int left, int top, int width, int height)
+{
+    mLeft = left;
+    mTop = top;
+    mWidth = std::max(0, width);
+    mHeight = std::max(0, height);
+    applyGeometry();
+}
+
+void PictureBox::moveTo(int left, int top)
+{
+    mLeft = left;
+    mTop = top;
+    move(twipsToPixels(mLeft), twipsToPixels(mTop));
+}
+
+void PictureBox::setOuterWidth(int width)
+{
+    setGeometryTwips(mLeft, mTop, width, mHeight);
+}
+
+void PictureBox::setOuterHeight(int height)
+{
+    setGeometryTwips(mLeft, mTop, mWidth, height);
+}
+
+void PictureBox::applyGeometry()
+{
+    setGeometry(twipsToPixels(mLeft), twipsToPixels(mTop), twipsToPixels(mWidth), twipsToPixels(mHeight));
+    if (mClient)
+        mClient->resize(std::max(0, width() - 2 * mBorder), std::max(0, height() - 2 * mBorder));
+    update();
+}
+
+QWidget* PictureBox::clientArea()
+{
+    return mClient ? mClient : this;
+}
+
+void PictureBox::setBackColour(const QColor& colour)
+{
+    mBack = colour;
+    QPalette p = palette();
+    p.setColor(QPalette::Window, colour);
+    setPalette(p);
+    setAutoFillBackground(true);
+    update();
+}
+
+void PictureBox::setAutoSize(bool on)
+{
+    mAutoSize = on;
+    if (mAutoSize && hasPicture())
+        setPicture(mPicture);
+}
+
+void PictureBox::setPicture(const QPixmap& picture)
+{
+    mPicture = picture;
+    if (mAutoSize && !mPicture.isNull())
+        setGeometryTwips(mLeft, mTop, pixelsToTwips(mPicture.width() + 2 * mBorder),
+                         pixelsToTwips(mPicture.height() + 2 * mBorder));
+    update();
+}
+
+void PictureBox::clearPicture()
+{
+    mPicture = QPixmap();
+    update();
+}
+
+// The drawn output covers the inside of the box; it is sized when something is drawn into it,
+// so moving or sizing a box never allocates. Growing keeps what was drawn.
+void PictureBox::fitCanvas()
+{
+    const QSize inside(std::max(1, twipsToPixels(innerWidth())), std::max(1, twipsToPixels(innerHeight())));
+    if (mCanvas.size() == inside)
+        return;
+    QPixmap canvas(inside);
+    canvas.fill(mBack);
+    if (!mCanvas.isNull()) {
+        QPainter p(&canvas);
+        p.drawPixmap(0, 0, mCanvas);
+    }
+    mCanvas = canvas;
+}
+
+void PictureBox::paintPicture(const QPixmap& source, const QRect& destTwips, const QRect& sourceTwips)
+{
+    if (source.isNull())
+        throw StepError(QStringLiteral("Invalid picture"));
+    fitCanvas();
+    const QRect dest(twipsToPixels(destTwips.x()), twipsToPixels(destTwips.y()), twipsToPixels(destTwips.width()),
+                     twipsToPixels(destTwips.height()));
+    const QRect from(twipsToPixels(sourceTwips.x()), twipsToPixels(sourceTwips.y()),
+                     twipsToPixels(sourceTwips.width()), twipsToPixels(sourceTwips.height()));
+    QPainter p(&mCanvas);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawPixmap(dest, source, from);
+    p.end();
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QPoint inside(mBorder, mBorder);
+    if (!mCanvas.isNull())
+        p.drawPixmap(inside, mCanvas);
+    if (hasPicture())
+        p.drawPixmap(inside, mPicture);
+    if (mBorder > 0) {
+        p.setPen(QPen(Qt::black, 0));
+        p.setBrush(Qt::NoBrush);
+        for (int i = 0; i < mBorder; ++i)
+            p.drawRect(rect().adjusted(i, i, -1 - i, -1 - i));
+    }
+}
+
+void PictureBox::pointInTwips(const QMouseEvent* event, float& x, float& y) const
+{
+    const QPointF at = event->position() - QPointF(mBorder, mBorder);
+    x = float(at.x() * kTwipsPerPixel);
+    y = float(at.y() * kTwipsPerPixel);
+}
+
+void PictureBox::mousePressEvent(QMouseEvent* event)
+{
+    float x, y;
+    pointInTwips(event, x, y);
+    emit mouseDown(event->buttons() | event->button(), x, y);
+    event->accept();
+}
+
+void PictureBox::mouseMoveEvent(QMouseEvent* event)
+{
+    float x, y;
+    pointInTwips(event, x, y);
+    emit mouseMove(event->buttons(), x, y);
+    event->accept();
+}
+
+void PictureBox::mouseReleaseEvent(QMouseEvent* event)
+{
+    float x, y;
+    pointInTwips(event, x, y);
+    emit mouseUp(event->button(), x, y);
+    event->accept();
+}
+
+} // namespace corvantis

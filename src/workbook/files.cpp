@@ -1,0 +1,174 @@
+#include "workbook/files.h"
+
+#include "app/guard.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace corvantis {
+
+namespace {
+
+QString& folderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+#ifdef Q_OS_UNIX
+bool ownedByUs(const QFileInfo& info)
+{
+    return info.ownerId() == uint(::geteuid());
+}
+#else
+bool ownedByUs(const QFileInfo&)
+{
+    return true;
+}
+#endif
+
+// Creates the folder with owner-only permissions, or checks that an existing one is a real
+// folder of ours and tightens its permissions. False when the folder cannot be trusted.
+bool makePrivateFolder(const QString& path)
+{
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        return false;
+    QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        const QFileInfo parentInfo(info.absolutePath());
+        if (!parentInfo.isDir() && !QDir().mkpath(info.absolutePath()))
+            return false;
+        if (!QDir().mkdir(path, kOwnerOnly) && !QFileInfo(path).isDir())
+            return false;
+        info = QFileInfo(path);
+    }
+    if (info.isSymLink() || !info.isDir() || !ownedByUs(info))
+        return false;
+    constexpr QFile::Permissions kOthers = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    if (info.permissions() & kOthers)
+        return QFile::setPermissions(path, kOwnerOnly);
+    return true;
+}
+
+QString privateScratchFolder()
+{
+    // Preferred: below the user's cache folder, which only the user can reach.
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (!cache.isEmpty()) {
+        const QString folder = QDir(cache).filePath(QStringLiteral("corvantis"));
+        if (makePrivateFolder(folder))
+            return folder;
+    }
+    // Otherwise one folder per user in the system's temporary folder.
+#ifdef Q_OS_UNIX
+    const QString suffix = QString::number(uint(::geteuid()));
+#else
+    const QString suffix = qEnvironmentVariable("USERNAME", QStringLiteral("user"));
+#endif
+    const QString base = QDir(QDir::tempPath()).filePath(QStringLiteral("corvantis-") + suffix);
+    if (makePrivateFolder(base))
+        return base;
+    // Someone else holds that name: pick a fresh one beside it.
+    for (int i = 1; i < 100; ++i) {
+        const QString candidate = base + QLatin1Char('-') + QString::number(i);
+        if (makePrivateFolder(candidate))
+            return candidate;
+    }
+    return QDir::tempPath();
+}
+
+} // namespace
+
+QString ScratchFolder()
+{
+    if (!folderOverride().isEmpty())
+        return folderOverride();
+    const QString temp = qEnvironmentVariable("TEMP");
+    if (!temp.isEmpty())
+        return temp;
+    return privateScratchFolder();
+}
+
+void setScratchFolderOverride(const QString& folder)
+{
+    folderOverride() = folder;
+}
+
+QString ScratchPath(const QString& fileName)
+{
+    return QDir(ScratchFolder()).filePath(fileName);
+}
+
+bool FileExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.exists() && info.lastModified().isValid();
+}
+
+void WriteBytesToFile(const QByteArray& bytes, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw StepError(QStringLiteral("Path/File access error: ") + file.errorString());
+    if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
+        file.close();
+        throw StepError(QStringLiteral("Write error: ") + why);
+    }
+    if (!file.flush())
+        throw StepError(QStringLiteral("Write error: ") + file.errorString());
+    file.close();
+}
+
+void DeleteScratchFile(const QString& path)
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+    try {
+        if (path.isEmpty())
+            return;
+        if (QFile::remove(path))
+            return;
+        ForceDeleteFile(path);
+    } catch (...) {
+        // The caller never learns whether the file is gone; a leftover stays in the scratch folder.
+    }
+}
+
+void ForceDeleteFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || (!info.exists() && !info.isSymLink()))
+        throw StepError(QStringLiteral("File not found"));
+
+    if (!info.isSymLink())
+        QFile::setPermissions(path, info.permissions() | QFile::WriteOwner | QFile::WriteUser);
+    if (QFile::remove(path))
+        return;
+
+    // The folder entry itself may be protected: open the folder for a moment.
+    const QString folder = info.absolutePath();
+    const QFile::Permissions folderPermissions = QFileInfo(folder).permissions();
+    bool removed = false;
+    if (!(folderPermissions & QFile::WriteOwner) && QFile::setPermissions(folder, folderPermissions | QFile::WriteOwner)) {
+        removed = QFile::remove(path);
+        QFile::setPermissions(folder, folderPermissions);
+    }
+    if (!removed)
+        throw StepError(QStringLiteral("Permission denied: ") + path);
+}
+
+} // namespace corvantis
