@@ -77,6 +77,9 @@ struct Xf {
     std::uint8_t fillPattern = 0;          // 0 none, 1 solid ...
     std::uint8_t fillForeColor = 64;       // palette index
     std::uint8_t fillBackColor = 65;
+    // The 20-byte XF record as read (empty for new XFs): the writer takes the bits the fields
+    // above do not name (diagonal borders, reading order, 123-prefix) from it.
+    std::vector<std::uint8_t> raw;
 };
 
 struct Cell {

@@ -1,0 +1,754 @@
+// BIFF8 Workbook stream -> Workbook. One small function per record; every field is read
+// through a bounds-checked Cursor, so a damaged file ends in FormatError.
+#include "spreadsheet/biff_stream.h"
+#include "spreadsheet/error.h"
+#include "spreadsheet/formula.h"
+#include "spreadsheet/xls.h"
+
+#include <algorithm>
+
+namespace ss::xls {
+
+using namespace ss::biff;
+
+namespace {
+
+constexpr std::uint16_t kBofGlobals = 0x0005, kBofWorksheet = 0x0010;
+
+std::string biffName(std::uint16_t type, std::uint16_t version)
+{
+    switch (type) {
+    case 0x0009: return "BIFF2";
+    case 0x0209: return "BIFF3";
+    case 0x0409: return "BIFF4";
+    default: break;
+    }
+    if (version == 0x0500)
+        return "BIFF5";
+    if (version == 0x0400)
+        return "BIFF4";
+    return "unknown BIFF version " + std::to_string(version);
+}
+
+// Returns the substream type (globals, worksheet, chart ...).
+std::uint16_t readBof(const Record& r)
+{
+    if (r.type != rt::Bof) {
+        if (r.type == 0x0009 || r.type == 0x0209 || r.type == 0x0409)
+            throw FormatError("not an Excel 97-2003 workbook (" + biffName(r.type, 0) + ")");
+        throw FormatError("not an Excel workbook: the stream does not start with a BOF record");
+    }
+    Cursor c(r.data, "BOF");
+    const std::uint16_t version = c.u16();
+    const std::uint16_t dt = c.u16();
+    if (version != 0x0600)
+        throw FormatError("not an Excel 97-2003 workbook (" + biffName(r.type, version) + ")");
+    return dt;
+}
+
+Value errorValue(std::uint8_t code)
+{
+    for (ErrorCode e : {ErrorCode::Null, ErrorCode::Div0, ErrorCode::Value, ErrorCode::Ref, ErrorCode::Name,
+                        ErrorCode::Num, ErrorCode::NA})
+        if (static_cast<std::uint8_t>(e) == code)
+            return e;
+    return ErrorCode::Value;
+}
+
+// A string record body (after `skip` bytes) and its CONTINUE records, read as a one-string table.
+std::string continuedString(std::span<const std::uint8_t> first, std::size_t skip,
+                            const std::vector<std::span<const std::uint8_t>>& continues, const char* what)
+{
+    if (first.size() < skip)
+        Cursor(first, what).fail("too short");
+    static const std::uint8_t kOne[8] = {1, 0, 0, 0, 1, 0, 0, 0};
+    std::vector<std::span<const std::uint8_t>> segs{std::span<const std::uint8_t>(kOne), first.subspan(skip)};
+    segs.insert(segs.end(), continues.begin(), continues.end());
+    auto strings = parseSst(segs);
+    if (strings.empty())
+        Cursor(first, what).fail("string missing");
+    return strings.front();
+}
+
+std::vector<std::span<const std::uint8_t>> takeContinues(RecordReader& rr)
+{
+    std::vector<std::span<const std::uint8_t>> out;
+    while (rr.peekType() == rt::Continue)
+        out.push_back(rr.next().data);
+    return out;
+}
+
+// ---------------------------------------------------------------- globals
+
+struct SheetEntry {
+    std::string name;
+    std::uint32_t offset = 0;
+    std::uint8_t type = 0;       // 0 worksheet, 1 macro sheet, 2 chart, 6 VB module
+    int modelIndex = -1;         // position in Workbook::sheets, -1 when not read
+};
+
+struct Xti {
+    std::uint16_t supBook = 0, first = 0, last = 0;
+};
+
+struct GlobalsState {
+    Workbook wb;
+    std::vector<std::string> sst;
+    std::vector<SheetEntry> sheets;
+    std::vector<bool> selfSupBook;   // per SUPBOOK: refers to this workbook
+    std::vector<Xti> xti;
+    int activeTab = 0;
+};
+
+Font readFont(Cursor c)
+{
+    Font f;
+    f.height = c.u16();
+    const std::uint16_t grbit = c.u16();
+    f.italic = grbit & 0x02;
+    f.strikeout = grbit & 0x08;
+    f.colorIndex = c.u16();
+    f.weight = c.u16();
+    f.escapement = c.u16();
+    f.underline = c.u8();
+    f.family = c.u8();
+    f.charset = c.u8();
+    c.u8();
+    f.name = readUnicodeString(c, 1);
+    return f;
+}
+
+void readFormat(Cursor c, Workbook& wb)
+{
+    const std::uint16_t index = c.u16();
+    wb.formats[index] = readUnicodeString(c, 2);
+}
+
+Xf readXf(Cursor c)
+{
+    Xf x;
+    auto raw = c.bytes(20);
+    x.raw.assign(raw.begin(), raw.end());
+    Cursor f(raw, "XF");
+    x.fontIndex = f.u16();
+    x.formatIndex = f.u16();
+    const std::uint16_t prot = f.u16();
+    x.locked = prot & 0x0001;
+    x.hidden = prot & 0x0002;
+    x.isStyle = prot & 0x0004;
+    x.parent = prot >> 4;
+    const std::uint8_t align = f.u8();
+    x.hAlign = static_cast<HAlign>(std::min(align & 0x07, 6));
+    x.wrap = align & 0x08;
+    x.vAlign = static_cast<VAlign>(std::min((align >> 4) & 0x07, 3));
+    x.rotation = f.u8();
+    const std::uint8_t indent = f.u8();
+    x.indent = indent & 0x0F;
+    x.shrink = indent & 0x10;
+    x.usedAttributes = f.u8() >> 2;
+    const std::uint32_t b1 = f.u32();
+    x.left.style = b1 & 0x0F;
+    x.right.style = (b1 >> 4) & 0x0F;
+    x.top.style = (b1 >> 8) & 0x0F;
+    x.bottom.style = (b1 >> 12) & 0x0F;
+    x.left.colorIndex = (b1 >> 16) & 0x7F;
+    x.right.colorIndex = (b1 >> 23) & 0x7F;
+    const std::uint32_t b2 = f.u32();
+    x.top.colorIndex = b2 & 0x7F;
+    x.bottom.colorIndex = (b2 >> 7) & 0x7F;
+    x.fillPattern = (b2 >> 26) & 0x3F;
+    const std::uint16_t fill = f.u16();
+    x.fillForeColor = fill & 0x7F;
+    x.fillBackColor = (fill >> 7) & 0x7F;
+    return x;
+}
+
+void readPalette(Cursor c, Workbook& wb)
+{
+    const std::uint16_t count = c.u16();
+    wb.palette.clear();
+    for (std::uint16_t i = 0; i < count && i < 56; ++i) {
+        auto b = c.bytes(4);
+        wb.palette.push_back(std::uint32_t(b[0]) << 16 | std::uint32_t(b[1]) << 8 | b[2]);
+    }
+}
+
+SheetEntry readBoundSheet(Cursor c)
+{
+    SheetEntry s;
+    s.offset = c.u32();
+    c.u8();   // visibility
+    s.type = c.u8();
+    s.name = readUnicodeString(c, 1);
+    return s;
+}
+
+DefinedName readName(Cursor c)
+{
+    DefinedName n;
+    n.options = c.u16();
+    n.builtin = n.options & 0x0020;
+    c.u8();   // keyboard shortcut
+    const std::uint8_t cch = c.u8();
+    const std::uint16_t cce = c.u16();
+    c.u16();
+    n.sheetIndex = c.u16();
+    c.skip(4);   // menu, description, help and status text lengths
+    n.name = readUnicodeStringNoCch(c, cch);
+    auto rgce = c.bytes(cce);
+    n.formula.assign(rgce.begin(), rgce.end());
+    return n;
+}
+
+void readSupBook(Cursor c, GlobalsState& g)
+{
+    c.u16();
+    const std::uint16_t cch = c.u16();
+    g.selfSupBook.push_back(cch == 0x0401 && c.remaining() == 0);
+}
+
+void readExternSheet(Cursor c, GlobalsState& g)
+{
+    const std::uint16_t count = c.u16();
+    if (std::size_t(count) * 6 > c.remaining())
+        c.fail("claims more references than it holds");
+    for (std::uint16_t i = 0; i < count; ++i) {
+        Xti x;
+        x.supBook = c.u16();
+        x.first = c.u16();
+        x.last = c.u16();
+        g.xti.push_back(x);
+    }
+}
+
+// Name formulas refer to sheets through EXTERNSHEET entries. The writer emits entry i for
+// sheet i, so 3-D references are renumbered to that scheme. Stops at a token it cannot size.
+void renumberSheetRefs(std::vector<std::uint8_t>& rgce, const std::vector<int>& xtiToSheet)
+{
+    std::size_t i = 0;
+    while (i < rgce.size()) {
+        const std::uint8_t t = rgce[i];
+        const std::uint8_t base = t >= 0x20 ? static_cast<std::uint8_t>((t & 0x1F) | 0x20) : t;
+        std::size_t size = 0;
+        switch (base) {
+        case 0x3A: case 0x3C: size = 7; break;
+        case 0x3B: case 0x3D: size = 11; break;
+        case 0x24: case 0x2A: case 0x2C: case 0x23: case 0x01: case 0x02: size = 5; break;
+        case 0x25: case 0x2B: case 0x2D: size = 9; break;
+        case 0x26: case 0x27: case 0x28: case 0x39: size = 7; break;
+        case 0x29: case 0x2E: case 0x2F: case 0x21: case 0x1E: size = 3; break;
+        case 0x22: size = 4; break;
+        case 0x1C: case 0x1D: size = 2; break;
+        case 0x1F: size = 9; break;
+        case 0x19:
+            if (i + 3 >= rgce.size())
+                return;
+            size = 4 + ((rgce[i + 1] & 0x04) ? (std::size_t(rgce[i + 2] | rgce[i + 3] << 8) + 1) * 2 : 0);
+            break;
+        case 0x17:
+            if (i + 2 >= rgce.size())
+                return;
+            size = 3 + std::size_t(rgce[i + 1]) * ((rgce[i + 2] & 1) ? 2 : 1);
+            break;
+        default:
+            if (t >= 0x03 && t <= 0x16)
+                size = 1;
+            else
+                return;
+        }
+        if (i + size > rgce.size())
+            return;
+        if (base >= 0x3A && base <= 0x3D) {
+            const std::uint16_t ixti = static_cast<std::uint16_t>(rgce[i + 1] | rgce[i + 2] << 8);
+            if (ixti < xtiToSheet.size() && xtiToSheet[ixti] >= 0) {
+                rgce[i + 1] = static_cast<std::uint8_t>(xtiToSheet[ixti]);
+                rgce[i + 2] = static_cast<std::uint8_t>(xtiToSheet[ixti] >> 8);
+            }
+        }
+        i += size;
+    }
+}
+
+// Reads the globals substream; returns the stream offset after its EOF.
+std::size_t readGlobals(std::span<const std::uint8_t> stream, GlobalsState& g)
+{
+    RecordReader rr(stream);
+    if (rr.atEnd())
+        throw FormatError("not an Excel workbook: the Workbook stream is empty");
+    if (readBof(rr.next()) != kBofGlobals)
+        throw FormatError("BIFF8: the workbook does not start with its globals");
+    Workbook& wb = g.wb;
+    bool keptLast = false;
+    for (;;) {
+        if (rr.atEnd())
+            throw FormatError("BIFF8: workbook globals end without an EOF record");
+        const Record r = rr.next();
+        bool keep = false;
+        switch (r.type) {
+        case rt::Eof: return rr.position();
+        case rt::CodePage: wb.codepage = Cursor(r.data, "CODEPAGE").u16(); break;
+        case rt::DateMode: wb.date1904 = Cursor(r.data, "DATEMODE").u16() == 1; break;
+        case rt::Window1: {
+            Cursor c(r.data, "WINDOW1");
+            c.skip(10);
+            g.activeTab = c.u16();
+            break;
+        }
+        case rt::Font: wb.fonts.push_back(readFont(Cursor(r.data, "FONT"))); break;
+        case rt::Format: readFormat(Cursor(r.data, "FORMAT"), wb); break;
+        case rt::Xf: wb.xfs.push_back(readXf(Cursor(r.data, "XF"))); break;
+        case rt::Style: wb.styles.push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}}); break;
+        case rt::Palette: readPalette(Cursor(r.data, "PALETTE"), wb); break;
+        case rt::BoundSheet: g.sheets.push_back(readBoundSheet(Cursor(r.data, "BOUNDSHEET"))); break;
+        case rt::Sst: {
+            std::vector<std::span<const std::uint8_t>> segs{r.data};
+            auto more = takeContinues(rr);
+            segs.insert(segs.end(), more.begin(), more.end());
+            g.sst = parseSst(segs);
+            break;
+        }
+        case rt::Name: wb.names.push_back(readName(Cursor(r.data, "NAME"))); break;
+        case rt::SupBook: readSupBook(Cursor(r.data, "SUPBOOK"), g); break;
+        case rt::ExternSheet: readExternSheet(Cursor(r.data, "EXTERNSHEET"), g); break;
+        case rt::Continue: keep = keptLast; break;
+        // Written afresh on save.
+        case rt::ExtSst: case rt::InterfaceHdr: case rt::Mms: case rt::InterfaceEnd: case rt::WriteAccess:
+        case rt::Dsf: case rt::TabId: case rt::Backup: case rt::HideObj: case rt::Precision:
+        case rt::RefreshAll: case rt::BookBool: case rt::UsesElfs: case rt::Country: case rt::ExternName:
+        case rt::Index:
+            break;
+        default: keep = true; break;
+        }
+        if (keep)
+            wb.extraGlobals.push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}});
+        if (r.type != rt::Continue)
+            keptLast = keep;
+    }
+}
+
+// ---------------------------------------------------------------- sheets
+
+struct SharedFormula {
+    RangeAddress range;
+    std::vector<std::uint8_t> rgce;
+    bool shared = true;   // SHRFMLA; false for ARRAY
+};
+
+struct ExpCell {
+    int row, col, masterRow, masterCol;
+};
+
+class SheetReader {
+public:
+    SheetReader(const std::vector<std::string>& sst, Sheet& sheet) : sst_(sst), s_(sheet) {}
+    void read(std::span<const std::uint8_t> stream, std::size_t offset);
+
+private:
+    Cell& put(int row, int col, std::uint16_t xf)
+    {
+        if (row < 0 || row >= kMaxRows || col < 0 || col >= kMaxCols)
+            throw FormatError("BIFF8: sheet '" + s_.name + "' has a cell outside the 65536 x 256 grid");
+        Cell& c = s_.cells[{row, col}];
+        c = Cell{};
+        c.xf = xf;
+        return c;
+    }
+    void readRowRecord(Cursor c);
+    void readColInfo(Cursor c);
+    void readFormula(Cursor c);
+    void readWindow2(Cursor c);
+    void readPane(Cursor c);
+    void readSelection(Cursor c);
+    void readSetup(Cursor c);
+    void readMergedCells(Cursor c);
+    void readMulRk(Cursor c);
+    void readMulBlank(Cursor c);
+    void readShared(Cursor c, bool shared);
+    void resolveExpCells();
+
+    const std::vector<std::string>& sst_;
+    Sheet& s_;
+    std::vector<SharedFormula> shared_;
+    std::vector<ExpCell> expCells_;
+    std::optional<CellAddress> pendingString_;
+    bool selectionSeen_ = false;
+};
+
+void SheetReader::readRowRecord(Cursor c)
+{
+    const int row = c.u16();
+    c.skip(4);
+    RowInfo info;
+    info.height = c.u16() & 0x7FFF;
+    c.skip(4);
+    const std::uint16_t grbit = c.u16();
+    const std::uint16_t xf = c.u16() & 0x0FFF;
+    info.hidden = grbit & 0x0020;
+    info.customHeight = grbit & 0x0040;
+    info.hasDefaultXf = grbit & 0x0080;
+    info.xf = info.hasDefaultXf ? xf : 15;
+    s_.rows[row] = info;
+}
+
+void SheetReader::readColInfo(Cursor c)
+{
+    ColumnInfo ci;
+    ci.firstCol = c.u16();
+    ci.lastCol = std::min<int>(c.u16(), kMaxCols - 1);   // Excel writes 256 for "to the last column"
+    ci.width = c.u16();
+    ci.xf = c.u16();
+    ci.options = c.u16();
+    ci.hidden = ci.options & 0x0001;
+    if (ci.firstCol <= ci.lastCol)
+        s_.columns.push_back(ci);
+}
+
+void SheetReader::readFormula(Cursor c)
+{
+    const int row = c.u16(), col = c.u16();
+    const std::uint16_t xf = c.u16();
+    auto val = c.bytes(8);
+    c.u16();   // flags
+    c.u32();
+    const std::uint16_t cce = c.u16();
+    auto rgce = c.bytes(cce);
+    Cell& cell = put(row, col, xf);
+    cell.formula.assign(rgce.begin(), rgce.end());
+    pendingString_.reset();
+    if (val[6] == 0xFF && val[7] == 0xFF) {
+        switch (val[0]) {
+        case 0: cell.value = std::string(); pendingString_ = CellAddress{row, col}; break;
+        case 1: cell.value = val[2] != 0; break;
+        case 2: cell.value = errorValue(val[2]); break;
+        default: cell.value = std::string(); break;
+        }
+    } else {
+        cell.value = Cursor(val, "FORMULA").f64();
+    }
+    if (cce == 5 && rgce[0] == 0x01)   // ptgExp: the tokens live in a SHRFMLA or ARRAY record
+        expCells_.push_back({row, col, rgce[1] | rgce[2] << 8, rgce[3] | rgce[4] << 8});
+    else if (cce > 0 && rgce[0] == 0x02)   // ptgTbl: a data table result, kept as its value
+        cell.formula.clear();
+}
+
+void SheetReader::readShared(Cursor c, bool shared)
+{
+    SharedFormula f;
+    f.shared = shared;
+    f.range.firstRow = c.u16();
+    f.range.lastRow = c.u16();
+    f.range.firstCol = c.u8();
+    f.range.lastCol = c.u8();
+    c.skip(shared ? 2 : 6);
+    const std::uint16_t cce = c.u16();
+    auto rgce = c.bytes(cce);
+    f.rgce.assign(rgce.begin(), rgce.end());
+    shared_.push_back(std::move(f));
+}
+
+void SheetReader::resolveExpCells()
+{
+    for (const ExpCell& e : expCells_) {
+        Cell* cell = s_.find(e.row, e.col);
+        if (!cell)
+            continue;
+        const SharedFormula* found = nullptr;
+        for (const SharedFormula& f : shared_)
+            if (f.range.contains(e.row, e.col) && f.range.contains(e.masterRow, e.masterCol))
+                found = &f;
+        cell->formula.clear();   // without its tokens the cell keeps its cached value
+        if (!found)
+            continue;
+        if (!found->shared) {
+            cell->formula = found->rgce;
+            continue;
+        }
+        try {
+            cell->formula = formula::expandShared(found->rgce, e.row, e.col);
+        } catch (const std::exception&) {
+            cell->formula.clear();
+        }
+    }
+}
+
+void SheetReader::readWindow2(Cursor c)
+{
+    const std::uint16_t grbit = c.u16();
+    s_.showGridlines = grbit & 0x0002;
+    s_.pane.frozen = grbit & 0x0008;
+    s_.selected = grbit & 0x0200;
+    s_.pane.topRow = c.u16();
+    s_.pane.leftCol = c.u16();
+}
+
+void SheetReader::readPane(Cursor c)
+{
+    s_.pane.splitCols = c.u16();
+    s_.pane.splitRows = c.u16();
+    s_.pane.topRow = c.u16();
+    s_.pane.leftCol = c.u16();
+    s_.pane.activePane = c.u8();
+}
+
+void SheetReader::readSelection(Cursor c)
+{
+    const std::uint8_t pane = c.u8();
+    const int row = c.u16(), col = c.u16();
+    // One SELECTION per pane; the active pane's holds the cursor.
+    if (!selectionSeen_ || pane == s_.pane.activePane) {
+        s_.activeCell = {std::min(row, kMaxRows - 1), std::min(col, kMaxCols - 1)};
+        selectionSeen_ = true;
+    }
+}
+
+void SheetReader::readSetup(Cursor c)
+{
+    PageSetup& p = s_.page;
+    const std::uint16_t paper = c.u16(), scale = c.u16();
+    c.u16();
+    const std::uint16_t fitW = c.u16(), fitH = c.u16();
+    const std::uint16_t grbit = c.u16();
+    p.fitWidth = fitW;
+    p.fitHeight = fitH;
+    // fNoPls: paper, scale and orientation were never set and hold nothing.
+    if (!(grbit & 0x0004)) {
+        p.paperSize = paper;
+        p.scale = scale;
+        p.landscape = !(grbit & 0x0040) && !(grbit & 0x0002);
+    }
+    if (c.remaining() >= 20) {
+        c.skip(4);
+        p.headerMargin = c.f64();
+        p.footerMargin = c.f64();
+    }
+}
+
+void SheetReader::readMergedCells(Cursor c)
+{
+    const std::uint16_t count = c.u16();
+    for (std::uint16_t i = 0; i < count; ++i) {
+        RangeAddress r;
+        r.firstRow = c.u16();
+        r.lastRow = c.u16();
+        r.firstCol = c.u16();
+        r.lastCol = c.u16();
+        if (r.firstRow <= r.lastRow && r.firstCol <= r.lastCol && r.lastCol < kMaxCols)
+            s_.merged.push_back(r);
+    }
+}
+
+void SheetReader::readMulRk(Cursor c)
+{
+    const int row = c.u16(), first = c.u16();
+    if (c.remaining() < 2 || (c.remaining() - 2) % 6 != 0)
+        c.fail("bad length");
+    const std::size_t n = (c.remaining() - 2) / 6;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint16_t xf = c.u16();
+        put(row, first + static_cast<int>(i), xf).value = decodeRk(c.u32());
+    }
+    if (c.u16() != first + n - 1)
+        c.fail("last column does not match the cell count");
+}
+
+void SheetReader::readMulBlank(Cursor c)
+{
+    const int row = c.u16(), first = c.u16();
+    if (c.remaining() < 2 || c.remaining() % 2 != 0)
+        c.fail("bad length");
+    const std::size_t n = (c.remaining() - 2) / 2;
+    for (std::size_t i = 0; i < n; ++i)
+        put(row, first + static_cast<int>(i), c.u16());
+    if (c.u16() != first + n - 1)
+        c.fail("last column does not match the cell count");
+}
+
+void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
+{
+    RecordReader rr(stream, offset);
+    readBof(rr.next());
+    bool keptLast = false;
+    int nested = 0;   // embedded chart substreams are carried through whole
+    for (;;) {
+        if (rr.atEnd())
+            throw FormatError("BIFF8: sheet '" + s_.name + "' ends without an EOF record");
+        const Record r = rr.next();
+        auto keepRaw = [&] { s_.extraRecords.push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}}); };
+        if (nested > 0 || r.type == rt::Bof) {
+            nested += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
+            keepRaw();
+            keptLast = true;
+            continue;
+        }
+        bool keep = false;
+        auto cellHeader = [&](Cursor& c) -> Cell& {
+            const int row = c.u16(), col = c.u16();
+            return put(row, col, c.u16());
+        };
+        switch (r.type) {
+        case rt::Eof:
+            resolveExpCells();
+            if (!s_.pane.frozen)   // split positions of unfrozen panes are in twips, not cells
+                s_.pane.splitCols = s_.pane.splitRows = 0;
+            return;
+        case rt::Number: { Cursor c(r.data, "NUMBER"); Cell& cell = cellHeader(c); cell.value = c.f64(); break; }
+        case rt::Rk: { Cursor c(r.data, "RK"); Cell& cell = cellHeader(c); cell.value = decodeRk(c.u32()); break; }
+        case rt::MulRk: readMulRk(Cursor(r.data, "MULRK")); break;
+        case rt::LabelSst: {
+            Cursor c(r.data, "LABELSST");
+            Cell& cell = cellHeader(c);
+            const std::uint32_t i = c.u32();
+            if (i >= sst_.size())
+                c.fail("string " + std::to_string(i) + " is not in the shared string table");
+            cell.value = sst_[i];
+            break;
+        }
+        case rt::Label: case rt::RString: {
+            Cursor c(r.data, r.type == rt::Label ? "LABEL" : "RSTRING");
+            Cell& cell = cellHeader(c);
+            cell.value = continuedString(r.data, 6, takeContinues(rr), "LABEL");
+            break;
+        }
+        case rt::Blank: { Cursor c(r.data, "BLANK"); cellHeader(c); break; }
+        case rt::MulBlank: readMulBlank(Cursor(r.data, "MULBLANK")); break;
+        case rt::BoolErr: {
+            Cursor c(r.data, "BOOLERR");
+            Cell& cell = cellHeader(c);
+            const std::uint8_t v = c.u8();
+            cell.value = c.u8() ? errorValue(v) : Value(v != 0);
+            break;
+        }
+        case rt::Formula: readFormula(Cursor(r.data, "FORMULA")); break;
+        case rt::String: {
+            std::string text = continuedString(r.data, 0, takeContinues(rr), "STRING");
+            if (pendingString_)
+                if (Cell* cell = s_.find(pendingString_->row, pendingString_->col))
+                    cell->value = std::move(text);
+            pendingString_.reset();
+            break;
+        }
+        case rt::ShrFmla: readShared(Cursor(r.data, "SHRFMLA"), true); break;
+        case rt::Array: readShared(Cursor(r.data, "ARRAY"), false); break;
+        case rt::Row: readRowRecord(Cursor(r.data, "ROW")); break;
+        case rt::ColInfo: readColInfo(Cursor(r.data, "COLINFO")); break;
+        case rt::DefColWidth: s_.defaultColWidth = Cursor(r.data, "DEFCOLWIDTH").u16(); break;
+        case rt::DefaultRowHeight: {
+            Cursor c(r.data, "DEFAULTROWHEIGHT");
+            c.u16();
+            s_.defaultRowHeight = c.u16() & 0x7FFF;
+            break;
+        }
+        case rt::Window2: readWindow2(Cursor(r.data, "WINDOW2")); break;
+        case rt::Pane: readPane(Cursor(r.data, "PANE")); break;
+        case rt::Selection: readSelection(Cursor(r.data, "SELECTION")); break;
+        case rt::Setup: readSetup(Cursor(r.data, "SETUP")); break;
+        case rt::WsBool: s_.page.fitToPage = Cursor(r.data, "WSBOOL").u16() & 0x0100; break;
+        case rt::MergedCells: readMergedCells(Cursor(r.data, "MERGEDCELLS")); break;
+        case rt::Continue: keep = keptLast; break;
+        // Written afresh on save.
+        case rt::Index: case rt::DbCell: case rt::Dimensions: case rt::CalcMode: case rt::CalcCount:
+        case rt::RefMode: case rt::Iteration: case rt::Delta: case rt::SaveRecalc: case rt::PrintHeaders:
+        case rt::PrintGridlines: case rt::GridSet: case rt::Guts: case rt::Table:
+            break;
+        default: keep = true; break;
+        }
+        if (keep)
+            keepRaw();
+        if (r.type != rt::Continue)
+            keptLast = keep;
+    }
+}
+
+// Offsets of the substreams that follow the globals, for files whose BOUNDSHEET offsets are wrong.
+std::vector<std::size_t> substreamOffsets(std::span<const std::uint8_t> stream, std::size_t pos)
+{
+    std::vector<std::size_t> out;
+    RecordReader rr(stream, pos);
+    int depth = 0;
+    while (!rr.atEnd()) {
+        const std::size_t at = rr.position();
+        Record r = rr.next();
+        if (r.type == rt::Bof) {
+            if (depth == 0)
+                out.push_back(at);
+            ++depth;
+        } else if (r.type == rt::Eof && depth > 0) {
+            --depth;
+        }
+    }
+    return out;
+}
+
+bool bofAt(std::span<const std::uint8_t> stream, std::size_t offset)
+{
+    return offset + 4 <= stream.size() && RecordReader(stream, offset).peekType() == rt::Bof;
+}
+
+} // namespace
+
+Workbook readWorkbookStream(std::span<const std::uint8_t> stream)
+{
+    GlobalsState g;
+    const std::size_t globalsEnd = readGlobals(stream, g);
+    Workbook& wb = g.wb;
+
+    std::optional<std::vector<std::size_t>> sequence;
+    for (std::size_t i = 0; i < g.sheets.size(); ++i) {
+        SheetEntry& e = g.sheets[i];
+        if (e.type != 0)
+            continue;   // chart, macro and module sheets have no place in the model
+        std::size_t offset = e.offset;
+        if (!bofAt(stream, offset)) {
+            if (!sequence)
+                sequence = substreamOffsets(stream, globalsEnd);
+            if (i >= sequence->size())
+                throw FormatError("BIFF8: sheet '" + e.name + "' starts at offset " + std::to_string(e.offset)
+                                  + ", outside the workbook stream");
+            offset = (*sequence)[i];
+        }
+        Sheet sheet;
+        sheet.name = e.name;
+        RecordReader probe(stream, offset);
+        if (readBof(probe.next()) != kBofWorksheet)
+            continue;
+        SheetReader(g.sst, sheet).read(stream, offset);
+        e.modelIndex = static_cast<int>(wb.sheets.size());
+        wb.sheets.push_back(std::move(sheet));
+    }
+
+    // Sheet numbers in names and in WINDOW1 count BOUNDSHEET entries; renumber to model sheets.
+    std::vector<int> xtiToSheet;
+    for (const Xti& x : g.xti) {
+        const bool self = x.supBook < g.selfSupBook.size() && g.selfSupBook[x.supBook];
+        const bool single = x.first == x.last && x.first < g.sheets.size();
+        xtiToSheet.push_back(self && single ? g.sheets[x.first].modelIndex : -1);
+    }
+    for (DefinedName& n : wb.names) {
+        renumberSheetRefs(n.formula, xtiToSheet);
+        if (n.sheetIndex > 0 && std::size_t(n.sheetIndex) <= g.sheets.size())
+            n.sheetIndex = g.sheets[n.sheetIndex - 1].modelIndex + 1;
+    }
+    if (g.activeTab >= 0 && std::size_t(g.activeTab) < g.sheets.size())
+        wb.activeSheet = std::max(0, g.sheets[g.activeTab].modelIndex);
+    if (wb.activeSheet >= static_cast<int>(wb.sheets.size()))
+        wb.activeSheet = 0;
+
+    // A file without formats still needs the default XF its cells point at.
+    if (wb.xfs.empty()) {
+        Workbook d = Workbook::makeDefault();
+        if (wb.fonts.empty())
+            wb.fonts = d.fonts;
+        wb.xfs = d.xfs;
+        wb.styles = d.styles;
+    }
+    if (wb.fonts.empty())
+        wb.fonts = Workbook::makeDefault().fonts;
+    const auto fallbackXf = static_cast<std::uint16_t>(std::min<std::size_t>(15, wb.xfs.size() - 1));
+    for (Sheet& s : wb.sheets)
+        for (auto& [a, cell] : s.cells)
+            if (cell.xf >= wb.xfs.size())
+                cell.xf = fallbackXf;
+    return wb;
+}
+
+} // namespace ss::xls
