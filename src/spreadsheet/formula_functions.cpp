@@ -614,8 +614,10 @@ Value Evaluator::call(std::uint16_t index, std::span<Item> args) const
             y += 1900;   // Excel reads DATE(104,1,1) as 2004
         if (y < 0 || y > 9999 || std::fabs(m) > 1e6 || std::fabs(d) > 1e8)
             return ErrorCode::Num;
-        const double s = dateToSerial(static_cast<int>(y), static_cast<int>(std::trunc(m)),
-                                      static_cast<int>(std::trunc(d)), ctx.date1904);
+        // Days are counted from the first of the month in Excel's calendar, whose February 1900
+        // has 29 days: DATE(1900,2,29) is serial 60.
+        const double s = dateToSerial(static_cast<int>(y), static_cast<int>(std::trunc(m)), 1, ctx.date1904) +
+                         std::trunc(d) - 1;
         if (s < 0)
             return ErrorCode::Num;
         return s;
