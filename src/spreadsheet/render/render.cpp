@@ -5,11 +5,14 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPainter>
+#include <QRawFont>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 namespace ss {
@@ -47,8 +50,18 @@ QString familyFor(const std::string& name)
 struct FontEntry {
     QFont font;
     QFontMetricsF metrics{QFont()};
+    QRawFont raw;
     QRgb color = 0;
     int digitWidth = 7;
+    std::unordered_map<char16_t, std::pair<quint32, double>> glyphs;   // glyph index and advance
+};
+
+// Text laid out for drawing: glyphs from the font's table, or only a width when the text engine must shape it.
+struct Run {
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+    double width = 0;
+    bool simple = false;
 };
 
 struct Span {
@@ -89,8 +102,8 @@ public:
             drawGridlines(p);
         drawFills(p);
         drawTexts(p);
-        drawBorders(p);
         p.end();
+        drawBorders(img);
         return img;
     }
 
@@ -199,7 +212,64 @@ private:
 
     QRgb color(std::uint16_t index) const { return 0xFF000000u | wb_.colorRgb(index); }
 
-    const FontEntry& fontEntry(std::uint16_t index)
+    // Latin text is laid out from a per-font glyph table: shaping every cell's text anew costs
+    // more than all the rest of the drawing. Other scripts go through the full text engine.
+    static Run layout(FontEntry& fe, const QString& text)
+    {
+        Run r;
+        r.simple = fe.raw.isValid();
+        double x = 0;
+        for (QChar ch : text) {
+            if (!r.simple)
+                break;
+            const char16_t u = ch.unicode();
+            if (u < 0x20 || u >= 0x0250) {
+                r.simple = false;
+                break;
+            }
+            auto it = fe.glyphs.find(u);
+            if (it == fe.glyphs.end()) {
+                quint32 glyph = 0;
+                int n = 1;
+                QPointF advance;
+                if (fe.raw.glyphIndexesForChars(&ch, 1, &glyph, &n) && glyph != 0)
+                    fe.raw.advancesForGlyphIndexes(&glyph, &advance, 1);
+                it = fe.glyphs.emplace(u, std::make_pair(glyph, advance.x())).first;
+            }
+            if (it->second.first == 0) {
+                r.simple = false;
+                break;
+            }
+            r.glyphs.push_back(it->second.first);
+            r.positions.push_back(QPointF(x, 0));
+            x += it->second.second;
+        }
+        if (r.simple) {
+            r.width = x;
+        } else {
+            r.glyphs.clear();
+            r.positions.clear();
+            r.width = fe.metrics.horizontalAdvance(text);
+        }
+        return r;
+    }
+
+    static void drawRun(QPainter& p, const FontEntry& fe, const Run& r, const QString& text, QPointF at)
+    {
+        if (!r.simple) {
+            p.drawText(at, text);
+            return;
+        }
+        QGlyphRun g;
+        g.setRawFont(fe.raw);
+        g.setGlyphIndexes(r.glyphs);
+        g.setPositions(r.positions);
+        g.setUnderline(fe.font.underline());
+        g.setStrikeOut(fe.font.strikeOut());
+        p.drawGlyphRun(at, g);
+    }
+
+    FontEntry& fontEntry(std::uint16_t index)
     {
         auto it = fonts_.find(index);
         if (it != fonts_.end())
@@ -216,6 +286,7 @@ private:
         e.metrics = QFontMetricsF(e.font);
         e.color = color(f.colorIndex);
         e.digitWidth = std::max(1, static_cast<int>(std::lround(e.metrics.horizontalAdvance(QLatin1Char('0')))));
+        e.raw = QRawFont::fromFont(e.font);
         return fonts_.emplace(index, std::move(e)).first->second;
     }
 
@@ -323,7 +394,7 @@ private:
         QString text = QString::fromStdString(ft.text);
         if (text.isEmpty())
             return;
-        const FontEntry& fe = fontEntry(xf.fontIndex);
+        FontEntry& fe = fontEntry(xf.fontIndex);
         const QFontMetricsF& fm = fe.metrics;
         const bool number = cell.value.isNumber();
 
@@ -339,27 +410,31 @@ private:
         const double innerRight = rect.right() + 1 - kPadRight - (align == HAlign::Right ? indent : 0);
         const double avail = std::max(0.0, innerRight - innerLeft);
 
+        Run run = layout(fe, text);
         // Numbers never spill over: a shorter General form if there is one, else a row of '#'.
         if (number) {
             const bool allHashes = text.count(QLatin1Char('#')) == text.size();
-            if (fm.horizontalAdvance(text) > avail && (code == "General" || code.empty())) {
-                for (int n = 10; n >= 1 && fm.horizontalAdvance(text) > avail; --n)
+            if (run.width > avail && (code == "General" || code.empty())) {
+                for (int n = 10; n >= 1 && run.width > avail; --n) {
                     text = QString::fromStdString(formatGeneral(cell.value.number(), n));
+                    run = layout(fe, text);
+                }
             }
-            if (allHashes || fm.horizontalAdvance(text) > avail) {
-                const int n = static_cast<int>(avail / fm.horizontalAdvance(QLatin1Char('#')));
-                text = QString(std::max(0, n), QLatin1Char('#'));
-                if (text.isEmpty())
+            if (allHashes || run.width > avail) {
+                const int n = static_cast<int>(avail / layout(fe, QStringLiteral("#")).width);
+                if (n <= 0)
                     return;
+                text = QString(n, QLatin1Char('#'));
+                run = layout(fe, text);
             }
         }
 
         QRectF clip(rect.left(), rect.top(), rect.width() - 1, rect.height() - 1);
         if (align == HAlign::Fill) {
             // Repeat the text as many whole times as the cell holds.
-            const double one = fm.horizontalAdvance(text);
-            const int times = one > 0 ? std::max(1, static_cast<int>(avail / one)) : 1;
+            const int times = run.width > 0 ? std::max(1, static_cast<int>(avail / run.width)) : 1;
             text = text.repeated(times);
+            run = layout(fe, text);
             align = HAlign::Left;
         }
 
@@ -378,16 +453,18 @@ private:
             align = HAlign::Center;
         }
 
-        p.setFont(fe.font);
-        p.setPen(QColor::fromRgb(ft.hasColor ? ft.color : fe.color));
-
-        const double lineH = fm.height();
         QStringList lines;
-        if (wrap)
+        std::vector<Run> runs;
+        if (wrap) {
             lines = wrapLines(text, fm, avail);
-        else
+            for (const QString& l : lines)
+                runs.push_back(layout(fe, l));
+        } else {
             lines << text;
-        const double blockH = lineH * lines.size();
+            runs.push_back(std::move(run));
+        }
+        const double lineH = fm.height();
+        const double blockH = lineH * static_cast<double>(lines.size());
         double top;
         switch (xf.vAlign) {
         case VAlign::Top: top = rect.top() + 1; break;
@@ -396,46 +473,47 @@ private:
         default: top = rect.bottom() - 1 - blockH; break;
         }
 
-        const double width0 = fm.horizontalAdvance(lines.front());
-        if (!wrap && !number && !(xf.hAlign == HAlign::Fill)) {
+        std::vector<double> xs;
+        double inkLeft = 1e9, inkRight = -1e9;
+        for (const Run& r : runs) {
+            double x;
+            if (align == HAlign::Right)
+                x = std::round(innerRight - r.width);
+            else if (align == HAlign::Center)
+                x = std::round(spanLeft + (spanRight - spanLeft - r.width) / 2.0);
+            else
+                x = innerLeft;
+            xs.push_back(x);
+            inkLeft = std::min(inkLeft, x);
+            inkRight = std::max(inkRight, x + r.width);
+        }
+
+        if (!wrap && !number && xf.hAlign != HAlign::Fill && area.firstRow == area.lastRow) {
             // Text runs on into empty neighbours on the side it grows towards.
-            double left = 0, right = 0;
-            if (align == HAlign::Left) {
-                left = innerLeft;
-                right = left + width0;
-            } else if (align == HAlign::Right) {
-                right = innerRight;
-                left = right - width0;
-            } else {
-                left = spanLeft + (spanRight - spanLeft - width0) / 2.0;
-                right = left + width0;
-            }
             int c = area.lastCol;
-            while (right > clip.right() && c + 1 <= range_.lastCol && isEmptyAt(row, c + 1)
-                   && area.firstRow == area.lastRow) {
+            while (inkRight > clip.right() && c + 1 <= range_.lastCol && isEmptyAt(row, c + 1)) {
                 ++c;
                 clip.setRight(colX(c + 1) - 1);
             }
             c = area.firstCol;
-            while (left < clip.left() && c - 1 >= range_.firstCol && isEmptyAt(row, c - 1)
-                   && area.firstRow == area.lastRow) {
+            while (inkLeft < clip.left() && c - 1 >= range_.firstCol && isEmptyAt(row, c - 1)) {
                 --c;
                 clip.setLeft(colX(c));
             }
         }
 
-        p.setClipRect(clip);
-        for (int i = 0; i < lines.size(); ++i) {
-            const double w = fm.horizontalAdvance(lines[i]);
-            double x;
-            if (align == HAlign::Right)
-                x = innerRight - w;
-            else if (align == HAlign::Center)
-                x = spanLeft + (spanRight - spanLeft - w) / 2.0;
-            else
-                x = innerLeft;
-            const double baseline = top + i * lineH + fm.ascent();
-            p.drawText(QPointF(std::round(x), std::round(baseline)), lines[i]);
+        p.setFont(fe.font);
+        p.setPen(QColor::fromRgb(ft.hasColor ? ft.color : fe.color));
+        // Clipping only when something sticks out keeps the common case cheap.
+        const bool inside = inkLeft >= clip.left() && inkRight <= clip.right() && top >= clip.top() - 1
+            && top + blockH <= clip.bottom() + 1;
+        if (inside)
+            p.setClipping(false);
+        else
+            p.setClipRect(clip);
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const double baseline = std::round(top + static_cast<double>(i) * lineH + fm.ascent());
+            drawRun(p, fe, runs[i], lines[static_cast<qsizetype>(i)], QPointF(xs[i], baseline));
         }
     }
 
@@ -464,14 +542,15 @@ private:
         }
     }
 
-    // A line along the gridline at `g` (row or column of pixels) from `a` to `b` inclusive.
-    void line(QPainter& p, bool horizontal, int g, int a, int b, const Border& border) const
+    // A line along the gridline at `g` (row or column of pixels) from `a` to `b` inclusive, written
+    // straight into the image: dotted lines would otherwise cost one fill call per dot.
+    void line(QImage& img, bool horizontal, int g, int a, int b, const Border& border) const
     {
         int thickness;
         std::vector<int> pattern;
         bool isDouble;
         styleOf(border.style, thickness, pattern, isDouble);
-        const QColor col = QColor::fromRgb(color(border.colorIndex));
+        const QRgb col = color(border.colorIndex);
         std::vector<int> offsets;
         if (isDouble)
             offsets = {-1, 1};
@@ -481,33 +560,36 @@ private:
             offsets = {-1, 0};
         else
             offsets = {-1, 0, 1};
-        const int limit = (horizontal ? ys_.back() : xs_.back()) - 1;
+        const int across = horizontal ? img.height() : img.width();
+        const int along = horizontal ? img.width() : img.height();
+        a = std::max(a, 0);
+        b = std::min(b, along - 1);
+        QRgb* bits = reinterpret_cast<QRgb*>(img.bits());
+        const std::size_t stride = static_cast<std::size_t>(img.bytesPerLine()) / sizeof(QRgb);
         for (int off : offsets) {
-            const int at = std::clamp(g + off, 0, std::max(0, limit));
-            auto segment = [&](int from, int to) {
-                if (to < from)
-                    return;
-                if (horizontal)
-                    p.fillRect(from, at, to - from + 1, 1, col);
-                else
-                    p.fillRect(at, from, 1, to - from + 1, col);
-            };
-            if (pattern.empty()) {
-                segment(a, b);
-                continue;
-            }
-            int pos = a;
-            for (std::size_t k = 0; pos <= b; k = (k + 1) % pattern.size()) {
-                const int len = pattern[k];
-                if (k % 2 == 0)
-                    segment(pos, std::min(b, pos + len - 1));
-                pos += len;
+            const int at = std::clamp(g + off, 0, across - 1);
+            std::size_t k = 0;
+            int left = pattern.empty() ? 0 : pattern[0];
+            for (int pos = a; pos <= b; ++pos) {
+                if (!pattern.empty()) {
+                    if (left == 0) {
+                        k = (k + 1) % pattern.size();
+                        left = pattern[k];
+                    }
+                    --left;
+                    if (k % 2 == 1)
+                        continue;
+                }
+                const int x = horizontal ? pos : at, y = horizontal ? at : pos;
+                bits[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] = col;
             }
         }
     }
 
-    void drawBorders(QPainter& p) const
+    void drawBorders(QImage& img) const
     {
+        if (img.width() <= 0 || img.height() <= 0)
+            return;
         forEachCell([&](int r, int c, const Cell& cell) {
             const Xf& xf = xfOf(cell);
             if (!xf.left.style && !xf.right.style && !xf.top.style && !xf.bottom.style)
@@ -517,13 +599,13 @@ private:
                 return;
             const int xa = std::max(0, x0 - 1), ya = std::max(0, y0 - 1);
             if (xf.top.style)
-                line(p, true, y0 - 1, xa, x1 - 1, xf.top);
+                line(img, true, y0 - 1, xa, x1 - 1, xf.top);
             if (xf.bottom.style)
-                line(p, true, y1 - 1, xa, x1 - 1, xf.bottom);
+                line(img, true, y1 - 1, xa, x1 - 1, xf.bottom);
             if (xf.left.style)
-                line(p, false, x0 - 1, ya, y1 - 1, xf.left);
+                line(img, false, x0 - 1, ya, y1 - 1, xf.left);
             if (xf.right.style)
-                line(p, false, x1 - 1, ya, y1 - 1, xf.right);
+                line(img, false, x1 - 1, ya, y1 - 1, xf.right);
         });
     }
 
