@@ -64,8 +64,10 @@ bool makePrivateFolder(const QString& path)
 QString privateScratchFolder()
 {
     // Preferred: below the user's cache folder, which only the user can reach.
+    // Without a home folder Qt would name one below the root folder: not ours, so skip it.
+    const bool haveHome = QDir::homePath() != QDir::rootPath();
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (!cache.isEmpty()) {
+    if (haveHome && !cache.isEmpty()) {
         const QString folder = QDir(cache).filePath(QStringLiteral("corvantis"));
         if (makePrivateFolder(folder))
             return folder;
