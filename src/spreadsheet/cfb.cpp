@@ -228,8 +228,8 @@ private:
         miniCutoff_ = get32(header() + 56);
         if (miniCutoff_ != kMiniCutoff)
             fail("mini stream cutoff " + num(miniCutoff_) + " (must be 4096)");
-        if (bytes_.size() < sectorSize_ + 1)
-            fail("the file ends inside its " + num(sectorSize_) + "-byte header sector");
+        if (bytes_.size() <= sectorSize_)
+            fail("the file holds no sectors after its " + num(sectorSize_) + "-byte header");
         // Some writers cut the file right after the last used byte: a final partial sector counts.
         const std::size_t body = bytes_.size() - sectorSize_;
         const std::size_t sectors = (body + sectorSize_ - 1) / sectorSize_;

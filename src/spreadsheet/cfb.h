@@ -1,5 +1,6 @@
 #pragma once
-// OLE2 compound file (MS-CFB), version 3 with 512-byte sectors: read every stream, write a new file.
+// OLE2 compound file (MS-CFB): read every stream of a version 3 or 4 file, write a new version 3 file
+// with 512-byte sectors.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -19,7 +20,9 @@ std::vector<Stream> read(std::span<const std::uint8_t> bytes);
 // Finds one stream by name (case-insensitive, as CFB compares names); nullptr when absent.
 const Stream* find(const std::vector<Stream>& streams, const std::string& name);
 
-// A complete compound file holding the given root streams (small ones in the mini stream).
+// A complete compound file holding the given root streams (small ones in the mini stream). A name
+// "storage/stream" puts the stream inside that storage. Throws ss::FormatError for a name that is
+// empty, longer than 31 UTF-16 units, holds '\\', ':' or '!', or is used twice (case-insensitively).
 std::vector<std::uint8_t> write(const std::vector<Stream>& streams);
 
 } // namespace ss::cfb
