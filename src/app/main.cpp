@@ -1,7 +1,17 @@
+#include "app/form1.h"
+
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setOrganizationName(QStringLiteral("Kestrelon"));
+    QApplication::setApplicationName(QStringLiteral("Corvantis"));
+    // Only Form1's close ends the program; a hidden main window with the preview up is no end.
+    app.setQuitOnLastWindowClosed(false);
+
+    corvantis::Form1 form;
+    form.Form_Load();
+    form.show();
+    return app.exec();
 }

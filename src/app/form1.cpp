@@ -1,0 +1,227 @@
+#include "app/form1.h"
+
+#include "app/apptitle.h"
+#include "app/dialogs.h"
+#include "app/guard.h"
+#include "app/settingsstore.h"
+#include "app/theme.h"
+#include "app/twips.h"
+#include "sheet/inputsheet.h"
+#include "sheet/monthheaders.h"
+#include "sheet/rounding.h"
+#include "workbook/files.h"
+#include "workbook/numbertext.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+namespace corvantis {
+
+using sheet::kLineCount;
+using sheet::kMonthCount;
+
+namespace {
+
+QPushButton* makeButton(QWidget* parent, const char* objectName, const char* caption, int left, int top, int width,
+                        int height)
+{
+    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setObjectName(QString::fromLatin1(objectName));
+    b->setProperty("kind", QStringLiteral("PushButton"));
+    b->setGeometry(twipsRect(left, top, width, height));
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(11.25);
+    f.setBold(true);
+    b->setFont(f);
+    return b;
+}
+
+} // namespace
+
+Form1::Form1(QWidget* parent) : Form1(Services{}, parent) {}
+
+Form1::Form1(Services services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                          | Qt::WindowCloseButtonHint)
+    , services_(std::move(services))
+    , store_(services_.store ? services_.store : &SettingsStore::standard())
+{
+    setObjectName(QStringLiteral("Form1"));
+    setFixedSize(twipsToPixels(14160), twipsToPixels(8610));
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(9);
+    font.setBold(true);
+    setFont(font);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    setAutoFillBackground(true);
+
+    sheet_ = new sheet::InputSheet(this, *store_);
+    {
+        // The picker's design value until start-up reads the stored date.
+        const QSignalBlocker quiet(DTPicker1());
+        DTPicker1()->setDate(today());
+    }
+    pushButton22_ = makeButton(this, "PushButton22", "Start Creating Template", 120, 120, 13920, 400);
+    pushButton6_ = makeButton(this, "PushButton6", "Help", 120, 630, 6840, 405);
+    pushButton7_ = makeButton(this, "PushButton7", "Load Sample/Example Data", 7200, 630, 6840, 405);
+    connect(pushButton22_, &QPushButton::clicked, this, &Form1::generateRequested);
+    connect(pushButton6_, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(pushButton7_, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+
+    pointer_ = std::make_unique<PointerRules>(*this);
+    for (QPushButton* b : {pushButton22_, pushButton6_, pushButton7_})
+        pointer_->addHandWidget(b);
+    pointer_->addPlainWidget(this);
+    pointer_->addPlainWidget(sheet_->Frame1());
+    pointer_->addPlainWidget(sheet_->txtCompanyName());
+    pointer_->addPlainWidget(sheet_->DTPicker1());
+    for (int line = 0; line < kLineCount; ++line) {
+        for (int column = 0; column < sheet::kColumnCount; ++column)
+            pointer_->addPlainWidget(sheet_->cell(line, column));
+    }
+
+    // First position: centred on the screen.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+Form1::~Form1() = default;
+
+QDate Form1::today() const
+{
+    return services_.today ? services_.today() : QDate::currentDate();
+}
+
+QLineEdit* Form1::txtRevenue(int line) const { return sheet_->txtRevenue(line); }
+QLineEdit* Form1::txtInd(int line) const { return sheet_->txtInd(line); }
+QLineEdit* Form1::txtYear(int month1to12, int line) const { return sheet_->txtYear(month1to12, line); }
+QLineEdit* Form1::txtCompanyName() const { return sheet_->txtCompanyName(); }
+QDateEdit* Form1::DTPicker1() const { return sheet_->DTPicker1(); }
+QLabel* Form1::lblYear(int i) const { return sheet_->lblYear(i); }
+QScrollBar* Form1::VScroll1() const { return sheet_->VScroll1(); }
+QWidget* Form1::Picture1() const { return sheet_->Picture1(); }
+QWidget* Form1::Picture2() const { return sheet_->Picture2(); }
+
+void Form1::Form_Load()
+{
+    Guard g("Form1", "Form_Load");
+    // Start-up changes hundreds of cells; they reach the disk in one write when it ends.
+    SettingsStore::Batch batch(*store_);
+    g.step(100, [&] { ApplyMainTheme(*this); });
+    g.step(102, [&] {
+        setWindowTitle(QString::fromLatin1(kProductTitle));
+        setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+        setApplicationTitle(applicationTitleFrom(QString::fromLatin1(kProductTitle)));
+    });
+    g.step(104, [&] { setUpdatesEnabled(false); });
+    bool handCursor = false;
+    g.step(106, [&] { handCursor = FileExists(handCursorPath()); });
+    if (handCursor)
+        g.step(108, [&] { pointer_->setMouseIcon(loadCursorFile(handCursorPath())); });
+
+    QScrollBar* bar = VScroll1();
+    const double viewport = pixelsToTwips(Picture1()->height());
+    const double content = pixelsToTwips(Picture2()->height());
+    g.step(128, [&] { bar->setMaximum(toInt16(content - viewport)); });
+    g.step(130, [&] { bar->setPageStep(toInt16(viewport - viewport / 4)); });
+    g.step(132, [&] { bar->setSingleStep(toInt16(viewport - viewport * 3 / 4)); });
+    g.step(134, [&] { Picture2()->move(Picture2()->x(), 0); });
+
+    g.step(136, [&] {
+        txtCompanyName()->setText(store_->get(QStringLiteral("txtCompanyName"), txtCompanyName()->text()));
+    });
+    g.step(138, [&] {
+        const QString stored = store_->get(QStringLiteral("DTPicker1"), QString());
+        QDate date = today();
+        if (!stored.isNull()) {
+            date = sheet::dateFromSetting(stored);
+            if (!date.isValid())
+                throw StepError(QStringLiteral("Type mismatch"));
+        }
+        if (date < DTPicker1()->minimumDate() || date > DTPicker1()->maximumDate())
+            throw StepError(QStringLiteral("Invalid property value"));
+        DTPicker1()->setDate(date);
+    });
+    for (int i = 0; i < kMonthCount; ++i)
+        g.step(142, [&] { lblYear(i)->setText(sheet::monthCaption(DTPicker1()->date(), i)); });
+
+    for (int line = 0; line < kLineCount; ++line) {
+        QLineEdit* name = txtRevenue(line);
+        g.step(146, [&] {
+            name->setText(store_->get(cellSettingKey(QStringLiteral("txtRevenue"), line), sheet::designName(line)));
+        });
+        g.step(148, [&] { name->setToolTip(name->text()); });
+        g.step(150, [&] { txtInd(line)->setText(store_->get(cellSettingKey(QStringLiteral("txtInd"), line), QStringLiteral("0"))); });
+        for (int m = 1; m <= kMonthCount; ++m) {
+            QLineEdit* cell = txtYear(m, line);
+            g.step(152 + 2 * (m - 1), [&] {
+                const QString stored = store_->get(cellSettingKey(sheet::monthControlName(m), line), QStringLiteral("0"));
+                try {
+                    cell->setText(FormatAmount(stored, 2));
+                } catch (...) {
+                    // An unreadable stored amount leaves a sane cell behind before it is reported.
+                    cell->setText(FormatAmount(QStringLiteral("0"), 2));
+                    throw;
+                }
+            });
+        }
+    }
+
+    // Tab order: line by line, name, IND. %, months 1-12; then the date, the company name, the buttons.
+    QWidget* previous = nullptr;
+    for (int line = 0; line < kLineCount; ++line) {
+        const int base = line == 0 ? 178 : 206;
+        for (int column = 0; column < sheet::kColumnCount; ++column) {
+            QWidget* cell = sheet_->cell(line, column);
+            g.step(base + 2 * column, [&] {
+                if (previous)
+                    QWidget::setTabOrder(previous, cell);
+            });
+            previous = cell;
+        }
+    }
+    g.step(232, [&] {
+        QWidget* chain[] = {previous, DTPicker1(), txtCompanyName(), pushButton22_, pushButton6_, pushButton7_};
+        for (size_t i = 1; i < std::size(chain); ++i)
+            QWidget::setTabOrder(chain[i - 1], chain[i]);
+        txtRevenue(0)->setFocus(Qt::OtherFocusReason);
+    });
+
+    g.step(234, [&] { setUpdatesEnabled(true); });
+    g.step(236, [&] {
+        if (services_.excelProbe)
+            services_.excelProbe();
+    });
+}
+
+void Form1::PushButton6_Click()
+{
+    Guard g("Form1", "PushButton6_Click");
+    g.step(100, [&] {
+        Dialogs::inform(QStringLiteral("Questions? Please contact Team Kestrelon at ") + services_.contactAddress, this);
+    });
+}
+
+void Form1::PushButton7_Click()
+{
+    // Filled in with the example data.
+}
+
+void Form1::closeEvent(QCloseEvent* e)
+{
+    // Every input is already stored; the program ends at once, without closing other windows.
+    e->accept();
+    QCoreApplication::exit(0);
+}
+
+} // namespace corvantis

@@ -1,0 +1,72 @@
+#pragma once
+// The per-user settings store: one string per key, all under the application "Kestrelon" and
+// the section "Corvantis". On Linux an INI file (Kestrelon/Corvantis.ini under $XDG_CONFIG_HOME,
+// else ~/.config), every key in the group "Corvantis"; on Windows the native store.
+// Every write is flushed at once, so nothing typed is lost when the program is killed.
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+namespace corvantis {
+
+inline constexpr const char* kSettingsApplication = "Kestrelon";
+inline constexpr const char* kSettingsSection = "Corvantis";
+
+// The key of a sheet cell: the control name followed by the line index ("txtInd" + 7 gives txtInd7).
+// "txtYear1" + 10..29 would coincide with "txtYear11"/"txtYear12" + 0..9, so month 1 of those
+// lines is kept apart as "txtYear1_" + line.
+QString cellSettingKey(const QString& control, int line);
+
+class SettingsStore {
+public:
+    // The store in a given INI file (tests, other folders).
+    explicit SettingsStore(const QString& iniFilePath);
+    enum class Format { Ini, Native };
+    SettingsStore(const QString& path, Format format);
+    ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // The user's store; opened on first use, so the configuration folder is read then.
+    static SettingsStore& standard();
+    // $XDG_CONFIG_HOME (else ~/.config) + "/Kestrelon/Corvantis.ini"
+    static QString defaultFilePath();
+
+    // Creates or overwrites one value and writes it to disk before returning.
+    void SaveSetting(const QString& application, const QString& section, const QString& key, const QString& value);
+    // The stored value, or the default when the key is absent. Keys match without regard to case.
+    QString GetSetting(const QString& application, const QString& section, const QString& key,
+                       const QString& defaultValue) const;
+
+    // The program's own section.
+    void save(const QString& key, const QString& value) { SaveSetting(kSettingsApplication, kSettingsSection, key, value); }
+    QString get(const QString& key, const QString& defaultValue) const
+    {
+        return GetSetting(kSettingsApplication, kSettingsSection, key, defaultValue);
+    }
+
+    QString fileName() const;
+
+    // Holds the disk writes back while it lives and writes everything once at its end. For
+    // work that runs before any input is handled (start-up, the example data), where one
+    // write instead of hundreds keeps the window quick.
+    class Batch {
+    public:
+        explicit Batch(SettingsStore& store) : store_(store) { ++store_.batchDepth_; }
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        SettingsStore& store_;
+    };
+
+private:
+    QString existingKey(const QString& key) const;   // the stored spelling of a key, or empty
+    std::unique_ptr<QSettings> settings_;
+    int batchDepth_ = 0;
+};
+
+} // namespace corvantis

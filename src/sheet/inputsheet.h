@@ -1,0 +1,80 @@
+#pragma once
+// The input sheet of the main window: the viewport Picture1 with its scroll bar VScroll1, the
+// moving content Picture2, the frame Frame1 with the company row, the headings and the 462
+// cells of the 33 lines. The cells hold the data; each change is stored at once, each leave
+// is checked, each focus arrival scrolls the cell into view.
+#include "sheet/cellvalidation.h"
+#include "sheet/sheetcell.h"
+#include "sheet/sheetlayout.h"
+
+#include <QDate>
+#include <QObject>
+
+#include <array>
+
+class QDateEdit;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QScrollBar;
+class QWidget;
+
+namespace corvantis {
+class SettingsStore;
+}
+
+namespace corvantis::sheet {
+
+class LeaveGate;
+
+class InputSheet : public QObject, public CellFocusHandler {
+    Q_OBJECT
+public:
+    // Builds the sheet's controls as children of `form` (its main window).
+    InputSheet(QWidget* form, SettingsStore& store);
+    ~InputSheet() override;
+
+    SheetCell* txtRevenue(int line) const { return names_.at(line); }
+    SheetCell* txtInd(int line) const { return inds_.at(line); }
+    SheetCell* txtYear(int month1to12, int line) const { return months_.at(month1to12 - 1).at(line); }
+    SheetCell* txtCompanyName() const { return company_; }
+    QDateEdit* DTPicker1() const { return dtPicker_; }
+    QLabel* lblYear(int i) const { return lblYear_.at(i); }
+    QScrollBar* VScroll1() const { return vscroll_; }
+    QFrame* Picture1() const { return picture1_; }
+    QFrame* Picture2() const { return picture2_; }
+    QGroupBox* Frame1() const { return frame1_; }
+    // The cell of a line by column: 0 name, 1 IND. %, 2-13 months 1-12.
+    SheetCell* cell(int line, int column) const;
+
+    // The twelve month captions for a fiscal year starting on `start`.
+    void applyMonthHeaders(const QDate& start);
+
+    // CellFocusHandler
+    bool allowLeave(SheetCell* cell) override;
+    void focusArrived(SheetCell* cell, Qt::FocusReason reason) override;
+
+private:
+    SheetCell* makeCell(CellKind kind, const QString& control, int line, int month, const QRect& twips,
+                        const QString& designText);
+    void cellChanged(SheetCell* cell, const QString& text);
+    void dateChanged(const QDate& date);
+    void followFocus(SheetCell* cell);
+    void moveSheetTo(int scrollValue);
+
+    QWidget* form_;
+    SettingsStore& store_;
+    QFrame* picture1_ = nullptr;
+    QScrollBar* vscroll_ = nullptr;
+    QFrame* picture2_ = nullptr;
+    QGroupBox* frame1_ = nullptr;
+    SheetCell* company_ = nullptr;
+    QDateEdit* dtPicker_ = nullptr;
+    std::array<QLabel*, kMonthCount> lblYear_{};
+    std::array<SheetCell*, kLineCount> names_{};
+    std::array<SheetCell*, kLineCount> inds_{};
+    std::array<std::array<SheetCell*, kLineCount>, kMonthCount> months_{};
+    LeaveGate* gate_ = nullptr;
+};
+
+} // namespace corvantis::sheet

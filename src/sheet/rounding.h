@@ -1,0 +1,31 @@
+#pragma once
+// Rounding to the nearest whole number with halves going to the even neighbour.
+#include "app/guard.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace corvantis {
+
+inline double roundHalfEven(double x)
+{
+    const double down = std::floor(x);
+    const double diff = x - down;
+    if (diff < 0.5)
+        return down;
+    if (diff > 0.5)
+        return down + 1;
+    return std::fmod(down, 2.0) == 0 ? down : down + 1;
+}
+
+// The nearest 16-bit integer (halves to even); throws StepError("Overflow") outside its range.
+inline std::int16_t toInt16(double x)
+{
+    const double r = roundHalfEven(x);
+    if (!(r >= std::numeric_limits<std::int16_t>::min() && r <= std::numeric_limits<std::int16_t>::max()))
+        throw StepError(QStringLiteral("Overflow"));
+    return static_cast<std::int16_t>(r);
+}
+
+} // namespace corvantis

@@ -1,0 +1,47 @@
+#pragma once
+// One edit box of the main window's input: a flat box with a thin border that asks its owner
+// before the focus leaves it, and tells its owner when the focus arrives.
+#include "sheet/cellvalidation.h"
+
+#include <QLineEdit>
+
+namespace corvantis::sheet {
+
+class SheetCell;
+
+// What the sheet does for its cells' focus events.
+class CellFocusHandler {
+public:
+    virtual ~CellFocusHandler() = default;
+    // Runs the cell's leave check; false keeps the focus in the cell.
+    virtual bool allowLeave(SheetCell* cell) = 0;
+    virtual void focusArrived(SheetCell* cell, Qt::FocusReason reason) = 0;
+};
+
+class SheetCell : public QLineEdit {
+    Q_OBJECT
+public:
+    SheetCell(CellKind kind, int line, int month, QWidget* parent);
+
+    CellKind kind() const { return kind_; }
+    int line() const { return line_; }       // -1 for the company name
+    int month() const { return month_; }     // 1-12 for month cells, 0 otherwise
+    QString settingKey() const { return settingKey_; }
+    void setSettingKey(const QString& key) { settingKey_ = key; }
+    void setFocusHandler(CellFocusHandler* handler) { handler_ = handler; }
+    CellFocusHandler* focusHandler() const { return handler_; }
+
+protected:
+    bool focusNextPrevChild(bool next) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    CellKind kind_;
+    int line_;
+    int month_;
+    QString settingKey_;
+    CellFocusHandler* handler_ = nullptr;
+};
+
+} // namespace corvantis::sheet
