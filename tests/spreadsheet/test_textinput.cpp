@@ -1,0 +1,121 @@
+// Typed text as a spreadsheet converts it, in United States and German conventions.
+#include "spreadsheet/textinput.h"
+
+#include <QtTest>
+
+using namespace ss;
+
+namespace {
+
+NumberLocale german() { return NumberLocale{",", ".", "\xE2\x82\xAC", "-"}; }
+
+} // namespace
+
+class TestTextInput : public QObject {
+    Q_OBJECT
+private slots:
+    void numbers_data();
+    void numbers();
+    void staysText_data();
+    void staysText();
+    void blanks();
+    void germanConventions();
+};
+
+void TestTextInput::numbers_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("integer") << "42" << 42.0;
+    QTest::newRow("decimal") << "7.5" << 7.5;
+    QTest::newRow("grouped") << "1,250.00" << 1250.0;
+    QTest::newRow("grouped millions") << "12,345,678" << 12345678.0;
+    QTest::newRow("currency") << "$1,250.00" << 1250.0;
+    QTest::newRow("currency after") << "1250 $" << 1250.0;
+    QTest::newRow("minus currency") << "-$5.00" << -5.0;
+    QTest::newRow("currency minus") << "$-5.00" << -5.0;
+    QTest::newRow("parentheses") << "($5.00)" << -5.0;
+    QTest::newRow("parentheses plain") << "(12)" << -12.0;
+    QTest::newRow("plus") << "+3" << 3.0;
+    QTest::newRow("blanks around") << "  99  " << 99.0;
+    QTest::newRow("percent") << "7%" << 0.07;
+    QTest::newRow("percent blank") << "12.5 %" << 0.125;
+    QTest::newRow("exponent") << "1.5E3" << 1500.0;
+    QTest::newRow("negative exponent") << "-2e-2" << -0.02;
+    QTest::newRow("leading point") << ".5" << 0.5;
+    QTest::newRow("trailing point") << "5." << 5.0;
+    QTest::newRow("loose first group") << "1234,567" << 1234567.0;
+    QTest::newRow("minus zero") << "-0" << 0.0;
+}
+
+void TestTextInput::numbers()
+{
+    QFETCH(QString, typed);
+    QFETCH(double, expected);
+    const Value v = valueFromTypedText(typed.toStdString());
+    QVERIFY2(v.isNumber(), qPrintable(typed));
+    QCOMPARE(v.number(), expected);
+    QVERIFY(!std::signbit(v.number()) || expected < 0);
+}
+
+void TestTextInput::staysText_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("word") << "abc";
+    QTest::newRow("trailing letters") << "12abc";
+    QTest::newRow("leading letters") << "abc12";
+    QTest::newRow("two decimal marks") << "1,2,3.4.5";
+    QTest::newRow("short group") << "1,23";
+    QTest::newRow("long group") << "1,2345";
+    QTest::newRow("group after decimal") << "1.234,5";
+    QTest::newRow("sign alone") << "-";
+    QTest::newRow("point alone") << ".";
+    QTest::newRow("currency alone") << "$";
+    QTest::newRow("two signs") << "--5";
+    QTest::newRow("parenthesised minus") << "(-5)";
+    QTest::newRow("unbalanced") << "(5";
+    QTest::newRow("empty exponent") << "5e";
+    QTest::newRow("leading separator") << ",123";
+    QTest::newRow("inner blank") << "1 000";
+    QTest::newRow("too large") << "1e999";
+    QTest::newRow("other currency") << "\xE2\x82\xAC" "5";
+    QTest::newRow("line label") << "Category 1";
+}
+
+void TestTextInput::staysText()
+{
+    QFETCH(QString, typed);
+    const std::string raw = typed.toStdString();
+    const Value v = valueFromTypedText(raw);
+    QVERIFY2(v.isText(), qPrintable(typed));
+    QCOMPARE(v.text(), raw);   // kept as typed
+}
+
+void TestTextInput::blanks()
+{
+    QVERIFY(valueFromTypedText("").isBlank());
+    QVERIFY(valueFromTypedText("   ").isBlank());
+    QVERIFY(valueFromTypedText("\t \xC2\xA0").isBlank());
+}
+
+void TestTextInput::germanConventions()
+{
+    const NumberLocale de = german();
+    QCOMPARE(valueFromTypedText("1.234,50 \xE2\x82\xAC", de), Value(1234.5));
+    QCOMPARE(valueFromTypedText("1.234,50\xE2\x82\xAC", de), Value(1234.5));
+    QCOMPARE(valueFromTypedText("-1.234,5", de), Value(-1234.5));
+    QCOMPARE(valueFromTypedText("7,5", de), Value(7.5));
+    QCOMPARE(valueFromTypedText("7,5 %", de), Value(0.075));
+    QCOMPARE(valueFromTypedText("\xE2\x82\xAC 3", de), Value(3.0));
+    QVERIFY(valueFromTypedText("1,234.50", de).isText());   // US grouping is not German
+    QVERIFY(valueFromTypedText("$5", de).isText());
+    QVERIFY(valueFromTypedText("1.23", de).isText());         // a short group, not a decimal
+
+    // French-style grouping with a no-break space accepts a plain blank as well.
+    const NumberLocale fr{",", "\xC2\xA0", "\xE2\x82\xAC", "-"};
+    QCOMPARE(valueFromTypedText("1\xC2\xA0" "234,5", fr), Value(1234.5));
+    QCOMPARE(valueFromTypedText("1 234,5", fr), Value(1234.5));
+}
+
+QTEST_APPLESS_MAIN(TestTextInput)
+#include "test_textinput.moc"
