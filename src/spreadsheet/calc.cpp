@@ -4,6 +4,7 @@
 #include "spreadsheet/calc.h"
 #include "spreadsheet/formula.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -33,22 +34,29 @@ private:
     bool date1904_;
     std::vector<CellAddress> formulas_;
     std::vector<Cell*> formulaCells_;
-    std::unordered_map<int, int> indexOf_;        // row * 256 + col -> formula index
     std::vector<int> edgeStart_, edges_;          // dependencies of formula i: edges_[edgeStart_[i] .. edgeStart_[i+1])
     std::vector<int> order_;
     std::vector<char> cyclic_;
-    // Dense look-up of the used area, for the many cell reads of an evaluation.
-    RangeAddress area_{};
-    std::vector<const Cell*> grid_;
-
-    static int key(int row, int col) { return row * kMaxCols + col; }
+    // Dense look-up of the used area for the many cell reads of an evaluation; sheets whose used
+    // area is too large for it fall back to the map.
+    struct Slot {
+        const Cell* cell = nullptr;
+        int formula = -1;
+    };
+    RangeAddress area_{kMaxRows, kMaxCols, -1, -1};
+    int areaCols_ = 0;
+    std::vector<Slot> grid_;
+    std::unordered_map<int, int> formulaIndex_;   // only without the grid: row * 256 + col -> formula
 
     void collect()
     {
         for (auto& [addr, cell] : sheet_.cells) {
+            area_.firstRow = std::min(area_.firstRow, addr.row);
+            area_.firstCol = std::min(area_.firstCol, addr.col);
+            area_.lastRow = std::max(area_.lastRow, addr.row);
+            area_.lastCol = std::max(area_.lastCol, addr.col);
             if (!cell.isFormula())
                 continue;
-            indexOf_.emplace(key(addr.row, addr.col), static_cast<int>(formulas_.size()));
             formulas_.push_back(addr);
             formulaCells_.push_back(&cell);
         }
@@ -56,33 +64,39 @@ private:
 
     void buildGrid()
     {
-        if (sheet_.cells.empty())
-            return;
-        area_ = {kMaxRows, kMaxCols, -1, -1};
-        for (const auto& [addr, cell] : sheet_.cells) {
-            area_.firstRow = std::min(area_.firstRow, addr.row);
-            area_.firstCol = std::min(area_.firstCol, addr.col);
-            area_.lastRow = std::max(area_.lastRow, addr.row);
-            area_.lastCol = std::max(area_.lastCol, addr.col);
-        }
         const long long rows = area_.lastRow - area_.firstRow + 1, cols = area_.lastCol - area_.firstCol + 1;
-        if (rows * cols > kGridLimit)
-            return;
-        grid_.assign(static_cast<std::size_t>(rows * cols), nullptr);
-        for (const auto& [addr, cell] : sheet_.cells)
-            grid_[static_cast<std::size_t>((addr.row - area_.firstRow) * cols + (addr.col - area_.firstCol))] = &cell;
+        if (rows * cols <= kGridLimit) {
+            areaCols_ = static_cast<int>(cols);
+            grid_.assign(static_cast<std::size_t>(rows * cols), Slot{});
+            for (const auto& [addr, cell] : sheet_.cells)
+                grid_[slotIndex(addr.row, addr.col)].cell = &cell;
+            for (std::size_t i = 0; i < formulas_.size(); ++i)
+                grid_[slotIndex(formulas_[i].row, formulas_[i].col)].formula = static_cast<int>(i);
+        } else {
+            for (std::size_t i = 0; i < formulas_.size(); ++i)
+                formulaIndex_.emplace(formulas_[i].row * kMaxCols + formulas_[i].col, static_cast<int>(i));
+        }
+    }
+
+    std::size_t slotIndex(int row, int col) const
+    {
+        return static_cast<std::size_t>((row - area_.firstRow) * areaCols_ + (col - area_.firstCol));
     }
 
     const Cell* find(int row, int col) const
     {
-        if (!grid_.empty()) {
-            if (!area_.contains(row, col))
-                return nullptr;
-            const int cols = area_.lastCol - area_.firstCol + 1;
-            return grid_[static_cast<std::size_t>((row - area_.firstRow) * cols + (col - area_.firstCol))];
-        }
+        if (!grid_.empty())
+            return area_.contains(row, col) ? grid_[slotIndex(row, col)].cell : nullptr;
         const auto it = sheet_.cells.find(CellAddress{row, col});
         return it == sheet_.cells.end() ? nullptr : &it->second;
+    }
+
+    int formulaAt(int row, int col) const
+    {
+        if (!grid_.empty())
+            return area_.contains(row, col) ? grid_[slotIndex(row, col)].formula : -1;
+        const auto it = formulaIndex_.find(row * kMaxCols + col);
+        return it == formulaIndex_.end() ? -1 : it->second;
     }
 
     void buildEdges()
@@ -90,13 +104,20 @@ private:
         edgeStart_.reserve(formulas_.size() + 1);
         for (std::size_t i = 0; i < formulas_.size(); ++i) {
             edgeStart_.push_back(static_cast<int>(edges_.size()));
-            for (const RangeAddress& r : formula::references(formulaCells_[i]->formula)) {
+            for (RangeAddress r : formula::references(formulaCells_[i]->formula)) {
+                // Only the part inside the used area can hold formulas.
+                r.firstRow = std::max(r.firstRow, area_.firstRow);
+                r.firstCol = std::max(r.firstCol, area_.firstCol);
+                r.lastRow = std::min(r.lastRow, area_.lastRow);
+                r.lastCol = std::min(r.lastCol, area_.lastCol);
+                if (r.firstRow > r.lastRow || r.firstCol > r.lastCol)
+                    continue;
                 const long long size = static_cast<long long>(r.lastRow - r.firstRow + 1) * (r.lastCol - r.firstCol + 1);
-                if (size <= static_cast<long long>(formulas_.size())) {
+                if (!grid_.empty() || size <= static_cast<long long>(formulas_.size())) {
                     for (int row = r.firstRow; row <= r.lastRow; ++row)
                         for (int col = r.firstCol; col <= r.lastCol; ++col)
-                            if (auto it = indexOf_.find(key(row, col)); it != indexOf_.end())
-                                edges_.push_back(it->second);
+                            if (const int f = formulaAt(row, col); f >= 0)
+                                edges_.push_back(f);
                 } else {
                     for (std::size_t j = 0; j < formulas_.size(); ++j)
                         if (r.contains(formulas_[j].row, formulas_[j].col))

@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cmath>
+#include <memory>
 
 namespace ss::formula {
 
@@ -67,13 +68,47 @@ Value comparison(std::uint8_t op, const Value& a, const Value& b)
     }
 }
 
+// Evaluation stacks are reused between calls, so a recalculation does not allocate one per cell.
+// Each call leases its own, which keeps nested evaluation (a context that computes a cell on
+// demand) safe.
+class StackLease {
+public:
+    StackLease()
+    {
+        if (pool().empty()) {
+            stack_ = std::make_unique<std::vector<Item>>();
+            stack_->reserve(16);
+        } else {
+            stack_ = std::move(pool().back());
+            pool().pop_back();
+        }
+    }
+    ~StackLease()
+    {
+        stack_->clear();
+        if (pool().size() < 8)
+            pool().push_back(std::move(stack_));
+    }
+    StackLease(const StackLease&) = delete;
+    StackLease& operator=(const StackLease&) = delete;
+    std::vector<Item>& get() { return *stack_; }
+
+private:
+    std::unique_ptr<std::vector<Item>> stack_;
+    static std::vector<std::unique_ptr<std::vector<Item>>>& pool()
+    {
+        thread_local std::vector<std::unique_ptr<std::vector<Item>>> spare;
+        return spare;
+    }
+};
+
 } // namespace
 
 Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
 {
     Evaluator ev{ctx, row, col};
-    std::vector<Item> st;
-    st.reserve(16);
+    StackLease lease;
+    std::vector<Item>& st = lease.get();
     auto popValue = [&](Value& out) {
         if (st.empty())
             return false;
