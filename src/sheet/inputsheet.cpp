@@ -65,6 +65,16 @@ QLabel* plainLabel(QWidget* parent, const QString& objectName, const QString& ca
     return l;
 }
 
+// Tab leaves the date picker as it leaves every other control; the arrow keys still walk its
+// day, month and year.
+class DatePicker : public QDateEdit {
+public:
+    using QDateEdit::QDateEdit;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
+
 } // namespace
 
 InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), form_(form), store_(store)
@@ -116,7 +126,7 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), for
         }
     }
 
-    dtPicker_ = new QDateEdit(frame1_);
+    dtPicker_ = new DatePicker(frame1_);
     name(dtPicker_, QStringLiteral("DTPicker1"), "DatePicker");
     dtPicker_->setGeometry(twipsRect(7740, 397, 1530, 360));
     dtPicker_->setCalendarPopup(true);

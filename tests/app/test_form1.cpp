@@ -1,0 +1,303 @@
+// The main window: its frame, its layout and its start-up from the settings store.
+#include "app/apptitle.h"
+#include "app/dialogs.h"
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/settingsstore.h"
+
+#include <QApplication>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace corvantis;
+
+namespace {
+const QDate kToday(2026, 3, 15);
+}
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<SettingsStore> store;
+    std::vector<ErrorReport> reports;
+    QString iniPath() const { return dir->filePath(QStringLiteral("Corvantis.ini")); }
+
+    std::unique_ptr<Form1> makeForm(std::function<void()> probe = {})
+    {
+        Form1::Services s;
+        s.store = store.get();
+        s.today = [] { return kToday; };
+        s.excelProbe = std::move(probe);
+        return std::make_unique<Form1>(s);
+    }
+    QStringList storedKeys() const
+    {
+        QSettings raw(iniPath(), QSettings::IniFormat);
+        raw.beginGroup(QStringLiteral("Corvantis"));
+        return raw.childKeys();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+        Dialogs::setScripted(true);
+    }
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        store = std::make_unique<SettingsStore>(iniPath());
+        reports.clear();
+        Dialogs::reset();
+        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
+    }
+    void cleanup() { setErrorReportSink({}); }
+
+    void windowFrameIsFixedAndCannotBeMaximised()
+    {
+        auto f = makeForm();
+        f->Form_Load();
+        QCOMPARE(f->size(), QSize(944, 574));
+        QCOMPARE(f->minimumSize(), f->maximumSize());
+        const Qt::WindowFlags flags = f->windowFlags();
+        QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QCOMPARE(f->windowTitle(), QStringLiteral("Corvantis"));
+        QVERIFY(!f->windowIcon().isNull());
+        QCOMPARE(ApplicationTitle(), QStringLiteral("Corvantis"));   // one word: kept whole
+        QCOMPARE(f->font().family(), QStringLiteral("Arial"));
+        QVERIFY(f->font().bold());
+        QCOMPARE(f->font().pointSize(), 9);
+        QCOMPARE(f->txtYear(3, 4)->font().pointSize(), 9);   // inherited by the sheet
+        for (QPushButton* b : {f->PushButton22(), f->PushButton6(), f->PushButton7()}) {
+            QCOMPARE(b->font().pointSizeF(), 11.25);
+            QVERIFY(b->font().bold());
+            QCOMPARE(b->property("kind").toString(), QStringLiteral("PushButton"));
+        }
+        QCOMPARE(f->PushButton22()->text(), QStringLiteral("Start Creating Template"));
+        QCOMPARE(f->PushButton6()->text(), QStringLiteral("Help"));
+        QCOMPARE(f->PushButton7()->text(), QStringLiteral("Load Sample/Example Data"));
+    }
+
+    void controlsSitAtTheirDesignPositions()
+    {
+        auto f = makeForm();
+        QCOMPARE(f->PushButton22()->geometry(), QRect(8, 8, 928, 26));
+        QCOMPARE(f->PushButton7()->geometry(), QRect(480, 42, 456, 27));
+        QCOMPARE(f->Picture1()->geometry(), QRect(8, 78, 928, 489));
+        QCOMPARE(f->VScroll1()->parentWidget(), f->Picture1());
+        QCOMPARE(f->VScroll1()->geometry(), QRect(906, 0, 16, 485));
+        QCOMPARE(f->Picture2()->parentWidget(), f->Picture1());
+        QCOMPARE(f->Picture2()->geometry(), QRect(10, 0, 919, 845));
+        auto* frame = f->findChild<QGroupBox*>(QStringLiteral("Frame1"));
+        QVERIFY(frame);
+        QCOMPARE(frame->title(), QStringLiteral("Your Company Data"));
+        QCOMPARE(frame->geometry(), QRect(0, 7, 889, 836));
+        QCOMPARE(f->txtRevenue(0)->geometry(), QRect(8, 87, 120, 22));
+        QCOMPARE(f->txtInd(6)->geometry(), QRect(127, 87 + 21 * 6, 43, 22));
+        QCOMPARE(f->txtRevenue(7)->geometry().top(), 257);   // sections start lower, under their bar
+        QCOMPARE(f->txtYear(12, 32)->geometry(), QRect(818, 805, 60, 22));
+        QCOMPARE(f->lblYear(11)->geometry(), QRect(818, 64, 60, 24));
+        QCOMPARE(f->txtCompanyName()->geometry(), QRect(114, 27, 226, 22));
+        QCOMPARE(f->DTPicker1()->geometry(), QRect(516, 26, 102, 24));
+        // neighbouring cells share their border line
+        QCOMPARE(f->txtYear(1, 0)->geometry().right(), f->txtYear(2, 0)->geometry().left());
+        QCOMPARE(f->txtRevenue(0)->geometry().bottom(), f->txtRevenue(1)->geometry().top());
+    }
+
+    void controlsCarryTheirDesignNamesAndKinds()
+    {
+        auto f = makeForm();
+        QCOMPARE(f->findChildren<QLineEdit*>(QString(), Qt::FindChildrenRecursively).size() >= 463, true);
+        int textBoxes = 0;
+        for (QWidget* w : f->findChildren<QWidget*>())
+            textBoxes += w->property("kind").toString() == QLatin1String("TextBox");
+        QCOMPARE(textBoxes, 463);
+        QCOMPARE(f->findChild<QLineEdit*>(QStringLiteral("txtYear12(32)")), f->txtYear(12, 32));
+        QCOMPARE(f->findChild<QLineEdit*>(QStringLiteral("txtRevenue(3)")), f->txtRevenue(3));
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("lblYear(0)")), f->lblYear(0));
+        QCOMPARE(f->DTPicker1()->objectName(), QStringLiteral("DTPicker1"));
+        QCOMPARE(f->DTPicker1()->displayFormat(), QStringLiteral("dd-MMM-yyyy"));
+        QVERIFY(f->DTPicker1()->calendarPopup());
+        QCOMPARE(f->DTPicker1()->maximumDate(), QDate(9999, 12, 31));
+        const QColor grey(224, 224, 224);
+        for (const char* heading : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "lblYear(4)"}) {
+            auto* l = f->findChild<QLabel*>(QString::fromLatin1(heading));
+            QVERIFY2(l, heading);
+            QCOMPARE(l->palette().color(QPalette::Window), grey);
+            QVERIFY(l->autoFillBackground());
+            QCOMPARE(l->alignment(), Qt::AlignCenter);
+        }
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("Revenue (Sales)"));
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label2"))->text(), QStringLiteral("Cost of Sales"));
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("Expenses"));
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label4"))->text(), QStringLiteral("IND. %"));
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label7"))->text(), QStringLiteral("Company Name"));
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label8"))->text(), QStringLiteral("Fiscal Year Begins"));
+        QCOMPARE(f->Picture1()->palette().color(QPalette::Window), QColor(Qt::white));
+    }
+
+    void firstStartShowsTheDesignDefaults()
+    {
+        auto f = makeForm();
+        f->Form_Load();
+        QVERIFY(reports.empty());
+        QCOMPARE(f->txtCompanyName()->text(), QString());
+        QCOMPARE(f->DTPicker1()->date(), kToday);
+        QCOMPARE(f->lblYear(0)->text(), QStringLiteral("Mar-26"));
+        QCOMPARE(f->lblYear(11)->text(), QStringLiteral("Feb-27"));
+        for (int line = 0; line < 7; ++line) {
+            QCOMPARE(f->txtRevenue(line)->text(), QStringLiteral("Category %1").arg(line + 1));
+            QCOMPARE(f->txtRevenue(line + 7)->text(), QStringLiteral("Category %1").arg(line + 1));
+        }
+        QCOMPARE(f->txtRevenue(14)->text(), QStringLiteral("Salary expenses "));
+        QCOMPARE(f->txtRevenue(15)->text(), QStringLiteral("Payroll expenses "));
+        QCOMPARE(f->txtRevenue(26)->text(), QStringLiteral("Taxes (real estate, etc.)"));
+        QCOMPARE(f->txtRevenue(31)->text(), QStringLiteral("Other expenses (specify)"));
+        QCOMPARE(f->txtRevenue(32)->text(), QStringLiteral("Misc. (unspecified)"));
+        QCOMPARE(f->txtRevenue(32)->toolTip(), QStringLiteral("Misc. (unspecified)"));
+        for (int line = 0; line < 33; ++line) {
+            QCOMPARE(f->txtInd(line)->text(), QStringLiteral("0"));
+            for (int m = 1; m <= 12; ++m)
+                QCOMPARE(f->txtYear(m, line)->text(), QStringLiteral("$0.00"));
+        }
+        // every month cell went from its placeholder to its currency text, and that was stored;
+        // names, percentages, the company name and the date keep their design values: not rewritten
+        const QStringList keys = storedKeys();
+        QCOMPARE(keys.size(), 396);
+        QCOMPARE(store->get(QStringLiteral("txtYear1_15"), QString()), QStringLiteral("$0.00"));
+        QCOMPARE(store->get(QStringLiteral("txtYear1232"), QString()), QStringLiteral("$0.00"));
+    }
+
+    void scrollLimitsComeFromTheHeights()
+    {
+        auto f = makeForm();
+        f->Form_Load();
+        QCOMPARE(f->VScroll1()->minimum(), 0);
+        QCOMPARE(f->VScroll1()->maximum(), 5340);
+        QCOMPARE(f->VScroll1()->pageStep(), 5501);     // 5501.25
+        QCOMPARE(f->VScroll1()->singleStep(), 1834);   // 1833.75
+        QCOMPARE(f->VScroll1()->value(), 0);
+        QCOMPARE(f->Picture2()->y(), 0);
+    }
+
+    void storedAmountsAreShownInTheCurrentCurrencyForm()
+    {
+        store->save(QStringLiteral("txtYear37"), QStringLiteral("1234.5"));
+        store->save(QStringLiteral("txtYear1_12"), QStringLiteral("-5"));
+        store->save(QStringLiteral("txtInd2"), QStringLiteral("n/a"));
+        store->save(QStringLiteral("txtCompanyName"), QStringLiteral("Kestrel"));
+        auto f = makeForm();
+        f->Form_Load();
+        QCOMPARE(f->txtYear(3, 7)->text(), QStringLiteral("$1,234.50"));
+        QCOMPARE(store->get(QStringLiteral("txtYear37"), QString()), QStringLiteral("$1,234.50"));
+        QCOMPARE(f->txtYear(1, 12)->text(), QStringLiteral("($5.00)"));
+        QCOMPARE(f->txtInd(2)->text(), QStringLiteral("n/a"));   // not checked until it is edited
+        QCOMPARE(f->txtCompanyName()->text(), QStringLiteral("Kestrel"));
+    }
+
+    void anAmountStoredUnderAnotherLocaleIsReread()
+    {
+        store->save(QStringLiteral("txtYear10"), QStringLiteral("$1,234.00"));
+        QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
+        auto f = makeForm();
+        f->Form_Load();
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+        QCOMPARE(f->txtYear(1, 0)->text(), QStringLiteral("1,23\u00a0€"));
+        QCOMPARE(f->txtYear(2, 0)->text(), QStringLiteral("0,00\u00a0€"));
+    }
+
+    void theSpreadsheetProbeRunsLastAndIsGuarded()
+    {
+        bool repaintReleased = false;
+        Form1* seen = nullptr;
+        std::unique_ptr<Form1> f;
+        f = makeForm([&] {
+            seen = f.get();
+            repaintReleased = f->updatesEnabled();
+            throw std::runtime_error("no spreadsheet");
+        });
+        f->Form_Load();
+        QCOMPARE(seen, f.get());
+        QVERIFY(repaintReleased);
+        QCOMPARE(reports.size(), size_t(1));
+        QCOMPARE(reports[0].step, 236);
+        QCOMPARE(reports[0].description, QStringLiteral("no spreadsheet"));
+    }
+
+    void tabWalksTheSheetLineByLineThenTheTopControls()
+    {
+        auto f = makeForm();
+        f->Form_Load();
+        f->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.get()));
+        QCOMPARE(QApplication::focusWidget(), f->txtRevenue(0));   // first in the tab order
+        QList<QWidget*> expected;
+        for (int line = 0; line < 33; ++line) {
+            expected << f->txtRevenue(line) << f->txtInd(line);
+            for (int m = 1; m <= 12; ++m)
+                expected << f->txtYear(m, line);
+        }
+        expected << f->DTPicker1() << f->txtCompanyName() << f->PushButton22() << f->PushButton6()
+                 << f->PushButton7() << f->txtRevenue(0);
+        for (int i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* now = QApplication::focusWidget();
+            while (now && now->focusProxy())
+                now = now->focusProxy();
+            QWidget* want = expected[i];
+            while (want->focusProxy())
+                want = want->focusProxy();
+            QVERIFY2(now == want, qPrintable(QStringLiteral("step %1: %2").arg(i).arg(now ? now->objectName() : "none")));
+        }
+        QVERIFY(Dialogs::shown().empty());
+        QVERIFY(reports.empty());
+    }
+
+    void theGenerateButtonIsHandedOn()
+    {
+        auto f = makeForm();
+        f->Form_Load();
+        QSignalSpy spy(f.get(), &Form1::generateRequested);
+        f->PushButton22()->click();
+        QCOMPARE(spy.count(), 1);
+    }
+
+    void closingTheMainWindowEndsTheProgram()
+    {
+        auto f = makeForm();
+        f->Form_Load();
+        f->show();
+        QWidget other;   // another window still open does not keep the program running
+        other.show();
+        QTimer::singleShot(0, f.get(), [&] { f->close(); });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        bool timedOut = false;
+        connect(&watchdog, &QTimer::timeout, [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(5000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!timedOut);
+        QVERIFY(other.isVisible());   // no close events sent around: the program simply ends
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"
