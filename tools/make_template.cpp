@@ -239,8 +239,11 @@ private:
         Style monthN = band;
         monthN.format = numMonthN_;
 
+        // " IND. %" is wider than its column: right-aligned it runs into the empty B4.
+        Style bandRight = band;
+        bandRight.h = HAlign::Right;
         blank(4, kColB, xf(bandLeft));
-        put(4, kColC, " IND. %", bandText);
+        put(4, kColC, " IND. %", xf(bandRight));
         formula(4, kColD, "R2", xf(month1));
         put(4, kColD + 1, "% B/A", bandText);
         const std::uint16_t monthNXf = xf(monthN);
