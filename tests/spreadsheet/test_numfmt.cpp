@@ -27,6 +27,9 @@ private slots:
         row("0 half up", 0.5, "0", "1");
         row("0 half up 2.5", 2.5, "0", "3");
         row("0 negative half away", -2.5, "0", "-3");
+        row("0 negative rounds to zero keeps sign", -0.4, "0", "-0");
+        row("0.00 float noise", 0.1 + 0.2, "0.00", "0.30");
+        row("0 large", 123456789012345.0, "0", "123456789012345");
         row("0.0", 12.34, "0.0", "12.3");
         row("0.0 pct of line", 33.333333333, "0.0", "33.3");
         row("0.0 zero", 0.0, "0.0", "0.0");

@@ -204,6 +204,13 @@ private slots:
         QVERIFY2(b2.left() > 64 + 40, "only B2's own number is drawn in B2");
         QVERIFY(darkBox(img, QRect(128, 17, 64, 17)).isEmpty());
 
+        // With gridlines shown, the run-on text hides the line it crosses; other rows keep theirs.
+        b.sheet().showGridlines = true;
+        const QImage grid = b.render({0, 0, 2, 2});
+        QVERIFY(isWhite(grid.pixel(63, 1)));
+        QVERIFY(isGridGrey(grid.pixel(63, 40)));
+        QVERIFY(isGridGrey(grid.pixel(127, 20)));   // B2 is not empty: A2 stops there
+
         // Right-aligned text runs on to the left into empty cells.
         Book r;
         r.sheet().showGridlines = false;

@@ -490,15 +490,25 @@ private:
 
         if (!wrap && !number && xf.hAlign != HAlign::Fill && area.firstRow == area.lastRow) {
             // Text runs on into empty neighbours on the side it grows towards.
-            int c = area.lastCol;
-            while (inkRight > clip.right() && c + 1 <= range_.lastCol && isEmptyAt(row, c + 1)) {
-                ++c;
-                clip.setRight(colX(c + 1) - 1);
+            int last = area.lastCol;
+            while (inkRight > clip.right() && last + 1 <= range_.lastCol && isEmptyAt(row, last + 1)) {
+                ++last;
+                clip.setRight(colX(last + 1) - 1);
             }
-            c = area.firstCol;
-            while (inkLeft < clip.left() && c - 1 >= range_.firstCol && isEmptyAt(row, c - 1)) {
-                --c;
-                clip.setLeft(colX(c));
+            int first = area.firstCol;
+            while (inkLeft < clip.left() && first - 1 >= range_.firstCol && isEmptyAt(row, first - 1)) {
+                --first;
+                clip.setLeft(colX(first));
+            }
+            // As in the spreadsheet, the run-on text hides the gridlines it crosses.
+            if (sheet_.showGridlines && opt_.gridlines && (first < area.firstCol || last > area.lastCol)) {
+                p.setClipping(false);
+                for (int k = first; k < last; ++k) {
+                    const Cell* left = sheet_.find(row, k);
+                    if (left && xfOf(*left).fillPattern != 0)
+                        continue;
+                    p.fillRect(colX(k + 1) - 1, rect.top(), 1, rect.height() - 1, QColor(kWhite));
+                }
             }
         }
 
