@@ -9,7 +9,8 @@
 //    the en-US m/d/y form;
 //  - formatted text (Gnumeric "format=preserve"): the text the engine's number formats give,
 //    for texts and for every number in a non-General format ("#,##0", "0.0", "mmm-yy"),
-//    with Gnumeric's U+2212 minus read as '-'.
+//    with Gnumeric's U+2212 minus read as '-' and its "0" for a negative that rounds to zero
+//    (Excel and the engine show "-0") taken as the same.
 // The CSV exporters start at different corners (LibreOffice at A1, Gnumeric at the first cell
 // in use), so each grid is aligned on the title in B2 before comparing.
 #include "spreadsheet/calc.h"
@@ -354,7 +355,10 @@ QStringList compareFormatted(const Workbook& wb, const PlacedGrid& g, const QStr
         const std::string want = formatValue(cell.value, code, wb.date1904).text;
         const std::string got = normalizedMinus(g.at(a.row, a.col));
         ++compared;
-        if (got != want)
+        // A negative amount that rounds to nothing: Excel and the engine show "-0", Gnumeric "0".
+        const bool negativeZero = want.size() > 1 && want[0] == '-' && want.substr(1) == got
+                                  && got.find_first_of("123456789") == std::string::npos;
+        if (got != want && !negativeZero)
             bad << QString("%1 %2 (%3): engine '%4', reader '%5'")
                        .arg(what, a1(a.row, a.col).c_str(), QString::fromStdString(code),
                             QString::fromStdString(want), QString::fromStdString(got));
@@ -416,7 +420,7 @@ for path in sys.argv[1:]:
                     xf = bk.xf_list[cell.xf_index]
                     frow.append(bk.format_map[xf.format_key].format_str)
                     f = bk.font_list[xf.font_index]
-                    fnrow.append([f.name, f.height, bool(f.bold)])
+                    fnrow.append([f.name, f.height, f.weight >= 700])
                 else:
                     crow.append([0, ""]); frow.append(None); fnrow.append(None)
             cells.append(crow); formats.append(frow); fonts.append(fnrow)
@@ -754,7 +758,7 @@ private slots:
         QCOMPARE(lo.pane.splitRows, 5);
         QCOMPARE(lo.page.paperSize, std::uint16_t(1));
         QVERIFY(lo.page.landscape);
-        QCOMPARE(lo.page.scale, std::uint16_t(60));
+        // LibreOffice keeps one scaling mode: fit to 1 x 1 page wins and the 60 % is not kept.
         QVERIFY(lo.page.fitToPage);
         QCOMPARE(lo.page.fitWidth, std::uint16_t(1));
         QCOMPARE(lo.page.fitHeight, std::uint16_t(1));
