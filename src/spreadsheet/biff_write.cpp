@@ -153,7 +153,8 @@ void StreamWriter::font(const Font& f)
 {
     ByteWriter w;
     w.u16(f.height);
-    w.u16(static_cast<std::uint16_t>((f.italic ? 0x02 : 0) | (f.strikeout ? 0x08 : 0)));
+    // Bit 0 repeats "bold" from BIFF4 days; older readers still look at it.
+    w.u16(static_cast<std::uint16_t>((f.bold() ? 0x01 : 0) | (f.italic ? 0x02 : 0) | (f.strikeout ? 0x08 : 0)));
     w.u16(f.colorIndex);
     w.u16(f.weight);
     w.u16(f.escapement);
