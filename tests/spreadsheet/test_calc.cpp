@@ -60,6 +60,66 @@ void putFormula(Sheet& s, const char* a, const std::string& text)
 }
 const Value& valueAt(const Sheet& s, const char* a) { return s.cells.at(at(a)).value; }
 
+
+// The projection layout: input lines in rows 6-12, 16-22, 28-46 (1-based), month amounts in
+// columns D, F, ..., Z, percentages beside them, yearly total AB and its percentage AC.
+std::string colName(int c)
+{
+    std::string s;
+    for (++c; c > 0; c = (c - 1) / 26)
+        s.insert(s.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return s;
+}
+
+void putAt(Sheet& s, int row1, int col, const std::string& text)
+{
+    Cell& c = s.cells[{row1 - 1, col}];
+    c.formula = formula::compile(text);
+}
+
+std::string pct(const std::string& m, int row1, const std::string& divisor)
+{
+    return "IF(" + divisor + "=0,\"-\",(" + m + std::to_string(row1) + "*100)/" + divisor + ")";
+}
+
+Sheet projectionLayout()
+{
+    Sheet s;
+    std::vector<int> cols;
+    for (int k = 1; k <= 12; ++k)
+        cols.push_back(2 * k + 1);
+    cols.push_back(27);   // AB
+    auto lines = [&](int first, int last, bool matchRevenue) {
+        for (int r = first; r <= last; ++r) {
+            std::string yearly;
+            for (int k = 12; k >= 1; --k)
+                yearly += (yearly.empty() ? "" : "+") + colName(2 * k + 1) + std::to_string(r);
+            putAt(s, r, 27, yearly);
+            for (int c : cols) {
+                const std::string m = colName(c);
+                putAt(s, r, c + 1, pct(m, r, matchRevenue ? m + std::to_string(r - 10) : m + "$13"));
+            }
+        }
+    };
+    lines(6, 12, false);
+    lines(16, 22, true);
+    lines(28, 46, false);
+    for (int c : cols) {
+        const std::string m = colName(c), p = colName(c + 1);
+        putAt(s, 13, c, "SUM(" + m + "6:" + m + "12)");
+        putAt(s, 13, c + 1, "SUM(" + p + "6:" + p + "12)");
+        putAt(s, 23, c, "SUM(" + m + "16:" + m + "22)");
+        putAt(s, 23, c + 1, pct(m, 23, m + "13"));
+        putAt(s, 25, c, m + "13-" + m + "23");
+        putAt(s, 25, c + 1, pct(m, 25, m + "13"));
+        putAt(s, 47, c, "SUM(" + m + "28:" + m + "46)");
+        putAt(s, 47, c + 1, pct(m, 47, m + "$13"));
+        putAt(s, 49, c, m + "25-" + m + "47");
+        putAt(s, 49, c + 1, pct(m, 49, m + "13"));
+    }
+    return s;
+}
+
 } // namespace
 
 #define CHECK_VALUE(actual, expected) QCOMPARE(describe(actual), describe(expected))
@@ -83,6 +143,8 @@ private slots:
     void projectionSheet();
     void projectionMonthHeaders();
     void negativeZeroAndBlankResults();
+    void fullProjectionEmpty();
+    void fullProjectionFilled();
 };
 
 void TestCalc::coercion_data()
@@ -465,6 +527,60 @@ void TestCalc::negativeZeroAndBlankResults()
         QVERIFY(!std::signbit(v.number()));
         QCOMPARE(v.number(), 0.0);
     }
+}
+
+void TestCalc::fullProjectionEmpty()
+{
+    Workbook wb;
+    wb.sheets.push_back(projectionLayout());
+    Sheet& s = wb.sheets[0];
+    QVERIFY(s.cells.size() > 500);
+    recalculate(wb);
+    // No amounts: every total and result is 0 and every percentage "-".
+    for (const auto& [addr, cell] : s.cells) {
+        const bool percentColumn = addr.col % 2 == 0;
+        const bool sumOfPercentages = addr.row == 12;   // row 13 adds the revenue percentages
+        if (percentColumn && !sumOfPercentages)
+            CHECK_VALUE(cell.value, Value("-"));
+        else if (!percentColumn || addr.row == 12)
+            CHECK_VALUE(cell.value, Value(0.0));
+    }
+}
+
+void TestCalc::fullProjectionFilled()
+{
+    Workbook wb;
+    wb.sheets.push_back(projectionLayout());
+    Sheet& s = wb.sheets[0];
+    // Revenue category 1 sells 100 a month; category 2 sells nothing; cost line 2 still costs 10.
+    for (int k = 1; k <= 12; ++k) {
+        const int c = 2 * k + 1;
+        s.cells[{5, c}].value = 100.0;    // row 6
+        s.cells[{15, c}].value = 40.0;    // row 16, cost of category 1
+        s.cells[{16, c}].value = 10.0;    // row 17, cost of category 2
+        s.cells[{27, c}].value = 5.0;     // row 28, salaries
+    }
+    recalculate(wb);
+    auto v = [&](const char* a) { return valueAt(s, a); };
+    CHECK_VALUE(v("D13"), Value(100.0));
+    CHECK_VALUE(v("E6"), Value(100.0));
+    CHECK_VALUE(v("E7"), Value(0.0));
+    CHECK_VALUE(v("E13"), Value(100.0));
+    CHECK_VALUE(v("E16"), Value(40.0));
+    CHECK_VALUE(v("E17"), Value("-"));   // matching revenue category is 0, total revenue is not
+    CHECK_VALUE(v("D23"), Value(50.0));
+    CHECK_VALUE(v("E23"), Value(50.0));
+    CHECK_VALUE(v("D25"), Value(50.0));
+    CHECK_VALUE(v("D47"), Value(5.0));
+    CHECK_VALUE(v("E47"), Value(5.0));
+    CHECK_VALUE(v("D49"), Value(45.0));
+    CHECK_VALUE(v("E49"), Value(45.0));
+    CHECK_VALUE(v("AB6"), Value(1200.0));
+    CHECK_VALUE(v("AB13"), Value(1200.0));
+    CHECK_VALUE(v("AC6"), Value(100.0));
+    CHECK_VALUE(v("AB49"), Value(540.0));
+    CHECK_VALUE(v("AC49"), Value(45.0));
+    CHECK_VALUE(v("AC17"), Value("-"));
 }
 
 QTEST_APPLESS_MAIN(TestCalc)
