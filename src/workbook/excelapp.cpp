@@ -321,7 +321,7 @@ QString Range::Text() const
     return v.toString();
 }
 
-void Range::Select()
+void Range::Select() const
 {
     ss::Sheet& sh = book_->sheet(sheet_);
     ss::Workbook& wb = book_->wb;
@@ -333,7 +333,7 @@ void Range::Select()
     sh.activeCell = ss::CellAddress{r1_, c1_};
 }
 
-void Range::CopyPicture()
+void Range::CopyPicture() const
 {
     book_->sheet(sheet_);
     book_->calculate();

@@ -71,9 +71,9 @@ public:
     QVariant Value() const;
     QString Text() const;                 // the value as plain text (numbers unformatted)
 
-    void Select();                        // makes the first cell the sheet's cursor
+    void Select() const;                  // makes the first cell the sheet's cursor
     // Draws the range as the sheet shows it and puts the picture on the system clipboard.
-    void CopyPicture();
+    void CopyPicture() const;
 
     Range(const Range&) = default;
     Range& operator=(const Range&) = default;

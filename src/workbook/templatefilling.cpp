@@ -8,6 +8,17 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+// The template's resource sits in a static library: without this reference the linker would
+// leave it out of the program.
+static void initTemplateResource()
+{
+    static bool done = false;
+    if (!done) {
+        Q_INIT_RESOURCE(template);
+        done = true;
+    }
+}
+
 namespace corvantis {
 
 namespace {
@@ -17,6 +28,7 @@ QString picturePath() { return ScratchPath(QString::fromLatin1(kPictureFileName)
 
 QByteArray templateBytes()
 {
+    initTemplateResource();
     QFile resource(QString::fromLatin1(kTemplateResource));
     if (!resource.open(QIODevice::ReadOnly))
         throw StepError(QStringLiteral("The projection template is missing from the program"));
@@ -65,11 +77,22 @@ bool isSkippedRow(int row)
     return QString::fromLatin1(skipRows).contains(QLatin1Char('-') + QString::number(row));
 }
 
+namespace {
+QRandomGenerator*& nameGenerator()
+{
+    static QRandomGenerator* generator = nullptr;
+    return generator;
+}
+} // namespace
+
+void setNameGenerator(QRandomGenerator* generator) { nameGenerator() = generator; }
+
 QString drawWorkbookName()
 {
+    QRandomGenerator* random = nameGenerator() ? nameGenerator() : QRandomGenerator::global();
     QString name = QStringLiteral("tolvek");
     for (int k = 0; k < 8; ++k)
-        name += QChar(u'0' + QRandomGenerator::global()->bounded(1, 10));
+        name += QChar(u'0' + random->bounded(1, 10));
     return name + QStringLiteral(".xls");
 }
 

@@ -7,6 +7,8 @@
 #include <QDate>
 #include <QString>
 
+class QRandomGenerator;
+
 namespace corvantis {
 
 // What generation needs from the main window and the preview window. The main window
@@ -41,6 +43,9 @@ inline constexpr const char* kPictureFileName = "temp.bmp";
 bool isSkippedRow(int row);
 // A fresh scratch workbook name: "tolvek", eight digits 1 to 9, ".xls".
 QString drawWorkbookName();
+// Test seam: the generator the digits come from (QRandomGenerator::global() by default, which
+// is seeded once from the system). Null restores the default; the caller keeps ownership.
+void setNameGenerator(QRandomGenerator* generator);
 
 // The whole generation, guarded as Form1.PushButton22_Click: a failing step is reported with its
 // number and the next step runs. When a failure leaves nothing for the later steps to do (no

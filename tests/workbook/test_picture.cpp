@@ -1,0 +1,149 @@
+// The sheet picture: what gets drawn, when nothing is written, and a busy clipboard.
+#include "app/errorreport.h"
+#include "spreadsheet/model.h"
+#include "spreadsheet/render/render.h"
+#include "spreadsheet/xls.h"
+#include "workbook/sheetpicture.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace corvantis;
+
+namespace {
+// A workbook with numbers in the cells given (0-based), saved to `path`.
+void writeBook(const QString& path, const std::vector<ss::CellAddress>& cells)
+{
+    ss::Workbook wb = ss::Workbook::makeDefault();
+    ss::Sheet sh;
+    sh.name = "Sheet1";
+    for (const ss::CellAddress& at : cells)
+        sh.cells[at].value = 1.0 + at.row * 10 + at.col;
+    wb.sheets.push_back(sh);
+    ss::xls::save(wb, path.toStdString());
+}
+} // namespace
+
+class TestPicture : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    std::vector<ErrorReport> reports;
+    Application app;
+
+    Workbook open(const QString& name, const std::vector<ss::CellAddress>& cells)
+    {
+        const QString path = dir.filePath(name);
+        writeBook(path, cells);
+        return app.Workbooks().Open(path, true);
+    }
+
+private slots:
+    void init()
+    {
+        reports.clear();
+        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
+    }
+    void cleanup()
+    {
+        setErrorReportSink({});
+        setClipboardPictureSource({});
+    }
+
+    void theUsedRangeIsDrawnOverAnyExistingFile()
+    {
+        Workbook book = open("big.xls", {{1, 1}, {48, 28}, {10, 3}});
+        const QString bmp = dir.filePath("temp.bmp");
+        QFile old(bmp);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("not a picture");
+        old.close();
+        QGuiApplication::clipboard()->setText("the user's text");
+
+        saveCellsActivesheet(book, bmp);
+        QVERIFY(reports.empty());
+        QImage picture;
+        QVERIFY(picture.load(bmp, "BMP"));
+        const ss::Workbook model = ss::xls::load(dir.filePath("big.xls").toStdString());
+        QCOMPARE(picture.size(), ss::renderedSize(model, 0, ss::RangeAddress{1, 1, 48, 28}));
+        QVERIFY(!picture.isNull());
+        // The clipboard now holds the sheet, not what the user had.
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), picture.size());
+    }
+
+    void smallSheetsGiveNoFileAndNoMessage_data()
+    {
+        QTest::addColumn<std::vector<ss::CellAddress>>("cells");
+        QTest::newRow("empty") << std::vector<ss::CellAddress>{};
+        QTest::newRow("column A only") << std::vector<ss::CellAddress>{{0, 0}, {30, 0}};
+        QTest::newRow("row 1 only") << std::vector<ss::CellAddress>{{0, 0}, {0, 20}};
+    }
+    void smallSheetsGiveNoFileAndNoMessage()
+    {
+        QFETCH(std::vector<ss::CellAddress>, cells);
+        Workbook book = open(QStringLiteral("small%1.xls").arg(cells.size()), cells);
+        const QString bmp = dir.filePath("small.bmp");
+        saveCellsActivesheet(book, bmp);
+        QVERIFY(reports.empty());
+        QVERIFY(!QFile::exists(bmp));
+    }
+
+    void aBusyClipboardIsAskedUpToAThousandTimes()
+    {
+        int asked = 0;
+        setClipboardPictureSource([&] { return ++asked < 1000 ? QImage() : QImage(3, 2, QImage::Format_RGB32); });
+        QCOMPARE(GetClipboardPicture(0).size(), QSize(3, 2));
+        QCOMPARE(asked, 1000);
+
+        asked = 0;
+        setClipboardPictureSource([&]() -> QImage {
+            ++asked;
+            throw std::runtime_error("clipboard locked");
+        });
+        QVERIFY(GetClipboardPicture(0).isNull());
+        QCOMPARE(asked, 1000);
+
+        asked = 0;
+        QVERIFY(GetClipboardPicture(1).isNull());   // text is no picture format
+        QCOMPARE(asked, 0);
+    }
+
+    void failuresAreReportedWithTheirLine()
+    {
+        Workbook book = open("fail.xls", {{1, 1}, {5, 5}});
+
+        // Clipboard never free: line 112, no file.
+        setClipboardPictureSource([] { return QImage(); });
+        const QString bmp = dir.filePath("never.bmp");
+        saveCellsActivesheet(book, bmp);
+        QCOMPARE(reports.size(), size_t(1));
+        QCOMPARE(reports[0].step, 112);
+        QCOMPARE(reports[0].location, QStringLiteral("in Marrowfen2021/08/31.Excel1.saveCellsActivesheet "));
+        QVERIFY(!QFile::exists(bmp));
+        setClipboardPictureSource({});
+
+        // A folder that cannot exist: line 112 again.
+        reports.clear();
+        QFile plain(dir.filePath("afile"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        saveCellsActivesheet(book, dir.filePath("afile/sub/temp.bmp"));
+        QCOMPARE(reports.size(), size_t(1));
+        QCOMPARE(reports[0].step, 112);
+
+        // A closed workbook: one report at line 100 and nothing else.
+        reports.clear();
+        book.Close();
+        saveCellsActivesheet(book, bmp);
+        QCOMPARE(reports.size(), size_t(1));
+        QCOMPARE(reports[0].step, 100);
+        QVERIFY(!QFile::exists(bmp));
+    }
+};
+
+QTEST_MAIN(TestPicture)
+#include "test_picture.moc"
