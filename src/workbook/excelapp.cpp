@@ -453,6 +453,7 @@ void Workbook::Close()
     BookState& b = live(book_);
     std::shared_ptr<AppState> app = b.checkedApp();
     b.closed = true;
+    b.wb = ss::Workbook();   // a stale handle need not keep the sheet alive
     auto& books = app->books;
     books.erase(std::remove(books.begin(), books.end(), book_), books.end());
     if (app->active == book_)
@@ -600,8 +601,10 @@ QString Application::Version() const
 void Application::Quit()
 {
     d->check();
-    for (const auto& b : d->books)
+    for (const auto& b : d->books) {
         b->closed = true;
+        b->wb = ss::Workbook();
+    }
     d->books.clear();
     d->active.reset();
     d->quit = true;

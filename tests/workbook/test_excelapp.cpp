@@ -212,24 +212,6 @@ private slots:
         QCOMPARE(sh.UsedRange().Rows(1).Row(), 3L);
     }
 
-    void selectionAndPictureReachTheirTargets()
-    {
-        Application app;
-        Workbook book = app.Workbooks().Open(sample, true);
-        app.Range("B2").Select();
-        const QString out = dir.filePath("selected.xls");
-        book.SaveAs(out, 56);
-        const ss::Workbook back = ss::xls::load(out.toStdString());
-        QCOMPARE(back.sheets[0].activeCell, (ss::CellAddress{1, 1}));
-
-        QGuiApplication::clipboard()->setText("user text");
-        const Range used = app.ActiveSheet().UsedRange();
-        used.CopyPicture();
-        const QImage picture = QGuiApplication::clipboard()->image();
-        const ss::Workbook model = ss::xls::load(out.toStdString());
-        QCOMPARE(picture.size(), ss::renderedSize(model, 0, ss::RangeAddress{0, 0, 2, 2}));
-    }
-
     void factoryDecidesWhetherApplicationsCanBeCreated()
     {
         QVERIFY(CreateApplication() != nullptr);
