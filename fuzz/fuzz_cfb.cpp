@@ -1,5 +1,5 @@
 // libFuzzer entry for the compound file reader: any input must either parse or throw FormatError.
-// Build: clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc src/spreadsheet/cfb.cpp fuzz/fuzz_cfb.cpp
+// Build: fuzz/CMakeLists.txt (fuzz/run.sh builds and runs every target).
 #include "spreadsheet/cfb.h"
 #include "spreadsheet/error.h"
 
