@@ -9,6 +9,7 @@
 #include "sheet/inputsheet.h"
 #include "sheet/monthheaders.h"
 #include "sheet/rounding.h"
+#include "sheet/sampledata.h"
 #include "workbook/files.h"
 #include "workbook/numbertext.h"
 
@@ -214,7 +215,9 @@ void Form1::PushButton6_Click()
 
 void Form1::PushButton7_Click()
 {
-    // Filled in with the example data.
+    // A couple of dozen cells change at once; they reach the disk in one write at the end.
+    SettingsStore::Batch batch(*store_);
+    sheet::loadSampleData(*sheet_, today());
 }
 
 void Form1::closeEvent(QCloseEvent* e)
