@@ -56,7 +56,7 @@ std::string ref(int col, int row1) { return colName(col) + std::to_string(row1);
 // font's digit width, cell padding included, rounded down to a whole pixel. The default
 // font is Arial 10, whose '0' is 7 px wide at 96 dpi, so a column of w characters is
 // round(w * 7) px and stores trunc(px * 256 / 7). Readers that report COLINFO widths
-// divided by 256 (xlrd, for one) then give back the tabled figures to two decimals:
+// divided by 256 (xlrd, for one) then give back the layout widths to two decimals:
 // 1.71, 20.14, 3.71, 9.29, 5.14 and 9.14.
 std::uint16_t storedWidth(double chars)
 {

@@ -12,8 +12,6 @@
 #include <QtTest>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -159,7 +157,7 @@ private slots:
 
     void columnWidths()
     {
-        // Stored widths in characters (1/256 units) as Excel reports them, to two decimals.
+        // Stored widths in characters (1/256 units), to two decimals.
         const auto chars = [&](int c) { return std::round(sheet_->columnWidth(c) / 256.0 * 100) / 100; };
         QCOMPARE(chars(col("A")), 1.71);
         QCOMPARE(chars(col("B")), 20.14);
@@ -294,7 +292,7 @@ private slots:
         }
     }
 
-    // Every other cell of D5:AC49 in a line, total or result row is the tabled formula.
+    // Every other cell of D5:AC49 in a line, total or result row holds its formula, as written.
     void bodyFormulas()
     {
         const auto yearly = [](int r) {
