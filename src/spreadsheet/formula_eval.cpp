@@ -249,6 +249,10 @@ Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context&
             } else {
                 argc = t[pos + 1] & 0x7F;
                 index = readU16(t, pos + 2) & 0x7FFF;
+                // A damaged token may call a built-in with fewer arguments than it reads.
+                const FunctionInfo* f = functionByIndex(index);
+                if (f && argc < static_cast<std::size_t>(f->minArgs))
+                    return ErrorCode::Value;
             }
             if (argc > st.size())
                 return ErrorCode::Value;

@@ -364,6 +364,9 @@ std::u16string utf8ToUtf16(std::string_view s)
         }
         if (!ok) { out.push_back(u'\uFFFD'); ++i; continue; }
         i += n;
+        // Beyond Unicode or a surrogate half: no UTF-16 text can hold it.
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            cp = 0xFFFD;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
