@@ -76,7 +76,8 @@ public:
     void CopyPicture() const;
 
     Range(const Range&) = default;
-    Range& operator=(const Range&) = default;
+    // `Cells(1, 1) = Cells(2, 2)` would only copy a reference here, not the value: not allowed.
+    Range& operator=(const Range&) = delete;
 
 private:
     friend class Worksheet;
