@@ -388,6 +388,9 @@ void TestCalc::foreignTokens()
     // A function index the table does not know, as ptgFuncVar.
     CHECK_VALUE(formula::evaluate(std::vector<std::uint8_t>{0x1E, 1, 0, 0x42, 0x01, 0x70, 0x01}, 0, 0, ctx),
                 Value(ErrorCode::Name));
+    // ptgFuncVar naming a built-in with fewer arguments than it takes (ISBLANK with none, IF with one).
+    QVERIFY(formula::evaluate(std::vector<std::uint8_t>{0x42, 0x00, 0x81, 0x00}, 0, 0, ctx).isError());
+    QVERIFY(formula::evaluate(std::vector<std::uint8_t>{0x1D, 1, 0x42, 0x01, 0x01, 0x00}, 0, 0, ctx).isError());
     // Malformed streams give an error value.
     QVERIFY(formula::evaluate(std::vector<std::uint8_t>{0x03}, 0, 0, ctx).isError());
     QVERIFY(formula::evaluate(std::vector<std::uint8_t>{}, 0, 0, ctx).isError());

@@ -195,6 +195,8 @@ void TestFormula::stringsAndNumbers()
     const Bytes wide = formula::compile("\"\xE2\x82\xAC" "1\"");
     QCOMPARE(hex(wide), QByteArray("17 02 01 AC 20 31 00"));
     QCOMPARE(formula::decompile(wide), std::string("\"\xE2\x82\xAC" "1\""));
+    // A code point beyond Unicode becomes U+FFFD rather than a broken surrogate pair.
+    QCOMPARE(hex(formula::compile("\"\xF7\xBF\xBF\xBF\"")), QByteArray("17 01 01 FD FF"));
     // Latin-1 text stays compressed.
     QCOMPARE(hex(formula::compile("\"\xC3\xA9\"")), QByteArray("17 01 00 E9"));
     // 65535 is the largest ptgInt; beyond it and fractions use ptgNum.
