@@ -128,7 +128,12 @@ void Form1::Form_Load()
     bool handCursor = false;
     g.step(106, [&] { handCursor = FileExists(handCursorPath()); });
     if (handCursor)
-        g.step(108, [&] { pointer_->setMouseIcon(loadCursorFile(handCursorPath())); });
+        g.step(108, [&] {
+            const std::optional<QCursor> hand = loadCursorFile(handCursorPath());
+            if (!hand)
+                throw StepError(QStringLiteral("Invalid picture"));
+            pointer_->setMouseIcon(hand);
+        });
 
     QScrollBar* bar = VScroll1();
     const double viewport = pixelsToTwips(Picture1()->height());

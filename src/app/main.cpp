@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "workbook/excellifecycle.h"
 
 #include <QApplication>
 
@@ -10,7 +11,9 @@ int main(int argc, char** argv)
     // Only Form1's close ends the program; a hidden main window with the preview up is no end.
     app.setQuitOnLastWindowClosed(false);
 
-    corvantis::Form1 form;
+    corvantis::Form1::Services services;
+    services.excelProbe = &corvantis::CheckExcelAvailable;
+    corvantis::Form1 form(services);
     form.Form_Load();
     form.show();
     return app.exec();

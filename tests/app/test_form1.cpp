@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QDateEdit>
+#include <QFile>
+#include <QProcess>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -275,6 +277,28 @@ private slots:
         QSignalSpy spy(f.get(), &Form1::generateRequested);
         f->PushButton22()->click();
         QCOMPARE(spy.count(), 1);
+    }
+
+    void theProgramStartsWithoutAnyReportAndFillsTheStore()
+    {
+        // The built program itself, with its own store under a private configuration folder:
+        // any report during start-up would hold it in a modal box before the store is written.
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir->path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(env);
+        program.start(qEnvironmentVariable("CORVANTIS_BIN_DIR") + QStringLiteral("/corvantis"), {});
+        QVERIFY(program.waitForStarted());
+        const QString ini = dir->filePath(QStringLiteral("Kestrelon/Corvantis.ini"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ini), 20000);
+        QTest::qWait(100);
+        QCOMPARE(program.state(), QProcess::Running);   // still up: shown and waiting for input
+        program.kill();
+        program.waitForFinished();
+        QSettings raw(ini, QSettings::IniFormat);
+        raw.beginGroup(QStringLiteral("Corvantis"));
+        QCOMPARE(raw.childKeys().size(), 396);
     }
 
     void closingTheMainWindowEndsTheProgram()
