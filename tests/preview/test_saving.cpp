@@ -20,13 +20,12 @@ using previewtest::ReportCollector;
 namespace {
 
 const QByteArray kWorkbook("\xD0\xCF\x11\xE0 generated workbook \0 bytes", 30);
+const QString kDone = QStringLiteral("Done.");
 
 QByteArray contents(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)
@@ -44,7 +43,7 @@ QStringList shownTexts()
     return texts;
 }
 
-QString overwriteQuestion(const QString& target)
+QString question(const QString& target)
 {
     return QStringLiteral("Are you sure you wish to overwrite ") + target + QStringLiteral(" ?");
 }
@@ -54,225 +53,135 @@ QString overwriteQuestion(const QString& target)
 class TestSaving : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> scratch;
-    std::unique_ptr<QTemporaryDir> target;
+    std::unique_ptr<QTemporaryDir> scratch, target;
+    std::unique_ptr<Form2> form;
     QString workbook;
 
-    QString targetPath(const QString& name) const { return target->filePath(name); }
-    QStringList targetFolder() const
+    QString out(const QString& name) const { return target->filePath(name); }
+    QStringList targetFolder() const { return QDir(target->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    void save(const QString& name, Dialogs::Answer answer = Dialogs::Answer::No)
     {
-        return QDir(target->path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        Dialogs::reset();
+        if (!name.isNull())
+            Dialogs::queueFileName(name);
+        Dialogs::queueAnswer(answer);
+        QTest::mouseClick(form->PushButton6, Qt::LeftButton);
     }
-    void save(Form2& form) { QTest::mouseClick(form.PushButton6, Qt::LeftButton); }
 
 private slots:
     void init()
     {
         Dialogs::setScripted(true);
-        Dialogs::reset();
         scratch = std::make_unique<QTemporaryDir>();
         target = std::make_unique<QTemporaryDir>();
         workbook = scratch->filePath(QStringLiteral("tolvek73519246.xls"));
         writeFile(workbook, kWorkbook);
+        form = std::make_unique<Form2>();
+        form->setExcelFile(workbook);
+        form->setPicture(previewtest::snapshot(200, 100));
     }
+    void cleanup() { form.reset(); }
 
-    void saveToANewName()
+    void saveAndOverwrite()
     {
         ReportCollector reports;
-        Form2 form;
-        form.setExcelFile(workbook);
-        const QString out = targetPath(QStringLiteral("results.xls"));
-        Dialogs::queueFileName(out);
-        save(form);
+        save(out(QStringLiteral("results.xls")));
+        const auto& request = Dialogs::saveRequests().at(0);
+        QCOMPARE(request.title, QStringLiteral("Save File"));
+        QCOMPARE(request.filter, QStringLiteral("Excel Files (*.xls)"));
+        QCOMPARE(request.fileName, QString());
+        QCOMPARE(contents(out(QStringLiteral("results.xls"))), kWorkbook);
+        QCOMPARE(contents(workbook), kWorkbook);   // a copy: the scratch workbook stays
+        QCOMPARE(shownTexts(), QStringList{kDone});
+        QCOMPARE(Dialogs::shown()[0].caption, ApplicationTitle());
+        QCOMPARE(Dialogs::shown()[0].icon, Dialogs::Icon::None);
 
-        QCOMPARE(Dialogs::saveRequests().size(), size_t(1));
-        QCOMPARE(Dialogs::saveRequests()[0].title, QStringLiteral("Save File"));
-        QCOMPARE(Dialogs::saveRequests()[0].filter, QStringLiteral("Excel Files (*.xls)"));
-        QCOMPARE(Dialogs::saveRequests()[0].fileName, QString());
-        QCOMPARE(contents(out), kWorkbook);
-        QCOMPARE(contents(workbook), kWorkbook);   // the scratch workbook stays
-        QCOMPARE(targetFolder(), QStringList{QStringLiteral("results.xls")});
-        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Done.")});
-        const auto& done = Dialogs::shown()[0];
-        QCOMPARE(done.caption, ApplicationTitle());
-        QCOMPARE(done.icon, Dialogs::Icon::None);
-        QCOMPARE(done.buttons, Dialogs::Buttons::Ok);
-        QVERIFY(reports.reports.empty());
+        writeFile(out(QStringLiteral("results.xls")), "OLD");
+        save(out(QStringLiteral("results.xls")), Dialogs::Answer::No);
+        QCOMPARE(shownTexts(), (QStringList{question(out(QStringLiteral("results.xls"))), kDone}));
+        QCOMPARE(Dialogs::shown()[0].buttons, Dialogs::Buttons::YesNo);
+        QCOMPARE(contents(out(QStringLiteral("results.xls"))), QByteArray("OLD"));
 
-        // A second save to the same name asks first.
-        Dialogs::reset();
-        Dialogs::queueFileName(out);
-        Dialogs::queueAnswer(Dialogs::Answer::No);
-        save(form);
-        QCOMPARE(shownTexts(), (QStringList{overwriteQuestion(out), QStringLiteral("Done.")}));
-    }
-
-    void existingFileAnsweredNoIsUntouched()
-    {
-        Form2 form;
-        form.setExcelFile(workbook);
-        const QString out = targetPath(QStringLiteral("old.xls"));
-        writeFile(out, "OLD");
-        Dialogs::queueFileName(out);
-        Dialogs::queueAnswer(Dialogs::Answer::No);
-        save(form);
-        QCOMPARE(shownTexts(), (QStringList{overwriteQuestion(out), QStringLiteral("Done.")}));
-        const auto& question = Dialogs::shown()[0];
-        QCOMPARE(question.buttons, Dialogs::Buttons::YesNo);
-        QCOMPARE(question.icon, Dialogs::Icon::None);
-        QCOMPARE(question.caption, ApplicationTitle());
-        QCOMPARE(contents(out), QByteArray("OLD"));
-        QCOMPARE(targetFolder(), QStringList{QStringLiteral("old.xls")});
-    }
-
-    void existingFileAnsweredYesIsReplaced_data()
-    {
-        QTest::addColumn<bool>("readOnly");
-        QTest::newRow("writable") << false;
-        QTest::newRow("read-only") << true;
-    }
-    void existingFileAnsweredYesIsReplaced()
-    {
-        QFETCH(bool, readOnly);
-        ReportCollector reports;
-        Form2 form;
-        form.setExcelFile(workbook);
-        const QString out = targetPath(QStringLiteral("old.xls"));
-        writeFile(out, "OLD");
-        if (readOnly)
-            QFile::setPermissions(out, QFile::ReadOwner | QFile::ReadUser);
-        Dialogs::queueFileName(out);
-        Dialogs::queueAnswer(Dialogs::Answer::Yes);
-        save(form);
-        QCOMPARE(contents(out), kWorkbook);
-        QCOMPARE(targetFolder(), QStringList{QStringLiteral("old.xls")});   // no half-written copy left
-        QCOMPARE(shownTexts(), (QStringList{overwriteQuestion(out), QStringLiteral("Done.")}));
+        QFile::setPermissions(out(QStringLiteral("results.xls")), QFile::ReadOwner);
+        save(out(QStringLiteral("results.xls")), Dialogs::Answer::Yes);
+        QCOMPARE(contents(out(QStringLiteral("results.xls"))), kWorkbook);
+        QCOMPARE(targetFolder(), QStringList{QStringLiteral("results.xls")});   // no copy left half-way
         QVERIFY(reports.reports.empty());
     }
 
     void cancelWritesNothing()
     {
-        Form2 form;
-        form.setExcelFile(workbook);
-        save(form);   // nothing queued: the dialog is cancelled
+        save(QString());
         QVERIFY(targetFolder().isEmpty());
-        QCOMPARE(shownTexts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(shownTexts(), QStringList{kDone});
     }
 
     void typedNameGetsTheExtension()
     {
-        Form2 form;
-        form.setExcelFile(workbook);
-        Dialogs::queueFileName(targetPath(QStringLiteral("report")));
-        save(form);
+        save(out(QStringLiteral("report")));
         QCOMPARE(targetFolder(), QStringList{QStringLiteral("report.xls")});
-        QCOMPARE(contents(targetPath(QStringLiteral("report.xls"))), kWorkbook);
-
-        // The question names the file that would be overwritten.
-        Dialogs::reset();
-        Dialogs::queueFileName(targetPath(QStringLiteral("report")));
-        Dialogs::queueAnswer(Dialogs::Answer::No);
-        save(form);
-        QCOMPARE(shownTexts().value(0), overwriteQuestion(targetPath(QStringLiteral("report.xls"))));
-
-        // A name with an extension of its own is kept as typed.
-        Dialogs::reset();
-        Dialogs::queueFileName(targetPath(QStringLiteral("copy.bak")));
-        save(form);
-        QVERIFY(QFile::exists(targetPath(QStringLiteral("copy.bak"))));
+        save(out(QStringLiteral("report")));
+        QCOMPARE(shownTexts().value(0), question(out(QStringLiteral("report.xls"))));
+        save(out(QStringLiteral("copy.bak")));   // an extension of its own stays
+        QVERIFY(QFile::exists(out(QStringLiteral("copy.bak"))));
     }
 
-    void scratchWorkbookItselfIsRefused_data()
-    {
-        QTest::addColumn<bool>("otherSpelling");
-        QTest::newRow("same path") << false;
-        QTest::newRow("other spelling") << true;
-    }
     void scratchWorkbookItselfIsRefused()
     {
-        QFETCH(bool, otherSpelling);
         ReportCollector reports;
-        Form2 form;
-        form.setExcelFile(workbook);
-        Dialogs::queueFileName(otherSpelling ? scratch->path() + QStringLiteral("/./tolvek73519246.xls") : workbook);
-        Dialogs::queueAnswer(Dialogs::Answer::Yes);
-        save(form);
-        QCOMPARE(contents(workbook), kWorkbook);
-        QCOMPARE(Dialogs::shown().size(), size_t(1));
-        QVERIFY(shownTexts()[0].contains(QStringLiteral("another file name")));
-        QVERIFY(!shownTexts().contains(QStringLiteral("Done.")));
+        for (const QString& name : {workbook, scratch->path() + QStringLiteral("/./tolvek73519246.xls")}) {
+            save(name, Dialogs::Answer::Yes);
+            QCOMPARE(contents(workbook), kWorkbook);
+            QCOMPARE(Dialogs::shown().size(), size_t(1));
+            QVERIFY(shownTexts()[0].contains(QStringLiteral("another file name")));
+        }
         QVERIFY(reports.reports.empty());
     }
 
-    void failingCopyIsReportedWithoutDone()
+    void failedCopyIsReportedAndKeepsTheOldFile()
     {
         ReportCollector reports;
-        Form2 form;
-        form.setExcelFile(workbook);
-        Dialogs::queueFileName(targetPath(QStringLiteral("missing-folder/results.xls")));
-        save(form);
+        save(out(QStringLiteral("missing-folder/results.xls")));
         QCOMPARE(reports.reports.size(), size_t(1));
         QCOMPARE(reports.reports[0].location, QStringLiteral("in Marrowfen2021/08/31.Form2.PushButton6_Click "));
         QCOMPARE(reports.reports[0].step, 130);
-        QVERIFY(!reports.reports[0].description.isEmpty());
-        QVERIFY(shownTexts().isEmpty());
-        QCOMPARE(contents(workbook), kWorkbook);
-    }
+        QVERIFY(shownTexts().isEmpty());   // no "Done." after a failure
 
-    void existingFileSurvivesAFailedCopy()
-    {
-        ReportCollector reports;
-        Form2 form;
-        form.setExcelFile(workbook);
         QVERIFY(QFile::remove(workbook));   // the scratch workbook has gone missing
-        const QString out = targetPath(QStringLiteral("old.xls"));
-        writeFile(out, "OLD");
-        Dialogs::queueFileName(out);
-        Dialogs::queueAnswer(Dialogs::Answer::Yes);
-        save(form);
-        QCOMPARE(reports.reports.size(), size_t(1));
-        QCOMPARE(reports.reports[0].step, 130);
-        QCOMPARE(contents(out), QByteArray("OLD"));
+        writeFile(out(QStringLiteral("old.xls")), "OLD");
+        save(out(QStringLiteral("old.xls")), Dialogs::Answer::Yes);
+        QCOMPARE(reports.reports.size(), size_t(2));
+        QCOMPARE(reports.reports[1].step, 130);
+        QCOMPARE(contents(out(QStringLiteral("old.xls"))), QByteArray("OLD"));
         QCOMPARE(targetFolder(), QStringList{QStringLiteral("old.xls")});
-        QCOMPARE(shownTexts(), QStringList{overwriteQuestion(out)});
+        QCOMPARE(shownTexts(), QStringList{question(out(QStringLiteral("old.xls")))});
     }
 
     void backDeletesTheScratchWorkbookAndShowsTheMainWindow()
     {
         QWidget main;
-        Form2 form;
-        form.setMainWindow(&main);
-        form.setExcelFile(workbook);
-        form.setPicture(previewtest::snapshot(200, 100));
-        form.show();
-        QVERIFY(main.isHidden());
-        QTest::mouseClick(form.PushButton8, Qt::LeftButton);
+        form->setMainWindow(&main);
+        form->show();
+        QTest::mouseClick(form->PushButton8, Qt::LeftButton);
         QVERIFY(!QFile::exists(workbook));
         QVERIFY(main.isVisible());
-        QVERIFY(form.isHidden());
-        QCOMPARE(form.excelFile(), workbook);
-        QVERIFY(Dialogs::shown().empty());
+        QVERIFY(form->isHidden());
     }
 
     // Last: it runs the event loop to its end.
     void closingDeletesTheScratchWorkbookAndQuits()
     {
         QApplication::setQuitOnLastWindowClosed(false);   // the quit must come from the preview itself
-        QWidget main;   // hidden, as after a generation
-        Form2 form;
-        form.setMainWindow(&main);
-        form.setExcelFile(workbook);
-        form.setPicture(previewtest::snapshot(200, 100));
-        form.show();
+        QWidget main;                                      // hidden, as after a generation
+        form->setMainWindow(&main);
+        form->show();
         bool quitting = false;
         connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitting = true; });
-        QTimer::singleShot(0, &form, [&] { form.close(); });
+        QTimer::singleShot(0, form.get(), [this] { form->close(); });
         QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(7); });
-        const int code = QCoreApplication::exec();
-        QCOMPARE(code, 0);
+        QCOMPARE(QCoreApplication::exec(), 0);
         QVERIFY(quitting);
         QVERIFY(!QFile::exists(workbook));
-        QVERIFY(Dialogs::shown().empty());
     }
 };
 

@@ -4,7 +4,6 @@
 #include "app/errorreport.h"
 #include "app/guard.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,179 +15,103 @@ using namespace corvantis;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-// Restores an environment variable when the test ends.
-class EnvGuard {
-public:
-    explicit EnvGuard(const char* name) : name_(name), had_(qEnvironmentVariableIsSet(name)), value_(qgetenv(name)) {}
-    ~EnvGuard()
-    {
-        if (had_)
-            qputenv(name_, value_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_;
-    QByteArray value_;
-};
-
-constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 constexpr QFile::Permissions kOthers = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
     | QFile::WriteOther | QFile::ExeOther;
+
+// Restores an environment variable when the test ends.
+struct EnvGuard {
+    explicit EnvGuard(const char* n) : name(n), had(qEnvironmentVariableIsSet(n)), value(qgetenv(n)) {}
+    ~EnvGuard() { had ? void(qputenv(name, value)) : void(qunsetenv(name)); }
+    const char* name;
+    bool had;
+    QByteArray value;
+};
 
 } // namespace
 
 class TestFiles : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { setScratchFolderOverride(QString()); }
-
-    void fileExists()
-    {
-        QTemporaryDir dir;
-        QVERIFY(!FileExists(QString()));
-        QVERIFY(!FileExists(dir.filePath(QStringLiteral("none.xls"))));
-        const QString path = dir.filePath(QStringLiteral("there.xls"));
-        writeFile(path, "x");
-        QVERIFY(FileExists(path));
-    }
-
-    void writeBytesWritesThemExactly()
+    void writeAndExist()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("template.xlt"));
+        QVERIFY(!FileExists(QString()));
+        QVERIFY(!FileExists(path));
         const QByteArray bytes("\xD0\xCF\x11\xE0\0\0\x01\xFF tail", 14);
         WriteBytesToFile(bytes, path);
+        QVERIFY(FileExists(path));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), bytes);   // no header, no length prefix
-        f.close();
-        WriteBytesToFile("ab", path);
-        QCOMPARE(QFileInfo(path).size(), 2);
+        QVERIFY_THROWS_EXCEPTION(StepError, WriteBytesToFile("x", dir.filePath(QStringLiteral("no/folder/t.xlt"))));
     }
 
-    void writeBytesToAMissingFolderThrows()
-    {
-        QTemporaryDir dir;
-        QVERIFY_THROWS_EXCEPTION(StepError,
-                                 WriteBytesToFile("x", dir.filePath(QStringLiteral("no/such/folder/t.xlt"))));
-    }
-
-    void deleteScratchFileIsQuiet()
+    void deleteNeverFailsAndLetsEventsRun()
     {
         std::vector<ErrorReport> reports;
         const auto previous = setErrorReportSink([&](const ErrorReport& r) { reports.push_back(r); });
-        QTemporaryDir dir;
-        DeleteScratchFile(dir.filePath(QStringLiteral("missing.xls")));
-        DeleteScratchFile(QString());
-        const QString path = dir.filePath(QStringLiteral("tolvek11111111.xls"));
-        writeFile(path, "x");
-        DeleteScratchFile(path);
-        QVERIFY(!QFile::exists(path));
-        setErrorReportSink(previous);
-        QVERIFY(reports.empty());
-    }
-
-    void deleteScratchFileLetsPendingEventsRun()
-    {
         bool ran = false;
         QTimer::singleShot(0, qApp, [&] { ran = true; });
         QTemporaryDir dir;
         DeleteScratchFile(dir.filePath(QStringLiteral("missing.xls")));
+        DeleteScratchFile(QString());
         QVERIFY(ran);
+
+        const QString readOnly = dir.filePath(QStringLiteral("temp.bmp"));
+        QFile(readOnly).open(QIODevice::WriteOnly);
+        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner));
+        DeleteScratchFile(readOnly);
+        QVERIFY(!QFile::exists(readOnly));
+        setErrorReportSink(previous);
+        QVERIFY(reports.empty());
+        QVERIFY_THROWS_EXCEPTION(StepError, ForceDeleteFile(readOnly));   // gone: the forced delete says so
     }
 
-    void readOnlyFilesAreDeletedToo()
+    void forcedDeleteOpensAClosedFolderForAMoment()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("temp.bmp"));
-        writeFile(path, "x");
-        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
-        DeleteScratchFile(path);
-        QVERIFY(!QFile::exists(path));
-
-        // In a folder that is closed for writing as well.
         const QString folder = dir.filePath(QStringLiteral("closed"));
         QVERIFY(QDir().mkdir(folder));
         const QString inside = QDir(folder).filePath(QStringLiteral("temp.bmp"));
-        writeFile(inside, "x");
+        QFile(inside).open(QIODevice::WriteOnly);
         QVERIFY(QFile::setPermissions(inside, QFile::ReadOwner));
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         ForceDeleteFile(inside);
         QVERIFY(!QFile::exists(inside));
-        QCOMPARE(QFileInfo(folder).permissions() & kOwnerOnly, QFile::ReadOwner | QFile::ExeOwner);
+        QVERIFY(!(QFileInfo(folder).permissions() & QFile::WriteOwner));
     }
 
-    void forceDeleteOfAMissingFileThrows()
+    void scratchFolderRules()
     {
-        QTemporaryDir dir;
-        QVERIFY_THROWS_EXCEPTION(StepError, ForceDeleteFile(dir.filePath(QStringLiteral("missing"))));
-    }
-
-    void scratchFolderFollowsTemp()
-    {
-        EnvGuard temp("TEMP");
-        qputenv("TEMP", "/some/where/tmp");
-        QCOMPARE(ScratchFolder(), QStringLiteral("/some/where/tmp"));
-        QCOMPARE(ScratchPath(QStringLiteral("temp.bmp")), QStringLiteral("/some/where/tmp/temp.bmp"));
+        EnvGuard temp("TEMP"), cache("XDG_CACHE_HOME"), home("HOME"), tmpdir("TMPDIR");
         qputenv("TEMP", "/some/where/tmp/");
         QCOMPARE(ScratchPath(QStringLiteral("temp.bmp")), QStringLiteral("/some/where/tmp/temp.bmp"));
-
         setScratchFolderOverride(QStringLiteral("/injected"));
         QCOMPARE(ScratchFolder(), QStringLiteral("/injected"));
-    }
+        setScratchFolderOverride(QString());
 
-    void withoutTempAPrivateFolderIsMade()
-    {
-        EnvGuard temp("TEMP");
-        EnvGuard cache("XDG_CACHE_HOME");
-        QTemporaryDir home;
-        qunsetenv("TEMP");
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(home.filePath(QStringLiteral("cache"))));
-
+        // Without TEMP (or with an empty one): a private folder in the user's cache folder.
+        QTemporaryDir user;
+        qputenv("TEMP", "");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(user.filePath(QStringLiteral("cache"))));
         const QString folder = ScratchFolder();
-        QVERIFY2(QDir::isAbsolutePath(folder), qPrintable(folder));
-        QVERIFY(folder.startsWith(home.path()));
+        QVERIFY2(folder.startsWith(user.path() + QLatin1Char('/')), qPrintable(folder));
         QVERIFY(QFileInfo(folder).isDir());
         QCOMPARE(QFileInfo(folder).permissions() & kOthers, QFile::Permissions());
-        QCOMPARE(QFileInfo(folder).permissions() & kOwnerOnly, kOwnerOnly);
         QCOMPARE(QFileInfo(ScratchPath(QStringLiteral("temp.bmp"))).absolutePath(), folder);
-
-        // A folder left open to others is closed again.
-        QVERIFY(QFile::setPermissions(folder, kOwnerOnly | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther));
         QCOMPARE(ScratchFolder(), folder);
-        QCOMPARE(QFileInfo(folder).permissions() & kOthers, QFile::Permissions());
+        QCOMPARE(QFileInfo(folder).permissions() & kOthers, QFile::Permissions());   // closed again
 
-        // An empty TEMP counts as unset.
-        qputenv("TEMP", "");
-        QCOMPARE(ScratchFolder(), folder);
-    }
-
-    void withoutTempOrCacheTheSystemTempFolderIsUsed()
-    {
-        EnvGuard temp("TEMP");
-        EnvGuard cache("XDG_CACHE_HOME");
-        EnvGuard home("HOME");
-        EnvGuard tmpdir("TMPDIR");
-        QTemporaryDir tmp;
+        // Without a home folder either: one per user in the system's temporary folder.
         qunsetenv("TEMP");
         qunsetenv("XDG_CACHE_HOME");
         qunsetenv("HOME");
-        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-
-        const QString folder = ScratchFolder();
-        QVERIFY2(folder.startsWith(tmp.path() + QStringLiteral("/corvantis-")), qPrintable(folder));
-        QCOMPARE(QFileInfo(folder).permissions() & kOthers, QFile::Permissions());
-        QVERIFY(QFileInfo(folder).isDir());
+        qputenv("TMPDIR", QFile::encodeName(user.path()));
+        const QString fallback = ScratchFolder();
+        QVERIFY2(fallback.startsWith(user.path() + QStringLiteral("/corvantis-")), qPrintable(fallback));
+        QCOMPARE(QFileInfo(fallback).permissions() & kOthers, QFile::Permissions());
     }
 };
 
