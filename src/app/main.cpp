@@ -1,10 +1,13 @@
 #include "app/form1.h"
+#include "app/generationhost.h"
 #include "workbook/excellifecycle.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    // The icon lives in a static library, so its resources are registered by hand.
+    Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kestrelon"));
     QApplication::setApplicationName(QStringLiteral("Corvantis"));
@@ -14,6 +17,7 @@ int main(int argc, char** argv)
     corvantis::Form1::Services services;
     services.excelProbe = &corvantis::CheckExcelAvailable;
     corvantis::Form1 form(services);
+    corvantis::MainGenerationHost generation(form);
     form.Form_Load();
     form.show();
     return app.exec();
