@@ -20,23 +20,6 @@ std::string hex4(std::uint32_t v)
     return s;
 }
 
-std::string utf16ToUtf8(const std::u16string& units)
-{
-    std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            u = 0xFFFD;
-        }
-        appendUtf8(out, u);
-    }
-    return out;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- records
@@ -141,66 +124,6 @@ void appendRecord(std::vector<std::uint8_t>& out, std::uint16_t type, std::span<
 }
 
 // ---------------------------------------------------------------- text
-
-void appendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | cp >> 18);
-        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::u16string utf8ToUtf16(std::string_view s)
-{
-    std::u16string out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0xFFFD;
-        int extra = 0;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F, extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F, extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07, extra = 3;
-        }
-        ++i;
-        bool ok = c < 0x80 || extra > 0;
-        for (int k = 0; k < extra && ok; ++k) {
-            if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = cp << 6 | (static_cast<unsigned char>(s[i]) & 0x3F);
-            ++i;
-        }
-        if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            cp = 0xFFFD;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
-}
 
 bool fitsCompressed(const std::u16string& text)
 {

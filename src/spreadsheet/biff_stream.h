@@ -1,6 +1,8 @@
 #pragma once
 // BIFF8 record layer: bounds-checked record iteration and field reading, record writing with
 // CONTINUE splitting, BIFF8 unicode strings, RK numbers and the shared string table.
+#include "spreadsheet/unicode.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -98,8 +100,9 @@ private:
 void appendRecord(std::vector<std::uint8_t>& out, std::uint16_t type, std::span<const std::uint8_t> body);
 
 // --- text ---
-void appendUtf8(std::string& out, char32_t cp);
-std::u16string utf8ToUtf16(std::string_view utf8);   // bad sequences become U+FFFD
+using ss::appendUtf8;
+using ss::utf16ToUtf8;
+using ss::utf8ToUtf16;
 // cch characters, compressed (one byte, Latin-1) or UTF-16LE, as UTF-8.
 std::string readChars(Cursor& c, std::size_t cch, bool highByte);
 // XLUnicodeString (cchBytes 2) or ShortXLUnicodeString (cchBytes 1); rich runs and phonetic data skipped.

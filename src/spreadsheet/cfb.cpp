@@ -3,6 +3,7 @@
 // what the file can hold before anything is allocated or copied.
 #include "spreadsheet/cfb.h"
 #include "spreadsheet/error.h"
+#include "spreadsheet/unicode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -60,73 +61,6 @@ void put64(std::uint8_t* p, std::uint64_t v)
 }
 
 // ---- names -------------------------------------------------------------------------------
-
-std::u16string utf8ToUtf16(std::string_view s)
-{
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = std::uint8_t(s[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if (c >= 0xC2 && c < 0xF5) {
-            len = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            std::uint32_t v = c & (0x3F >> (len - 1));
-            bool ok = i + len <= s.size();
-            for (std::size_t k = 1; ok && k < len; ++k) {
-                const auto d = std::uint8_t(s[i + k]);
-                ok = (d & 0xC0) == 0x80;
-                v = (v << 6) | (d & 0x3F);
-            }
-            const std::uint32_t minimum = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-            if (ok && v >= minimum && v <= 0x10FFFF && !(v >= 0xD800 && v < 0xE000))
-                cp = v;
-            else
-                len = 1;
-        }
-        i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(char16_t(0xD800 + (cp >> 10)));
-            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(char16_t(cp));
-        }
-    }
-    return out;
-}
-
-std::string utf16ToUtf8(std::u16string_view s)
-{
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        std::uint32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
 
 // Simple uppercase mapping for the scripts that occur in stream names; [MS-CFB] compares names
 // after such a mapping, so two names differing only in case are the same entry.

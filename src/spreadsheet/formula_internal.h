@@ -3,6 +3,8 @@
 // and the function table with the operand class of each parameter.
 #include "spreadsheet/formula.h"
 
+#include "spreadsheet/unicode.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -57,7 +59,7 @@ char paramClass(const FunctionEntry& f, int argIndex);
 // "A", "IV"...
 std::string columnName(int col);
 // UTF-8 <-> the Latin-1/UTF-16 text of ptgStr.
-std::u16string utf8ToUtf16(std::string_view s);
-std::string utf16ToUtf8(std::u16string_view s);
+using ss::utf16ToUtf8;
+using ss::utf8ToUtf16;
 
 } // namespace ss::formula::detail

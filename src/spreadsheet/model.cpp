@@ -184,9 +184,9 @@ std::string Workbook::formatCode(std::uint16_t index) const
     return code.empty() ? "General" : code;
 }
 
-std::uint32_t Workbook::colorRgb(std::uint16_t index) const
+std::uint32_t defaultPaletteRgb(int index)
 {
-    // [MS-XLS] 2.5.161: the default palette of indexes 8-63; 0-7 repeat the first eight.
+    // [MS-XLS] 2.5.161: the default palette of indexes 8-63.
     static constexpr std::array<std::uint32_t, 56> kDefault = {
         0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
         0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
@@ -196,11 +196,16 @@ std::uint32_t Workbook::colorRgb(std::uint16_t index) const
         0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696,
         0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333,
     };
+    return index >= 8 && index < 64 ? kDefault[static_cast<std::size_t>(index - 8)] : 0x000000;
+}
+
+std::uint32_t Workbook::colorRgb(std::uint16_t index) const
+{
     if (index < 8)
-        return kDefault[index];
+        return defaultPaletteRgb(index + 8);
     if (index < 64) {
         const std::size_t i = index - 8u;
-        return i < palette.size() ? palette[i] & 0xFFFFFF : kDefault[i];
+        return i < palette.size() ? palette[i] & 0xFFFFFF : defaultPaletteRgb(index);
     }
     if (index == 65)   // window background
         return 0xFFFFFF;

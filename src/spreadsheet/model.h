@@ -182,6 +182,9 @@ struct Workbook {
     Sheet* sheet(const std::string& name);
 };
 
+// The colour (0xRRGGBB) of palette index 8..63 in the default BIFF8 palette; black otherwise.
+std::uint32_t defaultPaletteRgb(int index);
+
 // The built-in number format text for an index below 164 ("General", "#,##0", "mmm-yy" ...);
 // empty when the index is not a built-in one.
 std::string builtinFormatCode(std::uint16_t index);

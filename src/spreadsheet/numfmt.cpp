@@ -1,6 +1,7 @@
 #include "spreadsheet/numfmt.h"
 
 #include "spreadsheet/datetime.h"
+#include "spreadsheet/model.h"
 
 #include <cmath>
 #include <cstdio>
@@ -62,16 +63,6 @@ std::size_t u8len(unsigned char c)
     return 1;
 }
 
-// The 56-colour default palette for [ColorN]; index 1 is palette entry 8.
-constexpr std::uint32_t kDefaultPalette[56] = {
-    0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
-    0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
-    0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF,
-    0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF,
-    0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99,
-    0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696,
-    0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333,
-};
 
 void addLit(Section& sec, const std::string& text)
 {
@@ -118,7 +109,7 @@ void parseBracket(Section& sec, const std::string& in)
         const int n = std::atoi(low.c_str() + 5);
         if (n >= 1 && n <= 56) {
             sec.hasColor = true;
-            sec.color = 0xFF000000u | kDefaultPalette[n - 1];
+            sec.color = 0xFF000000u | defaultPaletteRgb(n + 7);
         }
         return;
     }
