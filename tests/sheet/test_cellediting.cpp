@@ -6,6 +6,7 @@
 #include "app/errorreport.h"
 #include "app/form1.h"
 #include "app/settingsstore.h"
+#include "sheet/form1_fixture.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -26,14 +27,12 @@ using namespace corvantis;
 class TestCellEditing : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<Form1> f;
-    std::vector<ErrorReport> reports;
+    Form1Fixture fx;
+    std::unique_ptr<Form1>& f = fx.f;
 
     QString stored(const QString& key) const
     {
-        QSettings raw(dir->filePath(QStringLiteral("Corvantis.ini")), QSettings::IniFormat);
+        QSettings raw(fx.iniPath(), QSettings::IniFormat);
         return raw.value(QStringLiteral("Corvantis/") + key).toString();
     }
     // Moves the focus into a cell the way the user does: a click.
@@ -51,33 +50,9 @@ class TestCellEditing : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
-        Dialogs::setScripted(true);
-    }
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        store = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Corvantis.ini")));
-        reports.clear();
-        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
-        Form1::Services s;
-        s.store = store.get();
-        s.today = [] { return QDate(2026, 3, 15); };
-        f = std::make_unique<Form1>(s);
-        f->Form_Load();
-        f->show();
-        f->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.get()));
-        Dialogs::reset();
-    }
-    void cleanup()
-    {
-        f.reset();
-        setErrorReportSink({});
-        QVERIFY(reports.empty());
-    }
+    void initTestCase() { Form1Fixture::initTestCase(); }
+    void init() { QVERIFY(fx.start([] { return QDate(2026, 3, 15); })); }
+    void cleanup() { QVERIFY(fx.stop()); }
 
     void everyKeystrokeIsStoredAtOnce()
     {

@@ -4,6 +4,7 @@
 #include "app/errorreport.h"
 #include "app/form1.h"
 #include "app/settingsstore.h"
+#include "sheet/form1_fixture.h"
 #include "app/twips.h"
 
 #include <QApplication>
@@ -20,10 +21,8 @@ using namespace corvantis;
 class TestFocusFollow : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<Form1> f;
-    std::vector<ErrorReport> reports;
+    Form1Fixture fx;
+    std::unique_ptr<Form1>& f = fx.f;
 
     // The cell lies wholly inside the viewport.
     bool fullyVisible(QWidget* cell) const
@@ -39,32 +38,9 @@ class TestFocusFollow : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
-        Dialogs::setScripted(true);
-    }
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        store = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Corvantis.ini")));
-        reports.clear();
-        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
-        Form1::Services s;
-        s.store = store.get();
-        f = std::make_unique<Form1>(s);
-        f->Form_Load();
-        f->show();
-        f->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.get()));
-        Dialogs::reset();
-    }
-    void cleanup()
-    {
-        f.reset();
-        setErrorReportSink({});
-        QVERIFY(reports.empty());
-    }
+    void initTestCase() { Form1Fixture::initTestCase(); }
+    void init() { QVERIFY(fx.start()); }
+    void cleanup() { QVERIFY(fx.stop()); }
 
     void theSheetMovesWithTheBar()
     {

@@ -5,6 +5,7 @@
 #include "app/errorreport.h"
 #include "app/form1.h"
 #include "app/settingsstore.h"
+#include "sheet/form1_fixture.h"
 
 #include <QDateEdit>
 #include <QFile>
@@ -22,47 +23,14 @@ using namespace corvantis;
 class TestSampleData : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<Form1> f;
-    std::vector<ErrorReport> reports;
+    Form1Fixture fx;
+    std::unique_ptr<Form1>& f = fx.f;
     QDate today = QDate(2027, 1, 20);
 
-    QString iniPath() const { return dir->filePath(QStringLiteral("Corvantis.ini")); }
-    QByteArray iniBytes() const
-    {
-        QFile file(iniPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
 private slots:
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
-        Dialogs::setScripted(true);
-    }
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        store = std::make_unique<SettingsStore>(iniPath());
-        reports.clear();
-        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
-        Form1::Services s;
-        s.store = store.get();
-        s.today = [this] { return today; };
-        f = std::make_unique<Form1>(s);
-        f->Form_Load();
-        f->show();
-        f->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.get()));
-        Dialogs::reset();
-    }
-    void cleanup()
-    {
-        f.reset();
-        setErrorReportSink({});
-        QVERIFY(reports.empty());
-    }
+    void initTestCase() { Form1Fixture::initTestCase(); }
+    void init() { QVERIFY(fx.start([this] { return today; })); }
+    void cleanup() { QVERIFY(fx.stop()); }
 
     void theSampleFillsItsCellsAndStoresThem()
     {
@@ -100,7 +68,7 @@ private slots:
         QCOMPARE(f->txtRevenue(1)->text(), QStringLiteral("Mine"));
 
         // on disk as soon as the click is handled
-        SettingsStore reader(iniPath());
+        SettingsStore reader(fx.iniPath());
         QCOMPARE(reader.get(QStringLiteral("txtCompanyName"), QString()), QStringLiteral("ACME Inc"));
         QCOMPARE(reader.get(QStringLiteral("txtRevenue0"), QString()), QStringLiteral("Parts"));
         QCOMPARE(reader.get(QStringLiteral("txtRevenue7"), QString()), QStringLiteral("Parts"));
@@ -115,14 +83,14 @@ private slots:
     void pressingTwiceEqualsPressingOnce()
     {
         f->PushButton7()->click();
-        const QByteArray once = iniBytes();
+        const QByteArray once = fx.iniBytes();
         QStringList texts;
         for (int line = 0; line < 33; ++line) {
             for (QLineEdit* c : {f->txtRevenue(line), f->txtInd(line), f->txtYear(1, line), f->txtYear(3, line)})
                 texts << c->text();
         }
         f->PushButton7()->click();
-        QCOMPARE(iniBytes(), once);
+        QCOMPARE(fx.iniBytes(), once);
         QStringList again;
         for (int line = 0; line < 33; ++line) {
             for (QLineEdit* c : {f->txtRevenue(line), f->txtInd(line), f->txtYear(1, line), f->txtYear(3, line)})
@@ -135,11 +103,11 @@ private slots:
     {
         f->PushButton7()->click();
         f->txtRevenue(0)->setFocus(Qt::TabFocusReason);
-        const QString before = QString::fromLatin1(iniBytes());
+        const QString before = QString::fromLatin1(fx.iniBytes());
         for (int i = 0; i < 14 + 5; ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY(Dialogs::shown().empty());
-        QCOMPARE(QString::fromLatin1(iniBytes()), before);
+        QCOMPARE(QString::fromLatin1(fx.iniBytes()), before);
     }
 
     void helpNamesTheContactAddress()

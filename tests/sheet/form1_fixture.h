@@ -1,0 +1,64 @@
+#pragma once
+// A shown main window on a private settings file, with scripted boxes and collected error reports.
+// Tests of the sheet start from here so each one meets the window as a user does after start-up.
+#include "app/dialogs.h"
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/settingsstore.h"
+
+#include <QDate>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct Form1Fixture {
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<corvantis::SettingsStore> store;
+    std::unique_ptr<corvantis::Form1> f;
+    std::vector<corvantis::ErrorReport> reports;
+
+    static void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+        corvantis::Dialogs::setScripted(true);
+    }
+
+    QString iniPath() const { return dir->filePath(QStringLiteral("Corvantis.ini")); }
+    QByteArray iniBytes() const
+    {
+        QFile file(iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Returns false when the window never became active.
+    bool start(std::function<QDate()> today = {})
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        store = std::make_unique<corvantis::SettingsStore>(iniPath());
+        reports.clear();
+        corvantis::setErrorReportSink([this](const corvantis::ErrorReport& r) { reports.push_back(r); });
+        corvantis::Form1::Services s;
+        s.store = store.get();
+        s.today = std::move(today);
+        f = std::make_unique<corvantis::Form1>(s);
+        f->Form_Load();
+        f->show();
+        f->activateWindow();
+        const bool active = QTest::qWaitForWindowActive(f.get());
+        corvantis::Dialogs::reset();
+        return active;
+    }
+
+    // Closes the window; returns whether the run stayed free of error reports.
+    bool stop()
+    {
+        f.reset();
+        corvantis::setErrorReportSink({});
+        return reports.empty();
+    }
+};
