@@ -32,7 +32,7 @@ for t in "${TARGETS[@]}"; do
   if nice -n 10 "$BUILD/$t" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 \
        -max_len=65536 -print_final_stats=1 -artifact_prefix="$art/" \
        "$work" "fuzz/corpus/$name" >"$log" 2>&1; then
-    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" | tr '\n' ' '; echo
+    { grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true; } | tr -s ' \n' ' '; echo
   else
     echo "FAILED: $t (log $log, inputs in $art)"
     grep -E 'ERROR|SUMMARY|runtime error|==[0-9]+==' "$log" | head -20 || true
