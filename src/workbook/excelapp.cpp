@@ -402,6 +402,10 @@ int Worksheet::Index() const
 // ---------------------------------------------------------------- Workbook
 
 namespace {
+// A workbook is read whole into memory. Ours are tens of kilobytes; a file past this size (a
+// damaged or sparse file, say) is refused before a single byte of it is loaded.
+constexpr qint64 kLargestWorkbook = qint64(256) * 1024 * 1024;
+
 BookState& live(const std::shared_ptr<BookState>& book)
 {
     if (!book)
@@ -497,6 +501,10 @@ Workbook Workbooks::Open(const QString& path, bool readOnly)
     QFile file(fi.absoluteFilePath());
     if (!file.open(QIODevice::ReadOnly))
         throw ExcelError(QStringLiteral("\"%1\" cannot be read: %2").arg(shown, file.errorString()));
+    if (file.size() > kLargestWorkbook)
+        throw ExcelError(QStringLiteral("\"%1\" is not an Excel 97-2003 workbook or is damaged (%2 bytes is too large)")
+                             .arg(shown)
+                             .arg(file.size()));
     const QByteArray bytes = file.readAll();
     file.close();
 

@@ -1,0 +1,205 @@
+// "Save Results To Excel File" against targets that cannot take the copy: a missing folder, an
+// immutable file, a folder in the file's place, a locked or read-only folder, a full disk. Each
+// ends in the error report of the copy step, never in "Done.", with the user's existing file
+// byte for byte as it was and no partial copy left beside it.
+#include "app/dialogs.h"
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/generationhost.h"
+#include "app/settingsstore.h"
+#include "preview/form2.h"
+#include "workbook/files.h"
+
+#include "faults/faultkit.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace corvantis;
+using namespace faultkit;
+
+class TestSaveFaults : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir work;
+    QString scratch;
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<Form1> form1;
+    std::unique_ptr<MainGenerationHost> host;
+    std::vector<ErrorReport> reports;
+    QByteArray workbook;   // the generated scratch workbook as saved
+
+    Form2& preview() const { return *host->preview(); }
+    QString reportList() const
+    {
+        QStringList s;
+        for (const ErrorReport& r : reports)
+            s << QStringLiteral("%1 at %2: %3").arg(r.location).arg(r.step).arg(r.description);
+        return s.join(QStringLiteral("; "));
+    }
+    QStringList boxes() const
+    {
+        QStringList s;
+        for (const Dialogs::Shown& b : Dialogs::shown())
+            s << b.text;
+        return s;
+    }
+
+    // Saves to `target`, answering Yes to the overwrite question when `asked`, and expects the
+    // copy step to fail with one report and no "Done.".
+    void saveFails(const QString& target, bool asked)
+    {
+        reports.clear();
+        Dialogs::reset();
+        Dialogs::queueFileName(target);
+        if (asked)
+            Dialogs::queueAnswer(Dialogs::Answer::Yes);
+        preview().PushButton6_Click();
+
+        QVERIFY2(reports.size() == 1, qPrintable(QStringLiteral("%1 reports: %2").arg(reports.size()).arg(reportList())));
+        QVERIFY2(reports.front().location.contains(QLatin1String("Form2.PushButton6_Click")), qPrintable(reportList()));
+        QCOMPARE(reports.front().step, 130);
+        QVERIFY(!boxes().contains(QStringLiteral("Done.")));
+        QCOMPARE(int(Dialogs::shown().size()), asked ? 1 : 0);   // only the overwrite question
+        // The scratch workbook is the source; it stays as it was, still in the preview's hands.
+        QCOMPARE(bytesOf(preview().excelFile()), workbook);
+        QVERIFY(preview().isVisible());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        qApp->setQuitOnLastWindowClosed(false);
+        QVERIFY(work.isValid());
+        scratch = work.filePath(QStringLiteral("scratch"));
+        QVERIFY(QDir().mkpath(scratch));
+        qputenv("TEMP", QFile::encodeName(scratch));
+        Dialogs::setScripted(true);
+        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
+
+        store = std::make_unique<SettingsStore>(work.filePath(QStringLiteral("settings.ini")), SettingsStore::Format::Ini);
+        Form1::Services services;
+        services.store = store.get();
+        services.today = [] { return QDate(2026, 3, 15); };
+        services.excelProbe = [] {};
+        form1 = std::make_unique<Form1>(services);
+        host = std::make_unique<MainGenerationHost>(*form1);
+        form1->Form_Load();
+        form1->show();
+        QVERIFY(host->generate());
+        QVERIFY2(reports.empty(), qPrintable(reportList()));
+        workbook = bytesOf(preview().excelFile());
+        QVERIFY2(workbook.size() > 30 * 1024, qPrintable(QString::number(workbook.size())));
+
+        // The healthy save works, so every failure below is the fault's doing.
+        const QString good = work.filePath(QStringLiteral("good.xls"));
+        Dialogs::queueFileName(good);
+        preview().PushButton6_Click();
+        QVERIFY2(reports.empty(), qPrintable(reportList()));
+        QCOMPARE(boxes(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(bytesOf(good), workbook);
+    }
+    void cleanupTestCase()
+    {
+        host.reset();
+        form1.reset();
+        setErrorReportSink({});
+        qunsetenv("TEMP");
+    }
+
+    void targetInAMissingFolder()
+    {
+        const QString folder = work.filePath(QStringLiteral("gone"));
+        saveFails(QDir(folder).filePath(QStringLiteral("book.xls")), false);
+        QVERIFY(!QFileInfo::exists(folder));
+    }
+
+    void immutableTarget()
+    {
+        const QString dir = work.filePath(QStringLiteral("immutable-file"));
+        QVERIFY(QDir().mkpath(dir));
+        const QString target = QDir(dir).filePath(QStringLiteral("book.xls"));
+        QVERIFY(writeBytes(target, "the user's own workbook"));
+        Immutable lock(target);
+        if (!lock.on())
+            QSKIP(qPrintable(QStringLiteral("chattr +i is not available here: ") + lock.why()));
+        saveFails(target, true);
+        QCOMPARE(bytesOf(target), QByteArray("the user's own workbook"));
+        QCOMPARE(listing(dir), QStringList{QStringLiteral("book.xls")});
+    }
+
+    // A folder standing where the file should go, as a locked target does on other systems.
+    void targetIsAFolder()
+    {
+        const QString dir = work.filePath(QStringLiteral("folder-target"));
+        const QString target = QDir(dir).filePath(QStringLiteral("book.xls"));
+        QVERIFY(QDir().mkpath(target));
+        QVERIFY(writeBytes(QDir(target).filePath(QStringLiteral("inside.txt")), "kept"));
+        saveFails(target, true);
+        QVERIFY(QFileInfo(target).isDir());
+        QCOMPARE(listing(target), QStringList{QStringLiteral("inside.txt")});
+        QCOMPARE(bytesOf(QDir(target).filePath(QStringLiteral("inside.txt"))), QByteArray("kept"));
+        QCOMPARE(listing(dir), QStringList{QStringLiteral("book.xls")});
+    }
+
+    void targetInAnImmutableFolder()
+    {
+        const QString dir = work.filePath(QStringLiteral("immutable-folder"));
+        QVERIFY(QDir().mkpath(dir));
+        const QString target = QDir(dir).filePath(QStringLiteral("book.xls"));
+        QVERIFY(writeBytes(target, "the user's own workbook"));
+        Immutable lock(dir);
+        if (!lock.on())
+            QSKIP(qPrintable(QStringLiteral("chattr +i is not available here: ") + lock.why()));
+        saveFails(target, true);
+        QCOMPARE(bytesOf(target), QByteArray("the user's own workbook"));
+        QCOMPARE(listing(dir), QStringList{QStringLiteral("book.xls")});
+    }
+
+    void targetOnAReadOnlyMount()
+    {
+        Tmpfs disk(work.path(), QStringLiteral("1m"));
+        if (!disk.mounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: ") + disk.why()));
+        const QString target = disk.filePath(QStringLiteral("book.xls"));
+        QVERIFY(writeBytes(target, "the user's own workbook"));
+        if (!disk.makeReadOnly())
+            QSKIP(qPrintable(QStringLiteral("cannot remount read-only: ") + disk.why()));
+        saveFails(target, true);
+        QCOMPARE(bytesOf(target), QByteArray("the user's own workbook"));
+        QCOMPARE(listing(disk.path()), QStringList{QStringLiteral("book.xls")});
+    }
+
+    // The existing file fills the disk; the new copy cannot be written beside it.
+    void fullDiskKeepsTheExistingFile()
+    {
+        Tmpfs disk(work.path(), QStringLiteral("64k"));
+        if (!disk.mounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here: ") + disk.why()));
+        const QString target = disk.filePath(QStringLiteral("book.xls"));
+        QByteArray existing(60 * 1024, '\0');
+        for (int i = 0; i < existing.size(); ++i)
+            existing[i] = char(i * 31 + 7);
+        QVERIFY(writeBytes(target, existing));
+        saveFails(target, true);
+        QCOMPARE(bytesOf(target), existing);
+        QCOMPARE(listing(disk.path()), QStringList{QStringLiteral("book.xls")});
+
+        // With the room back the same save goes through.
+        QVERIFY(QFile::remove(target));
+        reports.clear();
+        Dialogs::reset();
+        Dialogs::queueFileName(target);
+        preview().PushButton6_Click();
+        QVERIFY2(reports.empty(), qPrintable(reportList()));
+        QCOMPARE(bytesOf(target), workbook);
+    }
+};
+
+QTEST_MAIN(TestSaveFaults)
+#include "test_savefaults.moc"
