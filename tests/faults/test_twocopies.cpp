@@ -86,9 +86,10 @@ private slots:
         QCOMPARE(reader.value(QStringLiteral("txtRevenue0")).toString(), QStringLiteral("Consulting"));
         // Amounts come back in the currency format of the copy's own locale.
         QCOMPARE(amount(reader.value(QStringLiteral("txtYear10")).toString()), 1200.0);
-        // Every cell was written at start-up, by one copy or the other.
+        // Every amount is written back formatted at start-up, by one copy or the other.
         QCOMPARE(amount(reader.value(QStringLiteral("txtYear1232")).toString()), 0.0);
-        QVERIFY2(reader.childKeys().size() >= 462, qPrintable(QString::number(reader.childKeys().size())));
+        const QStringList amounts = reader.childKeys().filter(QRegularExpression(QStringLiteral("^txtYear")));
+        QVERIFY2(amounts.size() == 33 * 12, qPrintable(QString::number(amounts.size())));
         // Start-up makes no scratch files.
         QCOMPARE(faultkit::listing(temp.path()), QStringList());
     }
