@@ -81,6 +81,7 @@ class TestGenerationFaults : public QObject {
         QCoreApplication::processEvents();
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QStringLiteral("took %1 ms").arg(clock.elapsed())));
 
+        qInfo("%s", qPrintable(reportList()));   // what the user reads
         QVERIFY2(reports.size() == 1, qPrintable(QStringLiteral("%1 reports: %2").arg(reports.size()).arg(reportList())));
         QVERIFY2(reports.front().location.contains(QLatin1String("Form1.PushButton22_Click")), qPrintable(reportList()));
         QVERIFY2(reports.front().step == step, qPrintable(reportList()));

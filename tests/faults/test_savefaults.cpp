@@ -60,6 +60,7 @@ class TestSaveFaults : public QObject {
             Dialogs::queueAnswer(Dialogs::Answer::Yes);
         preview().PushButton6_Click();
 
+        qInfo("%s", qPrintable(reportList()));   // what the user reads
         QVERIFY2(reports.size() == 1, qPrintable(QStringLiteral("%1 reports: %2").arg(reports.size()).arg(reportList())));
         QVERIFY2(reports.front().location.contains(QLatin1String("Form2.PushButton6_Click")), qPrintable(reportList()));
         QCOMPARE(reports.front().step, 130);
