@@ -13,7 +13,7 @@ CC=${CC:-gcc} CXX=${CXX:-g++} cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -D
   -DCMAKE_CXX_FLAGS="-O1" >/dev/null
 nice -n 10 cmake --build "$BUILD" -j2
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # Leaks inside system libraries (fontconfig, glib ...) that Qt loads are not ours.
 export LSAN_OPTIONS=suppressions=$ROOT/fuzz/lsan.supp:print_suppressions=0
