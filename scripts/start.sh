@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-bash scripts/build.sh
+BUILD_TARGET=corvantis bash scripts/build.sh
 exe=build/bin/corvantis
 if [ "${1:-}" = "--xvfb" ]; then
   exec xvfb-run -a "$exe"
