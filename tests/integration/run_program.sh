@@ -82,6 +82,13 @@ expected_json='{"0": {"1": 1234.5, "2": 2000, "12": 1500},
  "20": {"1": 75.5},
  "32": {"6": 19.99}}'
 
+# xvfb-run can hand over before the server takes connections; wait until it answers.
+for _ in $(seq 1 100); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    sleep 0.1
+done
+xdotool getdisplaygeometry >/dev/null 2>&1 || fail "the virtual display $DISPLAY never answered"
+
 "$program" >"$work/program.log" 2>&1 &
 pid=$!
 
