@@ -585,7 +585,9 @@ Value Evaluator::call(std::uint16_t index, std::span<Item> args) const
         if (!num(0, x) || (n > 1 && !num(1, d)))
             return err;
         const RoundMode mode = index == 27 ? RoundMode::Nearest : index == 212 ? RoundMode::Up : RoundMode::Down;
-        return numberResult(roundDigits(x, static_cast<int>(std::trunc(d)), mode));
+        // Beyond about 308 digits either way every double rounds the same; the clamp keeps the cast defined.
+        d = std::clamp(std::trunc(d), -400.0, 400.0);
+        return numberResult(roundDigits(x, static_cast<int>(d), mode));
     }
     case 39: {   // MOD
         double a, b;
@@ -635,7 +637,7 @@ Value Evaluator::call(std::uint16_t index, std::span<Item> args) const
         double s, type = 1;
         if (!num(0, s) || (n > 1 && !num(1, type)))
             return err;
-        if (s < 0)
+        if (s < 0 || s > 2958465 || !(type >= 1 && type < 4))
             return ErrorCode::Num;
         // Serial 1 of the 1900 system is a Sunday in Excel's reckoning; 1904's serial 0 is a Friday.
         const long long day = static_cast<long long>(std::floor(s)) + (ctx.date1904 ? 1462 : 0);
@@ -720,8 +722,10 @@ Value Evaluator::call(std::uint16_t index, std::span<Item> args) const
         double k;
         if (!text(0, s) || !num(1, k))
             return err;
-        if (k < 0 || s.size() * std::trunc(k) > 32767)
+        if (k < 0 || static_cast<double>(s.size()) * std::trunc(k) > 32767)
             return ErrorCode::Value;
+        if (s.empty())
+            return std::string();
         std::string out;
         for (int i = 0; i < static_cast<int>(k); ++i)
             out += s;

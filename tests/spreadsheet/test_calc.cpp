@@ -127,6 +127,7 @@ Sheet projectionLayout()
 class TestCalc : public QObject {
     Q_OBJECT
 private slots:
+    void argumentsFarOutOfRange();
     void coercion_data();
     void coercion();
     void errors_data();
@@ -584,6 +585,19 @@ void TestCalc::fullProjectionFilled()
     CHECK_VALUE(v("AB49"), Value(540.0));
     CHECK_VALUE(v("AC49"), Value(45.0));
     CHECK_VALUE(v("AC17"), Value("-"));
+}
+
+// Huge arguments must give an error value or a plain result, never an undefined conversion.
+void TestCalc::argumentsFarOutOfRange()
+{
+    TestSheet t;
+    QCOMPARE(t.eval("WEEKDAY(6E+199)"), Value(ErrorCode::Num));
+    QCOMPARE(t.eval("WEEKDAY(45000,1E+300)"), Value(ErrorCode::Num));
+    QCOMPARE(t.eval("WEEKDAY(45000,2)"), Value(3.0));   // 15 March 2023, a Wednesday
+    QCOMPARE(t.eval("ROUND(1.5,1E+10)"), Value(1.5));
+    QCOMPARE(t.eval("ROUND(123,-1E+10)"), Value(0.0));
+    QCOMPARE(t.eval("REPT(\"\",1E+10)"), Value(std::string()));
+    QCOMPARE(t.eval("REPT(\"ab\",1E+10)"), Value(ErrorCode::Value));
 }
 
 QTEST_APPLESS_MAIN(TestCalc)
