@@ -238,22 +238,14 @@ Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context&
         }
         case kFunc:
         case kFuncVar: {
-            std::size_t argc;
-            std::uint16_t index;
-            if (base == kFunc) {
-                index = readU16(t, pos + 1);
-                const FunctionInfo* f = functionByIndex(index);
-                if (!f)
-                    return ErrorCode::Name;
-                argc = static_cast<std::size_t>(f->minArgs);
-            } else {
-                argc = t[pos + 1] & 0x7F;
-                index = readU16(t, pos + 2) & 0x7FFF;
-                // A damaged token may call a built-in with fewer arguments than it reads.
-                const FunctionInfo* f = functionByIndex(index);
-                if (f && argc < static_cast<std::size_t>(f->minArgs))
-                    return ErrorCode::Value;
-            }
+            const auto call = readFunctionCall(t, pos, base == kFunc);
+            if (!call)
+                return ErrorCode::Name;
+            const std::size_t argc = call->argc;
+            const std::uint16_t index = call->index;
+            // A damaged token may call a built-in with fewer arguments than it reads.
+            if (call->info && argc < static_cast<std::size_t>(call->info->minArgs))
+                return ErrorCode::Value;
             if (argc > st.size())
                 return ErrorCode::Value;
             std::span<Item> args(st.data() + (st.size() - argc), argc);

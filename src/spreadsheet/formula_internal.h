@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -45,6 +46,26 @@ inline std::uint16_t readU16(std::span<const std::uint8_t> t, std::size_t pos)
 // Size in bytes of the token starting at `pos`, including its id byte; 0 when the token is
 // unknown or runs past the end. ptgStr and ptgAttr(tChoose) have variable sizes.
 std::size_t tokenSize(std::span<const std::uint8_t> t, std::size_t pos);
+
+// The function a ptgFunc or ptgFuncVar token at `pos` calls and how many arguments it takes off
+// the stack. A ptgFunc's count is known only from the table, so an unknown one gives nullopt.
+struct FunctionCall {
+    std::uint16_t index;
+    std::size_t argc;
+    const FunctionInfo* info;   // null for a ptgFuncVar of a function the table lacks
+};
+inline std::optional<FunctionCall> readFunctionCall(std::span<const std::uint8_t> t, std::size_t pos, bool fixed)
+{
+    if (fixed) {
+        const std::uint16_t index = readU16(t, pos + 1);
+        const FunctionInfo* f = functionByIndex(index);
+        if (!f)
+            return std::nullopt;
+        return FunctionCall{index, static_cast<std::size_t>(f->minArgs), f};
+    }
+    const std::uint16_t index = readU16(t, pos + 2) & 0x7FFF;
+    return FunctionCall{index, static_cast<std::size_t>(t[pos + 1] & 0x7F), functionByIndex(index)};
+}
 
 // A function table entry with the operand class of its parameters: one letter per parameter,
 // 'R' reference, 'V' value, 'A' array; the last letter repeats for further parameters.

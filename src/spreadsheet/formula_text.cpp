@@ -174,18 +174,11 @@ std::string decompile(std::span<const std::uint8_t> t, int row, int col)
             break;
         case kFunc:
         case kFuncVar: {
-            std::size_t argc;
-            std::uint16_t index;
-            if (base == kFunc) {
-                index = readU16(t, pos + 1);
-                const FunctionInfo* f = functionByIndex(index);
-                if (!f)
-                    return kBadFormula;   // a fixed function's argument count is only known from the table
-                argc = static_cast<std::size_t>(f->minArgs);
-            } else {
-                argc = t[pos + 1] & 0x7F;
-                index = readU16(t, pos + 2) & 0x7FFF;
-            }
+            const auto call = readFunctionCall(t, pos, base == kFunc);
+            if (!call)
+                return kBadFormula;
+            const std::size_t argc = call->argc;
+            const std::uint16_t index = call->index;
             if (argc > st.size())
                 return kBadFormula;
             std::string name;
