@@ -12,6 +12,7 @@
 #include "workbook/files.h"
 
 #include "faults/faultkit.h"
+#include "faults/mainwindowrig.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -37,18 +38,12 @@ class TestGenerationFaults : public QObject {
     Q_OBJECT
 
     QTemporaryDir work;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<Form1> form1;
-    std::unique_ptr<MainGenerationHost> host;
-    std::vector<ErrorReport> reports;
+    MainWindowRig rig;
+    std::unique_ptr<Form1>& form1 = rig.form1;
+    std::unique_ptr<MainGenerationHost>& host = rig.host;
+    std::vector<ErrorReport>& reports = rig.reports;
 
-    QString reportList() const
-    {
-        QStringList s;
-        for (const ErrorReport& r : reports)
-            s << QStringLiteral("%1 at %2: %3").arg(r.location).arg(r.step).arg(r.description);
-        return s.join(QStringLiteral("; "));
-    }
+    QString reportList() const { return rig.reportList(); }
 
     QStringList inputs() const
     {
@@ -116,20 +111,8 @@ class TestGenerationFaults : public QObject {
 private slots:
     void initTestCase()
     {
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        qApp->setQuitOnLastWindowClosed(false);
         QVERIFY(work.isValid());
-        Dialogs::setScripted(true);
-        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
-
-        store = std::make_unique<SettingsStore>(work.filePath(QStringLiteral("settings.ini")), SettingsStore::Format::Ini);
-        Form1::Services services;
-        services.store = store.get();
-        services.today = [] { return QDate(2026, 3, 15); };
-        services.excelProbe = [] {};
-        form1 = std::make_unique<Form1>(services);
-        host = std::make_unique<MainGenerationHost>(*form1);
-        form1->Form_Load();
+        rig.load(work);
         form1->txtCompanyName()->setText(QStringLiteral("Fault Line Ltd"));
         form1->txtRevenue(0)->setText(QStringLiteral("Consulting"));
         form1->txtYear(1, 0)->setText(QStringLiteral("$1,200.00"));

@@ -11,6 +11,7 @@
 #include "workbook/files.h"
 
 #include "faults/faultkit.h"
+#include "faults/mainwindowrig.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -27,20 +28,14 @@ class TestSaveFaults : public QObject {
 
     QTemporaryDir work;
     QString scratch;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<Form1> form1;
-    std::unique_ptr<MainGenerationHost> host;
-    std::vector<ErrorReport> reports;
+    MainWindowRig rig;
+    std::unique_ptr<Form1>& form1 = rig.form1;
+    std::unique_ptr<MainGenerationHost>& host = rig.host;
+    std::vector<ErrorReport>& reports = rig.reports;
     QByteArray workbook;   // the generated scratch workbook as saved
 
     Form2& preview() const { return *host->preview(); }
-    QString reportList() const
-    {
-        QStringList s;
-        for (const ErrorReport& r : reports)
-            s << QStringLiteral("%1 at %2: %3").arg(r.location).arg(r.step).arg(r.description);
-        return s.join(QStringLiteral("; "));
-    }
+    QString reportList() const { return rig.reportList(); }
     QStringList boxes() const
     {
         QStringList s;
@@ -74,23 +69,11 @@ class TestSaveFaults : public QObject {
 private slots:
     void initTestCase()
     {
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        qApp->setQuitOnLastWindowClosed(false);
         QVERIFY(work.isValid());
         scratch = work.filePath(QStringLiteral("scratch"));
         QVERIFY(QDir().mkpath(scratch));
         qputenv("TEMP", QFile::encodeName(scratch));
-        Dialogs::setScripted(true);
-        setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
-
-        store = std::make_unique<SettingsStore>(work.filePath(QStringLiteral("settings.ini")), SettingsStore::Format::Ini);
-        Form1::Services services;
-        services.store = store.get();
-        services.today = [] { return QDate(2026, 3, 15); };
-        services.excelProbe = [] {};
-        form1 = std::make_unique<Form1>(services);
-        host = std::make_unique<MainGenerationHost>(*form1);
-        form1->Form_Load();
+        rig.load(work);
         form1->show();
         QVERIFY(host->generate());
         QVERIFY2(reports.empty(), qPrintable(reportList()));
