@@ -23,7 +23,9 @@ python=/usr/bin/python3
 # Inside the virtual display: the real work.
 if [[ "${CORVANTIS_ROAD_INSIDE:-}" != 1 ]]; then
     export CORVANTIS_ROAD_INSIDE=1
-    exec xvfb-run -a -s "-screen 0 1280x900x24" bash "$0" "$program"
+    # -noreset: without it the server resets whenever its last client leaves, and a client that
+    # connects at that moment is turned away.
+    exec xvfb-run -a -s "-screen 0 1280x900x24 -noreset" bash "$0" "$program"
 fi
 
 work=$(mktemp -d)
