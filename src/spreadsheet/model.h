@@ -86,7 +86,16 @@ struct Cell {
     Value value;                          // the constant, or the cached result of the formula
     std::uint16_t xf = 15;                // index into Workbook::xfs (15 = default cell XF)
     std::vector<std::uint8_t> formula;    // BIFF8 token array (rgce) of a formula; empty for constants
+    std::vector<std::uint8_t> formulaData;// the constants of the formula's array tokens (rgcb), which follow rgce in the record
     bool isFormula() const { return !formula.empty(); }
+};
+
+// An array formula (ARRAY record): computed once for its whole range, each cell of the range
+// showing its element of the result. The cells of the range are formula cells themselves.
+struct ArrayFormula {
+    RangeAddress range;
+    std::vector<std::uint8_t> formula;    // rgce
+    std::vector<std::uint8_t> formulaData;// rgcb
 };
 
 struct ColumnInfo {
@@ -136,6 +145,7 @@ struct Sheet {
     CellAddress activeCell;              // SELECTION
     PageSetup page;
     std::vector<RawRecord> extraRecords; // sheet records not understood, in the order read; written back before WINDOW2
+    std::vector<ArrayFormula> arrayFormulas;
 
     Cell* find(int row, int col);
     const Cell* find(int row, int col) const;
@@ -157,6 +167,16 @@ struct DefinedName {
     std::vector<std::uint8_t> formula;   // rgce
 };
 
+// One EXTERNSHEET entry (XTI), which 3-D references and names point at by index: the sheets
+// firstSheet..lastSheet of the workbook that SUPBOOK record `supBook` names.
+struct ExternSheet {
+    std::uint16_t supBook = 0;
+    std::uint16_t firstSheet = 0, lastSheet = 0;   // 0xFFFE: the workbook as a whole; 0xFFFF: a deleted sheet
+};
+
+// What a SUPBOOK record names.
+enum class SupBookKind : std::uint8_t { Self, AddIn, External };
+
 struct Workbook {
     std::vector<Font> fonts;                       // as stored; BIFF font index i>=4 is fonts[i-1]
     std::map<std::uint16_t, std::string> formats;  // custom number formats by index (>= 164)
@@ -169,6 +189,10 @@ struct Workbook {
     int activeSheet = 0;
     std::uint16_t codepage = 1200;
     std::vector<RawRecord> extraGlobals;           // globals not understood, written back after the styles
+    // The link table of 3-D references: EXTERNSHEET entries and the kind of each SUPBOOK. Empty
+    // externSheets means entry i is sheet i of this workbook, the table this engine writes.
+    std::vector<ExternSheet> externSheets;
+    std::vector<SupBookKind> supBooks;
 
     // A workbook with the defaults every BIFF8 writer emits: 4+ fonts, the 21 standard XFs, STYLE records.
     static Workbook makeDefault();
