@@ -1,5 +1,6 @@
 // BIFF8 Workbook stream -> Workbook. One small function per record; every field is read
 // through a bounds-checked Cursor, so a damaged file ends in FormatError.
+#include "spreadsheet/biff_records.h"
 #include "spreadsheet/biff_stream.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/formula.h"
@@ -83,20 +84,15 @@ std::vector<std::span<const std::uint8_t>> takeContinues(RecordReader& rr)
 struct SheetEntry {
     std::string name;
     std::uint32_t offset = 0;
+    std::uint8_t visibility = 0;
     std::uint8_t type = 0;       // 0 worksheet, 1 macro sheet, 2 chart, 6 VB module
-    int modelIndex = -1;         // position in Workbook::sheets, -1 when not read
-};
-
-struct Xti {
-    std::uint16_t supBook = 0, first = 0, last = 0;
+    int modelIndex = -1;         // position in Workbook::sheets, -1 when kept as a substream
 };
 
 struct GlobalsState {
     Workbook wb;
     std::vector<std::string> sst;
     std::vector<SheetEntry> sheets;
-    std::vector<bool> selfSupBook;   // per SUPBOOK: refers to this workbook
-    std::vector<Xti> xti;
     int activeTab = 0;
 };
 
@@ -114,14 +110,15 @@ Font readFont(Cursor c)
     f.family = c.u8();
     f.charset = c.u8();
     c.u8();
-    f.name = readUnicodeString(c, 1);
+    f.name = readUnicodeStringLenient(c, 1);
     return f;
 }
 
+// A FORMAT record cut short still names its format: the characters present are read.
 void readFormat(Cursor c, Workbook& wb)
 {
     const std::uint16_t index = c.u16();
-    wb.formats[index] = readUnicodeString(c, 2);
+    wb.formats[index] = readUnicodeStringLenient(c, 2);
 }
 
 Xf readXf(Cursor c)
@@ -177,9 +174,9 @@ SheetEntry readBoundSheet(Cursor c)
 {
     SheetEntry s;
     s.offset = c.u32();
-    c.u8();   // visibility
+    s.visibility = c.u8() & 0x03;
     s.type = c.u8();
-    s.name = readUnicodeString(c, 1);
+    s.name = readUnicodeStringLenient(c, 1);
     return s;
 }
 
@@ -200,73 +197,52 @@ DefinedName readName(Cursor c)
     return n;
 }
 
-void readSupBook(Cursor c, GlobalsState& g)
+} // namespace
+
+DefinedName parseNameRecord(std::span<const std::uint8_t> body)
 {
-    c.u16();
-    const std::uint16_t cch = c.u16();
-    g.selfSupBook.push_back(cch == 0x0401 && c.remaining() == 0);
+    return readName(Cursor(body, "NAME"));
 }
 
-void readExternSheet(Cursor c, GlobalsState& g)
+namespace {
+
+std::vector<std::uint8_t> withContinues(std::span<const std::uint8_t> first,
+                                        const std::vector<std::span<const std::uint8_t>>& continues)
 {
+    std::vector<std::uint8_t> out(first.begin(), first.end());
+    for (const auto& c : continues)
+        out.insert(out.end(), c.begin(), c.end());
+    return out;
+}
+
+SupBookKind supBookKind(std::span<const std::uint8_t> body)
+{
+    Cursor c(body, "SUPBOOK");
+    c.u16();
+    const std::uint16_t cch = c.u16();
+    if (cch == 0x0401)
+        return SupBookKind::Self;
+    if (cch == 0x3A01)
+        return SupBookKind::AddIn;
+    return SupBookKind::External;
+}
+
+// EXTERNSHEET entries, as the file numbers sheets (BOUNDSHEET positions).
+std::vector<ExternSheet> readExternSheet(std::span<const std::uint8_t> body)
+{
+    Cursor c(body, "EXTERNSHEET");
     const std::uint16_t count = c.u16();
     if (std::size_t(count) * 6 > c.remaining())
         c.fail("claims more references than it holds");
+    std::vector<ExternSheet> out;
     for (std::uint16_t i = 0; i < count; ++i) {
-        Xti x;
+        ExternSheet x;
         x.supBook = c.u16();
-        x.first = c.u16();
-        x.last = c.u16();
-        g.xti.push_back(x);
+        x.firstSheet = c.u16();
+        x.lastSheet = c.u16();
+        out.push_back(x);
     }
-}
-
-// Name formulas refer to sheets through EXTERNSHEET entries. The writer emits entry i for
-// sheet i, so 3-D references are renumbered to that scheme. Stops at a token it cannot size.
-void renumberSheetRefs(std::vector<std::uint8_t>& rgce, const std::vector<int>& xtiToSheet)
-{
-    std::size_t i = 0;
-    while (i < rgce.size()) {
-        const std::uint8_t t = rgce[i];
-        const std::uint8_t base = t >= 0x20 ? static_cast<std::uint8_t>((t & 0x1F) | 0x20) : t;
-        std::size_t size = 0;
-        switch (base) {
-        case 0x3A: case 0x3C: size = 7; break;
-        case 0x3B: case 0x3D: size = 11; break;
-        case 0x24: case 0x2A: case 0x2C: case 0x23: case 0x01: case 0x02: size = 5; break;
-        case 0x25: case 0x2B: case 0x2D: size = 9; break;
-        case 0x26: case 0x27: case 0x28: case 0x39: size = 7; break;
-        case 0x29: case 0x2E: case 0x2F: case 0x21: case 0x1E: size = 3; break;
-        case 0x22: size = 4; break;
-        case 0x1C: case 0x1D: size = 2; break;
-        case 0x1F: size = 9; break;
-        case 0x19:
-            if (i + 3 >= rgce.size())
-                return;
-            size = 4 + ((rgce[i + 1] & 0x04) ? (std::size_t(rgce[i + 2] | rgce[i + 3] << 8) + 1) * 2 : 0);
-            break;
-        case 0x17:
-            if (i + 2 >= rgce.size())
-                return;
-            size = 3 + std::size_t(rgce[i + 1]) * ((rgce[i + 2] & 1) ? 2 : 1);
-            break;
-        default:
-            if (t >= 0x03 && t <= 0x16)
-                size = 1;
-            else
-                return;
-        }
-        if (i + size > rgce.size())
-            return;
-        if (base >= 0x3A && base <= 0x3D) {
-            const std::uint16_t ixti = static_cast<std::uint16_t>(rgce[i + 1] | rgce[i + 2] << 8);
-            if (ixti < xtiToSheet.size() && xtiToSheet[ixti] >= 0) {
-                rgce[i + 1] = static_cast<std::uint8_t>(xtiToSheet[ixti]);
-                rgce[i + 2] = static_cast<std::uint8_t>(xtiToSheet[ixti] >> 8);
-            }
-        }
-        i += size;
-    }
+    return out;
 }
 
 // Reads the globals substream; returns the stream offset after its EOF.
@@ -278,14 +254,18 @@ std::size_t readGlobals(std::span<const std::uint8_t> stream, GlobalsState& g)
     if (readBof(rr.next()) != kBofGlobals)
         throw FormatError("BIFF8: the workbook does not start with its globals");
     Workbook& wb = g.wb;
-    bool keptLast = false;
+    // Where kept records go: before the sheet list, after it, after the string table.
+    std::vector<RawRecord>* kept = &wb.extraGlobals;
+    std::vector<RawRecord>* keptContinue = nullptr;
     for (;;) {
         if (rr.atEnd())
             throw FormatError("BIFF8: workbook globals end without an EOF record");
         const Record r = rr.next();
         bool keep = false;
+        std::vector<RawRecord>* target = kept;
         switch (r.type) {
         case rt::Eof: return rr.position();
+        case rt::FilePass: throw UnsupportedError("The workbook is password-protected.");
         case rt::CodePage: wb.codepage = Cursor(r.data, "CODEPAGE").u16(); break;
         case rt::DateMode: wb.date1904 = Cursor(r.data, "DATEMODE").u16() == 1; break;
         case rt::Window1: {
@@ -299,39 +279,67 @@ std::size_t readGlobals(std::span<const std::uint8_t> stream, GlobalsState& g)
         case rt::Xf: wb.xfs.push_back(readXf(Cursor(r.data, "XF"))); break;
         case rt::Style: wb.styles.push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}}); break;
         case rt::Palette: readPalette(Cursor(r.data, "PALETTE"), wb); break;
-        case rt::BoundSheet: g.sheets.push_back(readBoundSheet(Cursor(r.data, "BOUNDSHEET"))); break;
+        case rt::BoundSheet:
+            g.sheets.push_back(readBoundSheet(Cursor(r.data, "BOUNDSHEET")));
+            kept = &wb.globalsAfterSheets;
+            break;
         case rt::Sst: {
             std::vector<std::span<const std::uint8_t>> segs{r.data};
             auto more = takeContinues(rr);
             segs.insert(segs.end(), more.begin(), more.end());
             g.sst = parseSst(segs);
+            kept = &wb.globalsAfterStrings;
             break;
         }
-        case rt::Name: wb.names.push_back(readName(Cursor(r.data, "NAME"))); break;
-        case rt::SupBook: readSupBook(Cursor(r.data, "SUPBOOK"), g); break;
-        case rt::ExternSheet: readExternSheet(Cursor(r.data, "EXTERNSHEET"), g); break;
-        case rt::Continue: keep = keptLast; break;
+        case rt::Name: {
+            std::vector<std::uint8_t> body = withContinues(r.data, takeContinues(rr));
+            DefinedName n = readName(Cursor(body, "NAME"));
+            n.raw = std::move(body);
+            wb.names.push_back(std::move(n));
+            break;
+        }
+        case rt::SupBook:
+            wb.supBooks.push_back(supBookKind(r.data));
+            wb.linkRecords.supBooks.emplace_back();
+            keep = true;
+            target = &wb.linkRecords.supBooks.back();
+            break;
+        case rt::ExternName: case rt::Xct: case rt::Crn:
+            // They belong to the SUPBOOK before them.
+            keep = true;
+            if (!wb.linkRecords.supBooks.empty())
+                target = &wb.linkRecords.supBooks.back();
+            break;
+        case rt::ExternSheet: {
+            const std::vector<std::uint8_t> body = withContinues(r.data, takeContinues(rr));
+            auto entries = readExternSheet(body);
+            wb.linkRecords.externSheets.insert(wb.linkRecords.externSheets.end(), entries.begin(), entries.end());
+            break;
+        }
+        case rt::Continue:
+            keep = keptContinue != nullptr;
+            target = keptContinue;
+            break;
         // Written afresh on save.
-        case rt::ExtSst: case rt::InterfaceHdr: case rt::Mms: case rt::InterfaceEnd: case rt::WriteAccess:
-        case rt::Dsf: case rt::TabId: case rt::Backup: case rt::HideObj: case rt::Precision:
-        case rt::RefreshAll: case rt::BookBool: case rt::UsesElfs: case rt::Country: case rt::ExternName:
-        case rt::Index:
+        case rt::ExtSst: case rt::InterfaceHdr: case rt::Mms: case rt::InterfaceEnd: case rt::Dsf:
+        case rt::TabId: case rt::UsesElfs: case rt::Country: case rt::Index:
             break;
         default: keep = true; break;
         }
-        if (keep)
-            wb.extraGlobals.push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}});
+        if (keep && target)
+            target->push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}});
         if (r.type != rt::Continue)
-            keptLast = keep;
+            keptContinue = keep ? target : nullptr;
     }
 }
 
 // ---------------------------------------------------------------- sheets
 
-struct SharedFormula {
+struct SharedEntry {
     RangeAddress range;
-    std::vector<std::uint8_t> rgce;
+    std::vector<std::uint8_t> rgce, rgcb;
     bool shared = true;   // SHRFMLA; false for ARRAY
+    std::size_t index = 0; // in Sheet::sharedFormulas or Sheet::arrayFormulas
 };
 
 struct ExpCell {
@@ -342,6 +350,8 @@ class SheetReader {
 public:
     SheetReader(const std::vector<std::string>& sst, Sheet& sheet) : sst_(sst), s_(sheet) {}
     void read(std::span<const std::uint8_t> stream, std::size_t offset);
+    // WSBOOL's fDialog: the substream is a dialog sheet, which is kept rather than modelled.
+    bool dialog() const { return dialog_; }
 
 private:
     Cell& put(int row, int col, std::uint16_t xf)
@@ -356,6 +366,7 @@ private:
     void readRowRecord(Cursor c);
     void readColInfo(Cursor c);
     void readFormula(Cursor c);
+    void readOldFormula(Cursor c);
     void readWindow2(Cursor c);
     void readPane(Cursor c);
     void readSelection(Cursor c);
@@ -363,15 +374,19 @@ private:
     void readMergedCells(Cursor c);
     void readMulRk(Cursor c);
     void readMulBlank(Cursor c);
-    void readShared(Cursor c, bool shared);
+    void readShared(const Record& r, bool shared);
+    void readTable(const Record& r);
     void resolveExpCells();
+    void resolveTables();
 
     const std::vector<std::string>& sst_;
     Sheet& s_;
-    std::vector<SharedFormula> shared_;
+    std::vector<SharedEntry> shared_;
     std::vector<ExpCell> expCells_;
+    std::vector<std::pair<CellAddress, std::vector<std::uint8_t>>> tableCells_;   // ptgTbl cells
     std::optional<CellAddress> pendingString_;
     bool selectionSeen_ = false;
+    bool dialog_ = false;
 };
 
 void SheetReader::readRowRecord(Cursor c)
@@ -403,6 +418,20 @@ void SheetReader::readColInfo(Cursor c)
         s_.columns.push_back(ci);
 }
 
+Value cachedResult(std::span<const std::uint8_t> val, bool& pendingString)
+{
+    pendingString = false;
+    if (val[6] == 0xFF && val[7] == 0xFF) {
+        switch (val[0]) {
+        case 0: pendingString = true; return std::string();
+        case 1: return val[2] != 0;
+        case 2: return errorValue(val[2]);
+        default: return std::string();
+        }
+    }
+    return Cursor(val, "FORMULA").f64();
+}
+
 void SheetReader::readFormula(Cursor c)
 {
     const int row = c.u16(), col = c.u16();
@@ -412,56 +441,110 @@ void SheetReader::readFormula(Cursor c)
     c.u32();
     const std::uint16_t cce = c.u16();
     auto rgce = c.bytes(cce);
+    auto rgcb = c.bytes(c.remaining());
     Cell& cell = put(row, col, xf);
     cell.formula.assign(rgce.begin(), rgce.end());
+    cell.formulaData.assign(rgcb.begin(), rgcb.end());
+    bool pending = false;
+    cell.value = cachedResult(val, pending);
     pendingString_.reset();
-    if (val[6] == 0xFF && val[7] == 0xFF) {
-        switch (val[0]) {
-        case 0: cell.value = std::string(); pendingString_ = CellAddress{row, col}; break;
-        case 1: cell.value = val[2] != 0; break;
-        case 2: cell.value = errorValue(val[2]); break;
-        default: cell.value = std::string(); break;
-        }
-    } else {
-        cell.value = Cursor(val, "FORMULA").f64();
-    }
-    if (cce == 5 && rgce[0] == 0x01)   // ptgExp: the tokens live in a SHRFMLA or ARRAY record
+    if (pending)
+        pendingString_ = CellAddress{row, col};
+    if (cce == 5 && rgce[0] == 0x01) {   // ptgExp: the tokens live in a SHRFMLA or ARRAY record
         expCells_.push_back({row, col, rgce[1] | rgce[2] << 8, rgce[3] | rgce[4] << 8});
-    else if (cce > 0 && rgce[0] == 0x02)   // ptgTbl: a data table result, kept as its value
+    } else if (cce > 0 && rgce[0] == 0x02) {   // ptgTbl: a data table result, kept as its value
+        tableCells_.emplace_back(CellAddress{row, col}, std::vector<std::uint8_t>(rgce.begin(), rgce.end()));
         cell.formula.clear();
+        cell.formulaData.clear();
+    }
 }
 
-void SheetReader::readShared(Cursor c, bool shared)
+// The FORMULA records of BIFF3 and BIFF4, which some writers still put in BIFF8 files: their
+// tokens are of another generation, so the cell keeps the result they hold as its value.
+void SheetReader::readOldFormula(Cursor c)
 {
-    SharedFormula f;
+    const int row = c.u16(), col = c.u16();
+    const std::uint16_t xf = c.u16();
+    auto val = c.bytes(8);
+    bool pending = false;
+    Value v = cachedResult(val, pending);
+    put(row, col, xf).value = std::move(v);
+    pendingString_.reset();
+    if (pending)
+        pendingString_ = CellAddress{row, col};
+}
+
+void SheetReader::readShared(const Record& r, bool shared)
+{
+    Cursor c(r.data, shared ? "SHRFMLA" : "ARRAY");
+    SharedEntry f;
     f.shared = shared;
     f.range.firstRow = c.u16();
     f.range.lastRow = c.u16();
     f.range.firstCol = c.u8();
     f.range.lastCol = c.u8();
-    c.skip(shared ? 2 : 6);
+    const std::uint16_t options = c.u16();
+    c.skip(shared ? 0 : 4);
     const std::uint16_t cce = c.u16();
     auto rgce = c.bytes(cce);
+    auto rgcb = c.bytes(c.remaining());
     f.rgce.assign(rgce.begin(), rgce.end());
+    f.rgcb.assign(rgcb.begin(), rgcb.end());
+    if (shared) {
+        f.index = s_.sharedFormulas.size();
+        SharedFormula sf;
+        sf.range = f.range;
+        sf.master = {f.range.firstRow, f.range.firstCol};
+        sf.formula = f.rgce;
+        sf.record.assign(r.data.begin(), r.data.end());
+        s_.sharedFormulas.push_back(std::move(sf));
+    } else {
+        f.index = s_.arrayFormulas.size();
+        ArrayFormula af;
+        af.range = f.range;
+        af.formula = f.rgce;
+        af.formulaData = f.rgcb;
+        af.options = options;
+        s_.arrayFormulas.push_back(std::move(af));
+    }
     shared_.push_back(std::move(f));
+}
+
+void SheetReader::readTable(const Record& r)
+{
+    Cursor c(r.data, "TABLE");
+    DataTable t;
+    t.range.firstRow = c.u16();
+    t.range.lastRow = c.u16();
+    t.range.firstCol = c.u8();
+    t.range.lastCol = c.u8();
+    t.record.assign(r.data.begin(), r.data.end());
+    s_.dataTables.push_back(std::move(t));
 }
 
 void SheetReader::resolveExpCells()
 {
+    std::vector<char> masterSet(s_.sharedFormulas.size(), 0);
     for (const ExpCell& e : expCells_) {
         Cell* cell = s_.find(e.row, e.col);
         if (!cell)
             continue;
-        const SharedFormula* found = nullptr;
-        for (const SharedFormula& f : shared_)
+        const SharedEntry* found = nullptr;
+        for (const SharedEntry& f : shared_)
             if (f.range.contains(e.row, e.col) && f.range.contains(e.masterRow, e.masterCol))
                 found = &f;
         cell->formula.clear();   // without its tokens the cell keeps its cached value
+        cell->formulaData.clear();
         if (!found)
             continue;
+        cell->formulaData = found->rgcb;
         if (!found->shared) {
             cell->formula = found->rgce;
             continue;
+        }
+        if (!masterSet[found->index]) {
+            masterSet[found->index] = 1;
+            s_.sharedFormulas[found->index].master = {e.masterRow, e.masterCol};
         }
         try {
             cell->formula = formula::expandShared(found->rgce, e.row, e.col);
@@ -469,6 +552,18 @@ void SheetReader::resolveExpCells()
             cell->formula.clear();
         }
     }
+}
+
+void SheetReader::resolveTables()
+{
+    for (DataTable& t : s_.dataTables)
+        for (const auto& [at, tokens] : tableCells_)
+            if (t.range.contains(at.row, at.col)) {
+                t.tokens = tokens;
+                break;
+            }
+    // A table whose cells were not found cannot be written back as one.
+    std::erase_if(s_.dataTables, [](const DataTable& t) { return t.tokens.empty(); });
 }
 
 void SheetReader::readWindow2(Cursor c)
@@ -563,23 +658,42 @@ void SheetReader::readMulBlank(Cursor c)
         c.fail("last column does not match the cell count");
 }
 
+bool isCellTableRecord(std::uint16_t t)
+{
+    switch (t) {
+    case rt::Dimensions: case rt::Row: case rt::Number: case rt::Rk: case rt::MulRk: case rt::LabelSst:
+    case rt::Label: case rt::RString: case rt::Blank: case rt::MulBlank: case rt::BoolErr: case rt::Formula:
+    case rt::Formula3: case rt::Formula4: case rt::DbCell:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
 {
     RecordReader rr(stream, offset);
     readBof(rr.next());
-    bool keptLast = false;
+    // Kept records go where they stood: before the cell table, between it and the window
+    // records, or after those.
+    std::vector<RawRecord>* kept = &s_.leadingRecords;
+    std::vector<RawRecord>* keptContinue = nullptr;
     int nested = 0;   // embedded chart substreams are carried through whole
     for (;;) {
         if (rr.atEnd())
             throw FormatError("BIFF8: sheet '" + s_.name + "' ends without an EOF record");
         const Record r = rr.next();
-        auto keepRaw = [&] { s_.extraRecords.push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}}); };
+        auto keepRaw = [&] { kept->push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}}); };
         if (nested > 0 || r.type == rt::Bof) {
+            if (kept == &s_.leadingRecords)
+                kept = &s_.extraRecords;
             nested += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
             keepRaw();
-            keptLast = true;
+            keptContinue = kept;
             continue;
         }
+        if (kept == &s_.leadingRecords && isCellTableRecord(r.type))
+            kept = &s_.extraRecords;
         bool keep = false;
         auto cellHeader = [&](Cursor& c) -> Cell& {
             const int row = c.u16(), col = c.u16();
@@ -588,6 +702,7 @@ void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
         switch (r.type) {
         case rt::Eof:
             resolveExpCells();
+            resolveTables();
             if (!s_.pane.frozen)   // split positions of unfrozen panes are in twips, not cells
                 s_.pane.splitCols = s_.pane.splitRows = 0;
             return;
@@ -619,6 +734,7 @@ void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
             break;
         }
         case rt::Formula: readFormula(Cursor(r.data, "FORMULA")); break;
+        case rt::Formula3: case rt::Formula4: readOldFormula(Cursor(r.data, "FORMULA")); break;
         case rt::String: {
             std::string text = continuedString(r.data, 0, takeContinues(rr), "STRING");
             if (pendingString_)
@@ -627,8 +743,9 @@ void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
             pendingString_.reset();
             break;
         }
-        case rt::ShrFmla: readShared(Cursor(r.data, "SHRFMLA"), true); break;
-        case rt::Array: readShared(Cursor(r.data, "ARRAY"), false); break;
+        case rt::ShrFmla: readShared(r, true); break;
+        case rt::Array: readShared(r, false); break;
+        case rt::Table: readTable(r); break;
         case rt::Row: readRowRecord(Cursor(r.data, "ROW")); break;
         case rt::ColInfo: readColInfo(Cursor(r.data, "COLINFO")); break;
         case rt::DefColWidth: s_.defaultColWidth = Cursor(r.data, "DEFCOLWIDTH").u16(); break;
@@ -638,25 +755,67 @@ void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
             s_.defaultRowHeight = c.u16() & 0x7FFF;
             break;
         }
-        case rt::Window2: readWindow2(Cursor(r.data, "WINDOW2")); break;
+        case rt::Window2:
+            readWindow2(Cursor(r.data, "WINDOW2"));
+            kept = &s_.trailingRecords;
+            break;
         case rt::Pane: readPane(Cursor(r.data, "PANE")); break;
         case rt::Selection: readSelection(Cursor(r.data, "SELECTION")); break;
         case rt::Setup: readSetup(Cursor(r.data, "SETUP")); break;
-        case rt::WsBool: s_.page.fitToPage = Cursor(r.data, "WSBOOL").u16() & 0x0100; break;
+        case rt::WsBool: {
+            const std::uint16_t v = Cursor(r.data, "WSBOOL").u16();
+            s_.page.fitToPage = v & 0x0100;
+            dialog_ = v & 0x0010;
+            keep = true;   // the other flags go back as they were
+            break;
+        }
         case rt::MergedCells: readMergedCells(Cursor(r.data, "MERGEDCELLS")); break;
-        case rt::Continue: keep = keptLast; break;
+        case rt::Continue: keep = keptContinue != nullptr; break;
         // Written afresh on save.
-        case rt::Index: case rt::DbCell: case rt::Dimensions: case rt::CalcMode: case rt::CalcCount:
-        case rt::RefMode: case rt::Iteration: case rt::Delta: case rt::SaveRecalc: case rt::PrintHeaders:
-        case rt::PrintGridlines: case rt::GridSet: case rt::Guts: case rt::Table:
+        case rt::Index: case rt::DbCell: case rt::Dimensions:
             break;
         default: keep = true; break;
         }
-        if (keep)
-            keepRaw();
+        if (keep) {
+            std::vector<RawRecord>* target = r.type == rt::Continue ? keptContinue : kept;
+            target->push_back(RawRecord{r.type, {r.data.begin(), r.data.end()}});
+        }
         if (r.type != rt::Continue)
-            keptLast = keep;
+            keptContinue = keep ? kept : nullptr;
     }
+}
+
+// The bytes of the substream starting at `offset` (BOF to its EOF, nested substreams included).
+// Positions inside it that INDEX records hold are made relative to its start; the writer moves
+// them to where the substream lands.
+std::vector<std::uint8_t> substreamBytes(std::span<const std::uint8_t> stream, std::size_t offset, const std::string& name)
+{
+    RecordReader rr(stream, offset);
+    int depth = 0;
+    std::vector<std::size_t> indexAt;
+    for (;;) {
+        if (rr.atEnd())
+            throw FormatError("BIFF8: sheet '" + name + "' ends without an EOF record");
+        const std::size_t at = rr.position();
+        const Record r = rr.next();
+        if (r.type == rt::Bof)
+            ++depth;
+        else if (r.type == rt::Eof && --depth == 0)
+            break;
+        else if (r.type == rt::Index && depth == 1)
+            indexAt.push_back(at - offset);
+    }
+    std::vector<std::uint8_t> out(stream.begin() + std::ptrdiff_t(offset), stream.begin() + std::ptrdiff_t(rr.position()));
+    for (const std::size_t at : indexAt) {
+        const std::size_t size = out[at + 2] | std::size_t(out[at + 3]) << 8;
+        for (std::size_t p = at + 4 + 12; p + 4 <= at + 4 + size; p += 4) {
+            std::uint32_t v = out[p] | std::uint32_t(out[p + 1]) << 8 | std::uint32_t(out[p + 2]) << 16 | std::uint32_t(out[p + 3]) << 24;
+            v = v >= offset ? static_cast<std::uint32_t>(v - offset) : 0;
+            for (int k = 0; k < 4; ++k)
+                out[p + k] = static_cast<std::uint8_t>(v >> (8 * k));
+        }
+    }
+    return out;
 }
 
 // Offsets of the substreams that follow the globals, for files whose BOUNDSHEET offsets are wrong.
@@ -679,6 +838,24 @@ std::vector<std::size_t> substreamOffsets(std::span<const std::uint8_t> stream, 
     return out;
 }
 
+// An EXTERNSHEET entry of this workbook with its tab numbers turned into worksheet indexes:
+// the first and last worksheet within the tabs it spans (0xFFFF when it spans none).
+ExternSheet externSheetToModel(ExternSheet x, const std::vector<SheetEntry>& tabs)
+{
+    if (x.firstSheet >= 0xFFFE || x.lastSheet >= 0xFFFE)
+        return x;
+    int first = -1, last = -1;
+    for (std::size_t t = x.firstSheet; t <= x.lastSheet && t < tabs.size(); ++t)
+        if (tabs[t].modelIndex >= 0) {
+            if (first < 0)
+                first = tabs[t].modelIndex;
+            last = tabs[t].modelIndex;
+        }
+    x.firstSheet = first < 0 ? 0xFFFF : static_cast<std::uint16_t>(first);
+    x.lastSheet = last < 0 ? 0xFFFF : static_cast<std::uint16_t>(last);
+    return x;
+}
+
 bool bofAt(std::span<const std::uint8_t> stream, std::size_t offset)
 {
     return offset + 4 <= stream.size() && RecordReader(stream, offset).peekType() == rt::Bof;
@@ -695,8 +872,6 @@ Workbook readWorkbookStream(std::span<const std::uint8_t> stream)
     std::optional<std::vector<std::size_t>> sequence;
     for (std::size_t i = 0; i < g.sheets.size(); ++i) {
         SheetEntry& e = g.sheets[i];
-        if (e.type != 0)
-            continue;   // chart, macro and module sheets have no place in the model
         std::size_t offset = e.offset;
         if (!bofAt(stream, offset)) {
             if (!sequence)
@@ -706,28 +881,44 @@ Workbook readWorkbookStream(std::span<const std::uint8_t> stream)
                                   + ", outside the workbook stream");
             offset = (*sequence)[i];
         }
-        Sheet sheet;
-        sheet.name = e.name;
         RecordReader probe(stream, offset);
-        if (readBof(probe.next()) != kBofWorksheet)
-            continue;
-        SheetReader(g.sst, sheet).read(stream, offset);
-        e.modelIndex = static_cast<int>(wb.sheets.size());
-        wb.sheets.push_back(std::move(sheet));
+        bool modelled = false;
+        if (e.type == 0 && readBof(probe.next()) == kBofWorksheet) {
+            Sheet sheet;
+            sheet.name = e.name;
+            sheet.visibility = e.visibility;
+            SheetReader reader(g.sst, sheet);
+            reader.read(stream, offset);
+            if (!reader.dialog()) {
+                e.modelIndex = static_cast<int>(wb.sheets.size());
+                wb.tabOrder.push_back(e.modelIndex);
+                wb.sheets.push_back(std::move(sheet));
+                modelled = true;
+            }
+        }
+        if (!modelled) {
+            // Chart, macro and dialog sheets and VB modules go back as they came.
+            KeptSheet k;
+            k.name = e.name;
+            k.type = e.type;
+            k.visibility = e.visibility;
+            k.substream = substreamBytes(stream, offset, e.name);
+            wb.keptSheets.push_back(std::move(k));
+            wb.tabOrder.push_back(-static_cast<int>(wb.keptSheets.size()));
+        }
     }
+    // Kept sheets (macro sheets) refer to the string table by index: it stays as it was.
+    if (!wb.keptSheets.empty())
+        wb.sharedStrings = g.sst;
 
-    // Sheet numbers in names and in WINDOW1 count BOUNDSHEET entries; renumber to model sheets.
-    std::vector<int> xtiToSheet;
-    for (const Xti& x : g.xti) {
-        const bool self = x.supBook < g.selfSupBook.size() && g.selfSupBook[x.supBook];
-        const bool single = x.first == x.last && x.first < g.sheets.size();
-        xtiToSheet.push_back(self && single ? g.sheets[x.first].modelIndex : -1);
-    }
-    for (DefinedName& n : wb.names) {
-        renumberSheetRefs(n.formula, xtiToSheet);
-        if (n.sheetIndex > 0 && std::size_t(n.sheetIndex) <= g.sheets.size())
-            n.sheetIndex = g.sheets[n.sheetIndex - 1].modelIndex + 1;
-    }
+    // The link table counts sheets by tab; the model counts worksheets.
+    for (const ExternSheet& x : wb.linkRecords.externSheets)
+        wb.externSheets.push_back(x.supBook < wb.supBooks.size() && wb.supBooks[x.supBook] == SupBookKind::Self
+                                      ? externSheetToModel(x, g.sheets)
+                                      : x);
+    for (DefinedName& n : wb.names)
+        if (n.sheetIndex > 0)
+            n.sheetIndex = std::size_t(n.sheetIndex) <= g.sheets.size() ? g.sheets[n.sheetIndex - 1].modelIndex + 1 : 0;
     if (g.activeTab >= 0 && std::size_t(g.activeTab) < g.sheets.size())
         wb.activeSheet = std::max(0, g.sheets[g.activeTab].modelIndex);
     if (wb.activeSheet >= static_cast<int>(wb.sheets.size()))

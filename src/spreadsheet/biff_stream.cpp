@@ -161,6 +161,24 @@ std::string readUnicodeString(Cursor& c, int cchBytes)
     return readUnicodeStringNoCch(c, cch);
 }
 
+std::string readUnicodeStringLenient(Cursor& c, int cchBytes)
+{
+    if (c.remaining() < static_cast<std::size_t>(cchBytes))
+        return {};
+    std::size_t cch = cchBytes == 1 ? c.u8() : c.u16();
+    if (c.remaining() == 0)
+        return {};
+    const std::uint8_t flags = c.u8();
+    std::size_t skip = 0;
+    if ((flags & 0x08) && c.remaining() >= 2)
+        skip += 2;
+    if ((flags & 0x04) && c.remaining() >= skip + 4)
+        skip += 4;
+    c.skip(skip);
+    cch = std::min(cch, c.remaining() / ((flags & 0x01) ? 2 : 1));
+    return readChars(c, cch, flags & 0x01);
+}
+
 void writeUnicodeStringNoCch(ByteWriter& w, const std::u16string& text)
 {
     const bool compressed = fitsCompressed(text);

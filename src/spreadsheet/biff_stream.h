@@ -28,12 +28,12 @@ constexpr std::uint16_t Formula = 0x0006, Eof = 0x000A, CalcCount = 0x000C, Calc
     GridSet = 0x0082, HCenter = 0x0083, VCenter = 0x0084, BoundSheet = 0x0085, Country = 0x008C,
     HideObj = 0x008D, Palette = 0x0092, Setup = 0x00A1, Scl = 0x00A0, MulRk = 0x00BD,
     MulBlank = 0x00BE, Mms = 0x00C1, RString = 0x00D6, DbCell = 0x00D7, BookBool = 0x00DA,
-    Xf = 0x00E0, InterfaceHdr = 0x00E1, InterfaceEnd = 0x00E2, MergedCells = 0x00E5,
+    FilePass = 0x002F, Xct = 0x0059, Crn = 0x005A, Xf = 0x00E0, InterfaceHdr = 0x00E1, InterfaceEnd = 0x00E2, MergedCells = 0x00E5,
     Sst = 0x00FC, LabelSst = 0x00FD, ExtSst = 0x00FF, TabId = 0x013D, UsesElfs = 0x0160,
     Dsf = 0x0161, SupBook = 0x01AE, RefreshAll = 0x01B7, Dimensions = 0x0200, Blank = 0x0201,
     Number = 0x0203, Label = 0x0204, BoolErr = 0x0205, String = 0x0207, Row = 0x0208,
     Index = 0x020B, Array = 0x0221, DefaultRowHeight = 0x0225, Table = 0x0236,
-    Window2 = 0x023E, Rk = 0x027E, Style = 0x0293, Format = 0x041E, ShrFmla = 0x04BC,
+    Window2 = 0x023E, Formula3 = 0x0206, Formula4 = 0x0406, Rk = 0x027E, Style = 0x0293, Format = 0x041E, ShrFmla = 0x04BC,
     Bof = 0x0809;
 }
 
@@ -107,6 +107,9 @@ using ss::utf8ToUtf16;
 std::string readChars(Cursor& c, std::size_t cch, bool highByte);
 // XLUnicodeString (cchBytes 2) or ShortXLUnicodeString (cchBytes 1); rich runs and phonetic data skipped.
 std::string readUnicodeString(Cursor& c, int cchBytes);
+// The same for a record some writers cut a few bytes short: the characters present are read,
+// as LibreOffice reads them, and a missing flags byte or tail is no error.
+std::string readUnicodeStringLenient(Cursor& c, int cchBytes);
 // The same without the count: the flags byte and the characters of a known count.
 std::string readUnicodeStringNoCch(Cursor& c, std::size_t cch);
 // Writes compressed when every character fits one byte. Longer texts are cut at the count's limit.

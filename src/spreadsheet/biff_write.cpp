@@ -1,10 +1,13 @@
 // Workbook -> BIFF8 Workbook stream, records in the order Excel 2003 writes them.
 // One small function per record.
+#include "spreadsheet/biff_records.h"
 #include "spreadsheet/biff_stream.h"
 #include "spreadsheet/error.h"
+#include "spreadsheet/formula.h"
 #include "spreadsheet/xls.h"
 
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 
 namespace ss::xls {
@@ -30,9 +33,12 @@ private:
     // Records Excel expects at a fixed place: a kept copy if the workbook was read with one,
     // else the default body. Returns whether a kept copy was written.
     bool placed(const std::vector<RawRecord>& extras, std::uint16_t type, const std::vector<std::uint8_t>* fallback);
+    bool placedSheet(const Sheet& s, std::uint16_t type, const std::vector<std::uint8_t>* fallback);
+    static const RawRecord* findKept(const Sheet& s, std::uint16_t type);
     static bool isPlacedGlobal(std::uint16_t t);
     static bool isPlacedSheet(std::uint16_t t);
     void extras(const std::vector<RawRecord>& list, bool (*isPlaced)(std::uint16_t));
+    void keptSheet(const KeptSheet& k);
 
     void collectStrings();
     void bof(std::uint16_t type);
@@ -41,9 +47,12 @@ private:
     void format(std::uint16_t index, const std::string& code);
     void xf(const Xf& x);
     void palette();
-    std::size_t boundSheet(const Sheet& s);
+    std::size_t boundSheet(const std::string& name, std::uint8_t visibility, std::uint8_t type);
     void supBookAndExternSheet();
+    void linkTable();
+    void externSheet(const std::vector<ExternSheet>& entries);
     void name(const DefinedName& n);
+    int tabOf(int sheet) const;
     void sst();
 
     void sheet(const Sheet& s, int index);
@@ -52,15 +61,24 @@ private:
     void dimensions(const Sheet& s);
     void cells(const Sheet& s);
     void row(const Sheet& s, int r, int firstCol, int lastCol);
-    void cell(int r, int c, const Cell& cell);
-    void formula(int r, int c, const Cell& cell);
+    void cell(const Sheet& s, int r, int c, const Cell& cell);
+    void formula(int r, int c, const Cell& cell, std::span<const std::uint8_t> tokens, bool shared);
+    void planFormulaGroups(const Sheet& s);
     void longString(std::uint16_t type, const std::string& text);
     void window2(const Sheet& s, bool active);
     void pane(const Sheet& s);
     void selection(const Sheet& s);
     void mergedCells(const Sheet& s);
 
+    // How a cell goes back: as the member of an array formula, a shared formula or a data table.
+    struct Group {
+        enum Kind : std::uint8_t { Array, Shared, Table } kind;
+        std::size_t index;
+    };
+
     const Workbook& wb_;
+    std::vector<int> tabs_;            // the tab order (Workbook::tabs)
+    std::map<CellAddress, Group> groups_;   // for the sheet being written
     std::vector<std::uint8_t> out_;
     std::vector<std::string> strings_;
     std::unordered_map<std::string, std::uint32_t> stringIndex_;
@@ -71,13 +89,41 @@ private:
 
 bool StreamWriter::isPlacedGlobal(std::uint16_t t)
 {
-    return t == rt::WindowProtect || t == rt::Protect || t == rt::Password;
+    return t == rt::WindowProtect || t == rt::Protect || t == rt::Password || t == rt::Backup || t == rt::HideObj
+        || t == rt::Precision || t == rt::RefreshAll || t == rt::BookBool;
 }
 
 bool StreamWriter::isPlacedSheet(std::uint16_t t)
 {
-    return t == rt::Header || t == rt::Footer || t == rt::HCenter || t == rt::VCenter || t == rt::LeftMargin
-        || t == rt::RightMargin || t == rt::TopMargin || t == rt::BottomMargin || t == rt::Scl;
+    switch (t) {
+    case rt::Header: case rt::Footer: case rt::HCenter: case rt::VCenter: case rt::LeftMargin:
+    case rt::RightMargin: case rt::TopMargin: case rt::BottomMargin: case rt::Scl: case rt::CalcMode:
+    case rt::CalcCount: case rt::RefMode: case rt::Iteration: case rt::Delta: case rt::SaveRecalc:
+    case rt::PrintHeaders: case rt::PrintGridlines: case rt::GridSet: case rt::Guts: case rt::WsBool:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const RawRecord* StreamWriter::findKept(const Sheet& s, std::uint16_t type)
+{
+    for (const auto* list : {&s.leadingRecords, &s.extraRecords, &s.trailingRecords})
+        for (const RawRecord& r : *list)
+            if (r.type == type)
+                return &r;
+    return nullptr;
+}
+
+bool StreamWriter::placedSheet(const Sheet& s, std::uint16_t type, const std::vector<std::uint8_t>* fallback)
+{
+    if (const RawRecord* r = findKept(s, type)) {
+        raw(*r);
+        return true;
+    }
+    if (fallback)
+        appendRecord(out_, type, *fallback);
+    return false;
 }
 
 bool StreamWriter::placed(const std::vector<RawRecord>& list, std::uint16_t type,
@@ -110,6 +156,11 @@ void StreamWriter::extras(const std::vector<RawRecord>& list, bool (*isPlaced)(s
 
 void StreamWriter::collectStrings()
 {
+    // Strings kept sheets may point at stay at their indexes.
+    for (const std::string& text : wb_.sharedStrings) {
+        stringIndex_.try_emplace(text, static_cast<std::uint32_t>(strings_.size()));
+        strings_.push_back(text);
+    }
     for (const Sheet& s : wb_.sheets)
         for (const auto& [a, c] : s.cells)
             if (!c.isFormula() && c.value.isText()) {
@@ -142,7 +193,7 @@ void StreamWriter::window1()
     w.u16(0x3A5C);
     w.u16(0x23BE);
     w.u16(0x0038);   // horizontal and vertical scroll bars, sheet tabs
-    w.u16(static_cast<std::uint16_t>(std::clamp(wb_.activeSheet, 0, std::max(0, int(wb_.sheets.size()) - 1))));
+    w.u16(static_cast<std::uint16_t>(tabOf(std::clamp(wb_.activeSheet, 0, std::max(0, int(wb_.sheets.size()) - 1)))));
     w.u16(0);
     w.u16(1);
     w.u16(0x0258);
@@ -218,13 +269,21 @@ void StreamWriter::palette()
     rec(rt::Palette, w);
 }
 
-std::size_t StreamWriter::boundSheet(const Sheet& s)
+int StreamWriter::tabOf(int sheet) const
+{
+    for (std::size_t t = 0; t < tabs_.size(); ++t)
+        if (tabs_[t] == sheet)
+            return static_cast<int>(t);
+    return sheet;
+}
+
+std::size_t StreamWriter::boundSheet(const std::string& sheetName, std::uint8_t visibility, std::uint8_t type)
 {
     ByteWriter w;
     w.u32(0);   // patched once the sheet's place is known
-    w.u8(0);
-    w.u8(0);
-    writeUnicodeString(w, s.name, 1);
+    w.u8(visibility & 0x03);
+    w.u8(type);
+    writeUnicodeString(w, sheetName, 1);
     const std::size_t at = out_.size() + 4;
     rec(rt::BoundSheet, w);
     return at;
@@ -234,21 +293,126 @@ std::size_t StreamWriter::boundSheet(const Sheet& s)
 void StreamWriter::supBookAndExternSheet()
 {
     ByteWriter sb;
-    sb.u16(static_cast<std::uint16_t>(wb_.sheets.size()));
+    sb.u16(static_cast<std::uint16_t>(tabs_.size()));
     sb.u16(0x0401);
     rec(rt::SupBook, sb);
-    ByteWriter es;
-    es.u16(static_cast<std::uint16_t>(wb_.sheets.size()));
+    std::vector<ExternSheet> entries;
     for (std::size_t i = 0; i < wb_.sheets.size(); ++i) {
-        es.u16(0);
-        es.u16(static_cast<std::uint16_t>(i));
-        es.u16(static_cast<std::uint16_t>(i));
+        const auto t = static_cast<std::uint16_t>(tabOf(static_cast<int>(i)));
+        entries.push_back({0, t, t});
+    }
+    externSheet(entries);
+}
+
+void StreamWriter::externSheet(const std::vector<ExternSheet>& entries)
+{
+    ByteWriter es;
+    es.u16(static_cast<std::uint16_t>(entries.size()));
+    for (const ExternSheet& x : entries) {
+        es.u16(x.supBook);
+        es.u16(x.firstSheet);
+        es.u16(x.lastSheet);
     }
     rec(rt::ExternSheet, es);
 }
 
+// The link table the workbook came with, its records as read wherever the model still agrees:
+// sheet numbers of this workbook are worksheet indexes in the model and tab numbers in the file.
+void StreamWriter::linkTable()
+{
+    if (wb_.supBooks.empty() && wb_.externSheets.empty()) {
+        if (!wb_.names.empty())
+            supBookAndExternSheet();
+        return;
+    }
+    const auto toTab = [&](std::uint16_t sheet) -> std::uint16_t {
+        if (sheet >= 0xFFFE)
+            return sheet;
+        return sheet < wb_.sheets.size() ? static_cast<std::uint16_t>(tabOf(sheet)) : 0xFFFF;
+    };
+    const auto toModel = [&](ExternSheet x) {
+        if (x.firstSheet >= 0xFFFE || x.lastSheet >= 0xFFFE)
+            return x;
+        int first = -1, last = -1;
+        for (std::size_t t = x.firstSheet; t <= x.lastSheet && t < tabs_.size(); ++t)
+            if (tabs_[t] >= 0) {
+                if (first < 0)
+                    first = tabs_[t];
+                last = tabs_[t];
+            }
+        x.firstSheet = first < 0 ? 0xFFFF : static_cast<std::uint16_t>(first);
+        x.lastSheet = last < 0 ? 0xFFFF : static_cast<std::uint16_t>(last);
+        return x;
+    };
+    const bool generatedSelf = wb_.supBooks.empty();
+    const auto isSelf = [&](std::uint16_t sb) {
+        return generatedSelf || (sb < wb_.supBooks.size() && wb_.supBooks[sb] == SupBookKind::Self);
+    };
+    if (generatedSelf) {
+        ByteWriter sb;
+        sb.u16(static_cast<std::uint16_t>(tabs_.size()));
+        sb.u16(0x0401);
+        rec(rt::SupBook, sb);
+    }
+    for (std::size_t i = 0; i < wb_.supBooks.size(); ++i) {
+        const bool haveRecords = i < wb_.linkRecords.supBooks.size() && !wb_.linkRecords.supBooks[i].empty();
+        const SupBookKind kind = wb_.supBooks[i];
+        if (kind == SupBookKind::Self || !haveRecords) {
+            ByteWriter sb;
+            sb.u16(static_cast<std::uint16_t>(kind == SupBookKind::Self ? tabs_.size() : 1));
+            sb.u16(kind == SupBookKind::Self ? 0x0401 : 0x3A01);
+            rec(rt::SupBook, sb);
+        }
+        if (!haveRecords)
+            continue;
+        const auto& list = wb_.linkRecords.supBooks[i];
+        // The SUPBOOK of this workbook is written afresh (its sheet count); what follows it is kept.
+        std::size_t k = 0;
+        if (kind == SupBookKind::Self)
+            for (k = 1; k < list.size() && list[k].type == rt::Continue; ++k) {
+            }
+        for (; k < list.size(); ++k)
+            raw(list[k]);
+    }
+    std::vector<ExternSheet> entries;
+    for (std::size_t i = 0; i < wb_.externSheets.size(); ++i) {
+        const ExternSheet& x = wb_.externSheets[i];
+        if (!isSelf(x.supBook)) {
+            entries.push_back(x);
+            continue;
+        }
+        if (i < wb_.linkRecords.externSheets.size()) {
+            const ExternSheet& asRead = wb_.linkRecords.externSheets[i];
+            const ExternSheet again = toModel(asRead);
+            if (asRead.supBook == x.supBook && again.firstSheet == x.firstSheet && again.lastSheet == x.lastSheet) {
+                entries.push_back(asRead);
+                continue;
+            }
+        }
+        entries.push_back({x.supBook, toTab(x.firstSheet), toTab(x.lastSheet)});
+    }
+    externSheet(entries);
+}
+
 void StreamWriter::name(const DefinedName& n)
 {
+    // The record as read while it still says the same: array constants, descriptions and
+    // anything else after the formula go back with it.
+    if (!n.raw.empty()) {
+        try {
+            DefinedName asRead = parseNameRecord(n.raw);
+            if (asRead.sheetIndex > 0) {
+                const std::size_t t = static_cast<std::size_t>(asRead.sheetIndex - 1);
+                asRead.sheetIndex = t < tabs_.size() && tabs_[t] >= 0 ? tabs_[t] + 1 : 0;
+            }
+            if (asRead.name == n.name && asRead.builtin == n.builtin && asRead.options == n.options
+                && asRead.sheetIndex == n.sheetIndex && asRead.formula == n.formula) {
+                appendRecord(out_, rt::Name, n.raw);
+                return;
+            }
+        } catch (const FormatError&) {
+        }
+    }
     std::u16string text = utf8ToUtf16(n.name);
     if (text.size() > 255)
         text.resize(255);
@@ -258,7 +422,7 @@ void StreamWriter::name(const DefinedName& n)
     w.u8(static_cast<std::uint8_t>(text.size()));
     w.u16(static_cast<std::uint16_t>(n.formula.size()));
     w.u16(0);
-    w.u16(static_cast<std::uint16_t>(n.sheetIndex));
+    w.u16(static_cast<std::uint16_t>(n.sheetIndex > 0 && n.sheetIndex <= int(wb_.sheets.size()) ? tabOf(n.sheetIndex - 1) + 1 : 0));
     w.zeros(4);
     writeUnicodeStringNoCch(w, text);
     w.bytes(n.formula);
@@ -354,10 +518,124 @@ void StreamWriter::row(const Sheet& s, int r, int firstCol, int lastCol)
     rec(rt::Row, w);
 }
 
-void StreamWriter::cell(int r, int c, const Cell& cell)
+// Which cells go back as members of the sheet's array formulas, shared formulas and data
+// tables: those whose formula still is the group's (a table's cells: still without one), when
+// the group's first cell, which carries its record, still belongs to it.
+void StreamWriter::planFormulaGroups(const Sheet& s)
 {
+    groups_.clear();
+    // The cells present in a range, skipping from row to row.
+    auto forCellsIn = [&s](const RangeAddress& range, auto&& f) {
+        auto it = s.cells.lower_bound({range.firstRow, range.firstCol});
+        while (it != s.cells.end() && it->first.row <= range.lastRow) {
+            const CellAddress at = it->first;
+            if (at.col < range.firstCol) {
+                it = s.cells.lower_bound({at.row, range.firstCol});
+            } else if (at.col > range.lastCol) {
+                it = s.cells.lower_bound({at.row + 1, range.firstCol});
+            } else {
+                f(at, it->second);
+                ++it;
+            }
+        }
+    };
+    for (std::size_t i = 0; i < s.arrayFormulas.size(); ++i) {
+        const ArrayFormula& a = s.arrayFormulas[i];
+        const Cell* first = s.find(a.range.firstRow, a.range.firstCol);
+        if (!first || first->formula != a.formula || first->formulaData != a.formulaData)
+            continue;
+        forCellsIn(a.range, [&](const CellAddress& at, const Cell& c) {
+            if (c.formula == a.formula && c.formulaData == a.formulaData)
+                groups_.try_emplace(at, Group{Group::Array, i});
+        });
+    }
+    for (std::size_t i = 0; i < s.sharedFormulas.size(); ++i) {
+        const SharedFormula& f = s.sharedFormulas[i];
+        if (!f.range.contains(f.master.row, f.master.col))
+            continue;
+        const Cell* master = s.find(f.master.row, f.master.col);
+        if (!master || groups_.count(f.master)
+            || master->formula != formula::expandShared(f.formula, f.master.row, f.master.col))
+            continue;
+        // The master goes first: the SHRFMLA record follows its FORMULA record.
+        bool before = false;
+        forCellsIn(f.range, [&](const CellAddress& at, const Cell& c) {
+            if (at < f.master && c.isFormula() && c.formula == formula::expandShared(f.formula, at.row, at.col))
+                before = true;
+        });
+        if (before)
+            continue;
+        forCellsIn(f.range, [&](const CellAddress& at, const Cell& c) {
+            if (c.isFormula() && !groups_.count(at) && c.formula == formula::expandShared(f.formula, at.row, at.col))
+                groups_.emplace(at, Group{Group::Shared, i});
+        });
+    }
+    for (std::size_t i = 0; i < s.dataTables.size(); ++i) {
+        const DataTable& t = s.dataTables[i];
+        const Cell* first = s.find(t.range.firstRow, t.range.firstCol);
+        if (!first || first->isFormula() || t.tokens.empty())
+            continue;
+        forCellsIn(t.range, [&](const CellAddress& at, const Cell& c) {
+            if (!c.isFormula())
+                groups_.try_emplace(at, Group{Group::Table, i});
+        });
+    }
+}
+
+void StreamWriter::cell(const Sheet& s, int r, int c, const Cell& cell)
+{
+    if (!groups_.empty()) {
+        auto g = groups_.find({r, c});
+        if (g != groups_.end()) {
+            const Group& group = g->second;
+            auto exp = [](const CellAddress& at) {
+                return std::vector<std::uint8_t>{0x01, static_cast<std::uint8_t>(at.row), static_cast<std::uint8_t>(at.row >> 8),
+                                                 static_cast<std::uint8_t>(at.col), static_cast<std::uint8_t>(at.col >> 8)};
+            };
+            switch (group.kind) {
+            case Group::Array: {
+                const ArrayFormula& a = s.arrayFormulas[group.index];
+                formula(r, c, cell, exp({a.range.firstRow, a.range.firstCol}), false);
+                if (r == a.range.firstRow && c == a.range.firstCol) {
+                    ByteWriter w;
+                    w.u16(static_cast<std::uint16_t>(a.range.firstRow));
+                    w.u16(static_cast<std::uint16_t>(a.range.lastRow));
+                    w.u8(static_cast<std::uint8_t>(a.range.firstCol));
+                    w.u8(static_cast<std::uint8_t>(a.range.lastCol));
+                    w.u16(a.options);
+                    w.u32(0);
+                    w.u16(static_cast<std::uint16_t>(a.formula.size()));
+                    w.bytes(a.formula);
+                    w.bytes(a.formulaData);
+                    rec(rt::Array, w);
+                }
+                break;
+            }
+            case Group::Shared: {
+                const SharedFormula& f = s.sharedFormulas[group.index];
+                formula(r, c, cell, exp(f.master), true);
+                if (r == f.master.row && c == f.master.col)
+                    appendRecord(out_, rt::ShrFmla, f.record);
+                break;
+            }
+            case Group::Table: {
+                const DataTable& t = s.dataTables[group.index];
+                formula(r, c, cell, t.tokens, false);
+                if (r == t.range.firstRow && c == t.range.firstCol)
+                    appendRecord(out_, rt::Table, t.record);
+                break;
+            }
+            }
+            // A text result's STRING record follows the ARRAY, SHRFMLA or TABLE record.
+            if (cell.value.isText() && !cell.value.text().empty())
+                longString(rt::String, cell.value.text());
+            return;
+        }
+    }
     if (cell.isFormula()) {
-        formula(r, c, cell);
+        formula(r, c, cell, {}, false);
+        if (cell.value.isText() && !cell.value.text().empty())
+            longString(rt::String, cell.value.text());
         return;
     }
     ByteWriter w;
@@ -381,7 +659,9 @@ void StreamWriter::cell(int r, int c, const Cell& cell)
     }
 }
 
-void StreamWriter::formula(int r, int c, const Cell& cell)
+// A FORMULA record with the cell's cached result; `tokens` replaces the cell's own tokens (a
+// ptgExp or ptgTbl pointing at a group record) when not empty.
+void StreamWriter::formula(int r, int c, const Cell& cell, std::span<const std::uint8_t> tokens, bool shared)
 {
     ByteWriter w;
     w.u16(static_cast<std::uint16_t>(r));
@@ -400,13 +680,17 @@ void StreamWriter::formula(int r, int c, const Cell& cell)
     case Value::Kind::Error: marker(2, static_cast<std::uint8_t>(v.error())); break;
     case Value::Kind::Blank: w.f64(0.0); break;   // never calculated
     }
-    w.u16(0x0002);   // fCalcOnLoad: readers that recalculate do so on opening
+    w.u16(static_cast<std::uint16_t>(0x0002 | (shared ? 0x0008 : 0)));   // fCalcOnLoad, fShrFmla
     w.u32(0);
-    w.u16(static_cast<std::uint16_t>(cell.formula.size()));
-    w.bytes(cell.formula);
+    if (tokens.empty()) {
+        w.u16(static_cast<std::uint16_t>(cell.formula.size()));
+        w.bytes(cell.formula);
+        w.bytes(cell.formulaData);
+    } else {
+        w.u16(static_cast<std::uint16_t>(tokens.size()));
+        w.bytes(tokens);
+    }
     rec(rt::Formula, w);
-    if (textResult)
-        longString(rt::String, v.text());
 }
 
 // An XLUnicodeString record whose characters go on in CONTINUE records, each restating the flags.
@@ -456,7 +740,7 @@ void StreamWriter::cells(const Sheet& s)
         for (; rowIt != rowSpan.end() && rowIt->first < blockEnd; ++rowIt)
             row(s, rowIt->first, std::max(0, rowIt->second.first), rowIt->second.second);
         for (; cellIt != s.cells.end() && cellIt->first.row < blockEnd; ++cellIt)
-            cell(cellIt->first.row, cellIt->first.col, cellIt->second);
+            cell(s, cellIt->first.row, cellIt->first.col, cellIt->second);
     }
 }
 
@@ -540,24 +824,30 @@ void StreamWriter::mergedCells(const Sheet& s)
 void StreamWriter::sheet(const Sheet& s, int index)
 {
     static const std::vector<std::uint8_t> kZero16 = {0, 0}, kEmpty;
+    auto placed16 = [&](std::uint16_t type, std::uint16_t v) {
+        if (!findKept(s, type))
+            rec16(type, v);
+        else
+            placedSheet(s, type, nullptr);
+    };
     bof(0x0010);
-    rec16(rt::CalcMode, 1);
-    rec16(rt::CalcCount, 100);
-    rec16(rt::RefMode, 1);
-    rec16(rt::Iteration, 0);
+    placed16(rt::CalcMode, 1);
+    placed16(rt::CalcCount, 100);
+    placed16(rt::RefMode, 1);
+    placed16(rt::Iteration, 0);
     {
         ByteWriter w;
         w.f64(0.001);
-        rec(rt::Delta, w);
+        placedSheet(s, rt::Delta, &w.data());
     }
-    rec16(rt::SaveRecalc, 1);
-    rec16(rt::PrintHeaders, 0);
-    rec16(rt::PrintGridlines, 0);
-    rec16(rt::GridSet, 1);
+    placed16(rt::SaveRecalc, 1);
+    placed16(rt::PrintHeaders, 0);
+    placed16(rt::PrintGridlines, 0);
+    placed16(rt::GridSet, 1);
     {
         ByteWriter w;
         w.zeros(8);
-        rec(rt::Guts, w);
+        placedSheet(s, rt::Guts, &w.data());
     }
     {
         ByteWriter w;
@@ -565,27 +855,61 @@ void StreamWriter::sheet(const Sheet& s, int index)
         w.u16(s.defaultRowHeight);
         rec(rt::DefaultRowHeight, w);
     }
-    rec16(rt::WsBool, static_cast<std::uint16_t>(0x04C1 | (s.page.fitToPage ? 0x0100 : 0)));
-    placed(s.extraRecords, rt::Header, &kEmpty);
-    placed(s.extraRecords, rt::Footer, &kEmpty);
-    placed(s.extraRecords, rt::HCenter, &kZero16);
-    placed(s.extraRecords, rt::VCenter, &kZero16);
+    {
+        // The flags as read, with fit-to-page as the model says.
+        std::uint16_t wsBool = 0x04C1;
+        if (const RawRecord* kept = findKept(s, rt::WsBool); kept && kept->data.size() >= 2)
+            wsBool = static_cast<std::uint16_t>(kept->data[0] | kept->data[1] << 8);
+        rec16(rt::WsBool, static_cast<std::uint16_t>((wsBool & ~0x0100) | (s.page.fitToPage ? 0x0100 : 0)));
+    }
+    placedSheet(s, rt::Header, &kEmpty);
+    placedSheet(s, rt::Footer, &kEmpty);
+    placedSheet(s, rt::HCenter, &kZero16);
+    placedSheet(s, rt::VCenter, &kZero16);
     for (std::uint16_t m : {rt::LeftMargin, rt::RightMargin, rt::TopMargin, rt::BottomMargin})
-        placed(s.extraRecords, m, nullptr);
+        placedSheet(s, m, nullptr);
     setup(s);
+    extras(s.leadingRecords, isPlacedSheet);
     rec16(rt::DefColWidth, s.defaultColWidth);
     for (const ColumnInfo& c : s.columns)
         colInfo(c);
     dimensions(s);
+    planFormulaGroups(s);
     cells(s);
     extras(s.extraRecords, isPlacedSheet);
     window2(s, index == wb_.activeSheet);
-    placed(s.extraRecords, rt::Scl, nullptr);
+    placedSheet(s, rt::Scl, nullptr);
     if (s.pane.frozen)
         pane(s);
     selection(s);
     mergedCells(s);
+    extras(s.trailingRecords, isPlacedSheet);
     rec(rt::Eof, ByteWriter{});
+}
+
+// A kept substream as it came, with the stream positions of its INDEX records moved to where it lands.
+void StreamWriter::keptSheet(const KeptSheet& k)
+{
+    const std::size_t start = out_.size();
+    out_.insert(out_.end(), k.substream.begin(), k.substream.end());
+    RecordReader rr(std::span<const std::uint8_t>(out_).subspan(start));
+    int depth = 0;
+    while (!rr.atEnd()) {
+        const std::size_t at = start + rr.position();
+        const Record r = rr.next();
+        if (r.type == rt::Bof)
+            ++depth;
+        else if (r.type == rt::Eof && --depth <= 0)
+            break;
+        else if (r.type == rt::Index && depth == 1)
+            for (std::size_t p = at + 4 + 12; p + 4 <= at + 4 + r.data.size(); p += 4) {
+                std::uint32_t v = out_[p] | std::uint32_t(out_[p + 1]) << 8 | std::uint32_t(out_[p + 2]) << 16
+                    | std::uint32_t(out_[p + 3]) << 24;
+                v += static_cast<std::uint32_t>(start);
+                for (int b = 0; b < 4; ++b)
+                    out_[p + b] = static_cast<std::uint8_t>(v >> (8 * b));
+            }
+    }
 }
 
 // ---------------------------------------------------------------- the stream
@@ -594,6 +918,7 @@ std::vector<std::uint8_t> StreamWriter::write()
 {
     if (wb_.sheets.empty())
         throw FormatError("BIFF8: a workbook needs at least one sheet");
+    tabs_ = wb_.tabs();
     collectStrings();
     static const std::vector<std::uint8_t> kZero16 = {0, 0};
 
@@ -605,7 +930,7 @@ std::vector<std::uint8_t> StreamWriter::write()
     rec16(rt::Dsf, 0);
     {
         ByteWriter w;
-        for (std::size_t i = 0; i < wb_.sheets.size(); ++i)
+        for (std::size_t i = 0; i < tabs_.size(); ++i)
             w.u16(static_cast<std::uint16_t>(i + 1));
         rec(rt::TabId, w);
     }
@@ -613,12 +938,15 @@ std::vector<std::uint8_t> StreamWriter::write()
     placed(wb_.extraGlobals, rt::Protect, &kZero16);
     placed(wb_.extraGlobals, rt::Password, &kZero16);
     window1();
-    rec16(rt::Backup, 0);
-    rec16(rt::HideObj, 0);
+    placed(wb_.extraGlobals, rt::Backup, &kZero16);
+    placed(wb_.extraGlobals, rt::HideObj, &kZero16);
     rec16(rt::DateMode, wb_.date1904 ? 1 : 0);
-    rec16(rt::Precision, 1);
-    rec16(rt::RefreshAll, 0);
-    rec16(rt::BookBool, 0);
+    {
+        static const std::vector<std::uint8_t> kOne16 = {1, 0};
+        placed(wb_.extraGlobals, rt::Precision, &kOne16);
+    }
+    placed(wb_.extraGlobals, rt::RefreshAll, &kZero16);
+    placed(wb_.extraGlobals, rt::BookBool, &kZero16);
 
     const Workbook defaults = (wb_.fonts.empty() || wb_.xfs.empty()) ? Workbook::makeDefault() : Workbook{};
     for (const Font& f : wb_.fonts.empty() ? defaults.fonts : wb_.fonts)
@@ -635,27 +963,37 @@ std::vector<std::uint8_t> StreamWriter::write()
     rec16(rt::UsesElfs, 0);
 
     std::vector<std::size_t> sheetOffsetAt;
-    for (const Sheet& s : wb_.sheets)
-        sheetOffsetAt.push_back(boundSheet(s));
+    for (const int t : tabs_) {
+        if (t >= 0) {
+            const Sheet& s = wb_.sheets[static_cast<std::size_t>(t)];
+            sheetOffsetAt.push_back(boundSheet(s.name, s.visibility, 0));
+        } else {
+            const KeptSheet& k = wb_.keptSheets[static_cast<std::size_t>(-t - 1)];
+            sheetOffsetAt.push_back(boundSheet(k.name, k.visibility, k.type));
+        }
+    }
     {
         ByteWriter w;
         w.u16(1);
         w.u16(1);
         rec(rt::Country, w);
     }
-    if (!wb_.names.empty()) {
-        supBookAndExternSheet();
-        for (const DefinedName& n : wb_.names)
-            name(n);
-    }
+    linkTable();
+    for (const DefinedName& n : wb_.names)
+        name(n);
+    extras(wb_.globalsAfterSheets, isPlacedGlobal);
     sst();
+    extras(wb_.globalsAfterStrings, isPlacedGlobal);
     rec(rt::Eof, ByteWriter{});
 
-    for (std::size_t i = 0; i < wb_.sheets.size(); ++i) {
+    for (std::size_t i = 0; i < tabs_.size(); ++i) {
         const auto at = static_cast<std::uint32_t>(out_.size());
         for (int k = 0; k < 4; ++k)
             out_[sheetOffsetAt[i] + k] = static_cast<std::uint8_t>(at >> (8 * k));
-        sheet(wb_.sheets[i], static_cast<int>(i));
+        if (tabs_[i] >= 0)
+            sheet(wb_.sheets[static_cast<std::size_t>(tabs_[i])], tabs_[i]);
+        else
+            keptSheet(wb_.keptSheets[static_cast<std::size_t>(-tabs_[i] - 1)]);
     }
     return std::move(out_);
 }

@@ -6,6 +6,7 @@
 #include "spreadsheet/unicode.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -109,30 +110,46 @@ struct Found {
     std::string name;
     std::uint32_t start;
     std::uint64_t size;
+    bool storage = false;
+    std::array<std::uint8_t, 16> clsid{};
 };
 
 class Reader {
 public:
     explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
-    std::vector<Stream> run()
+    // lenient: a stream whose chain is damaged goes to `damaged` instead of failing the whole file.
+    Contents run(bool lenient)
     {
         readHeader();
         readFat();
         readDirectory();
         std::vector<Found> found = walkTree();
         std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.id < b.id; });
-        std::vector<Stream> streams;
-        streams.reserve(found.size());
+        Contents out;
+        Storage root;
+        std::copy_n(entry(0) + 80, 16, root.clsid.begin());
+        out.storages.push_back(root);
         for (const Found& f : found) {
+            if (f.storage) {
+                out.storages.push_back({f.name, f.clsid});
+                continue;
+            }
             const std::string what = "stream \"" + f.name + "\"";
             Stream s;
             s.name = f.name;
-            if (f.size > 0)
-                s.data = f.size < miniCutoff_ ? readMini(f.start, f.size, what) : readRegular(f.start, f.size, what);
-            streams.push_back(std::move(s));
+            try {
+                if (f.size > 0)
+                    s.data = f.size < miniCutoff_ ? readMini(f.start, f.size, what) : readRegular(f.start, f.size, what);
+            } catch (const FormatError& e) {
+                if (!lenient)
+                    throw;
+                out.damaged.emplace_back(f.name, e.what());
+                continue;
+            }
+            out.streams.push_back(std::move(s));
         }
-        return streams;
+        return out;
     }
 
 private:
@@ -340,6 +357,9 @@ private:
                 if (p.depth + 1 > kMaxStorageDepth)
                     fail("storages are nested more than " + num(kMaxStorageDepth) + " deep");
                 stack.push_back({get32(e + 76), p.depth + 1, name + "/"});
+                Found st{p.id, name, 0, 0, true, {}};
+                std::copy_n(e + 80, 16, st.clsid.begin());
+                found.push_back(st);
             } else {
                 found.push_back({p.id, name, get32(e + 116), entrySize(e)});
             }
@@ -423,6 +443,7 @@ private:
 struct Node {
     std::u16string name;
     bool storage = false;
+    std::array<std::uint8_t, 16> clsid{};
     const Stream* stream = nullptr;
     std::vector<std::unique_ptr<Node>> children;
     std::uint32_t id = 0;
@@ -487,7 +508,9 @@ std::size_t ceilDiv(std::size_t a, std::size_t b) { return (a + b - 1) / b; }
 
 } // namespace
 
-std::vector<Stream> read(std::span<const std::uint8_t> bytes) { return Reader(bytes).run(); }
+std::vector<Stream> read(std::span<const std::uint8_t> bytes) { return Reader(bytes).run(false).streams; }
+
+Contents readContents(std::span<const std::uint8_t> bytes) { return Reader(bytes).run(true); }
 
 const Stream* find(const std::vector<Stream>& streams, const std::string& name)
 {
@@ -498,12 +521,35 @@ const Stream* find(const std::vector<Stream>& streams, const std::string& name)
     return nullptr;
 }
 
-std::vector<std::uint8_t> write(const std::vector<Stream>& streams)
+std::vector<std::uint8_t> write(const std::vector<Stream>& streams) { return write(streams, {}); }
+
+std::vector<std::uint8_t> write(const std::vector<Stream>& streams, const std::vector<Storage>& storages)
 {
     // Directory tree: "a/b" names a stream b inside storage a.
     Node root;
     root.name = u"Root Entry";
     root.storage = true;
+    for (const Storage& st : storages) {
+        Node* parent = &root;
+        std::string_view rest = st.name;
+        while (!rest.empty()) {
+            const std::size_t slash = rest.find('/');
+            const std::u16string part = checkedName(rest.substr(0, slash), st.name);
+            Node* existing = childNamed(*parent, part);
+            if (existing && !existing->storage)
+                fail("\"" + st.name + "\" names a storage where a stream of that name exists");
+            if (!existing) {
+                auto node = std::make_unique<Node>();
+                node->name = part;
+                node->storage = true;
+                existing = node.get();
+                parent->children.push_back(std::move(node));
+            }
+            parent = existing;
+            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        }
+        parent->clsid = st.clsid;
+    }
     for (const Stream& s : streams) {
         Node* parent = &root;
         std::string_view rest = s.name;
@@ -667,6 +713,8 @@ std::vector<std::uint8_t> write(const std::vector<Stream>& streams)
             put16(e + 2 * k, n->name[k]);
         put16(e + 64, std::uint16_t((n->name.size() + 1) * 2));
         e[66] = n == &root ? kTypeRoot : n->storage ? kTypeStorage : kTypeStream;
+        if (n->storage)
+            std::memcpy(e + 80, n->clsid.data(), 16);
         e[67] = n->color;
         put32(e + 68, n->left);
         put32(e + 72, n->right);

@@ -220,6 +220,62 @@ Sheet* Workbook::sheet(const std::string& name)
     return nullptr;
 }
 
+std::vector<int> Workbook::tabs() const
+{
+    const int count = static_cast<int>(sheets.size());
+    const int kept = static_cast<int>(keptSheets.size());
+    std::vector<char> seenSheet(sheets.size(), 0), seenKept(keptSheets.size(), 0);
+    std::vector<int> out;
+    for (const int t : tabOrder) {
+        if (t >= 0 && t < count && !seenSheet[static_cast<std::size_t>(t)]) {
+            seenSheet[static_cast<std::size_t>(t)] = 1;
+            out.push_back(t);
+        } else if (t < 0 && -t - 1 < kept && !seenKept[static_cast<std::size_t>(-t - 1)]) {
+            seenKept[static_cast<std::size_t>(-t - 1)] = 1;
+            out.push_back(t);
+        }
+    }
+    for (int i = 0; i < count; ++i)
+        if (!seenSheet[static_cast<std::size_t>(i)])
+            out.push_back(i);
+    for (int i = 0; i < kept; ++i)
+        if (!seenKept[static_cast<std::size_t>(i)])
+            out.push_back(-i - 1);
+    return out;
+}
+
+int Workbook::sheetOfTab(int tab) const
+{
+    if (tabOrder.empty())
+        return tab >= 0 && tab < static_cast<int>(sheets.size()) ? tab : -1;
+    const std::vector<int> order = tabs();
+    return tab >= 0 && tab < static_cast<int>(order.size()) && order[static_cast<std::size_t>(tab)] >= 0
+        ? order[static_cast<std::size_t>(tab)]
+        : -1;
+}
+
+std::uint16_t Workbook::externSheetIndex(int sheet)
+{
+    if (externSheets.empty() && supBooks.empty())
+        return static_cast<std::uint16_t>(sheet);   // the table written by default: entry i is sheet i
+    std::size_t self = supBooks.size();
+    for (std::size_t i = 0; i < supBooks.size(); ++i)
+        if (supBooks[i] == SupBookKind::Self) {
+            self = i;
+            break;
+        }
+    if (self == supBooks.size())
+        supBooks.push_back(SupBookKind::Self);
+    for (std::size_t i = 0; i < externSheets.size(); ++i) {
+        const ExternSheet& x = externSheets[i];
+        if (x.supBook == self && x.firstSheet == sheet && x.lastSheet == sheet)
+            return static_cast<std::uint16_t>(i);
+    }
+    const auto s = static_cast<std::uint16_t>(sheet);
+    externSheets.push_back(ExternSheet{static_cast<std::uint16_t>(self), s, s});
+    return static_cast<std::uint16_t>(externSheets.size() - 1);
+}
+
 std::string builtinFormatCode(std::uint16_t index)
 {
     // [MS-XLS] 2.4.126 with the United States currency and date forms.

@@ -5,6 +5,7 @@
 // updates cached formula results, the renderer draws from it.
 #include "spreadsheet/value.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -96,6 +97,24 @@ struct ArrayFormula {
     RangeAddress range;
     std::vector<std::uint8_t> formula;    // rgce
     std::vector<std::uint8_t> formulaData;// rgcb
+    std::uint16_t options = 0;            // the ARRAY record's flags (fAlwaysCalc)
+};
+
+// A shared formula (SHRFMLA record) as read. Its cells hold the formula made ordinary for each
+// of them; a cell whose tokens still are that expansion is written back pointing at the record.
+struct SharedFormula {
+    RangeAddress range;
+    CellAddress master;                   // the cell whose FORMULA record the SHRFMLA follows
+    std::vector<std::uint8_t> formula;    // rgce, relative to the cell (ptgRefN, ptgAreaN)
+    std::vector<std::uint8_t> record;     // the SHRFMLA body, written back unchanged
+};
+
+// A data table (TABLE record, what-if analysis). Its result cells hold their values and no
+// formula; those still inside `range` are written back as the table's cells.
+struct DataTable {
+    RangeAddress range;                   // the result cells
+    std::vector<std::uint8_t> tokens;     // the cells' ptgTbl token as read
+    std::vector<std::uint8_t> record;     // the TABLE body, written back unchanged
 };
 
 struct ColumnInfo {
@@ -146,6 +165,14 @@ struct Sheet {
     PageSetup page;
     std::vector<RawRecord> extraRecords; // sheet records not understood, in the order read; written back before WINDOW2
     std::vector<ArrayFormula> arrayFormulas;
+    std::vector<SharedFormula> sharedFormulas;
+    std::vector<DataTable> dataTables;
+    // Records kept as read, besides extraRecords: those before the cell table (protection, page
+    // breaks ...), written after the page setup, and those after the window records (conditional
+    // formats, data validation, hyperlinks ...), written before EOF.
+    std::vector<RawRecord> leadingRecords;
+    std::vector<RawRecord> trailingRecords;
+    std::uint8_t visibility = 0;         // BOUNDSHEET: 0 visible, 1 hidden, 2 very hidden
 
     Cell* find(int row, int col);
     const Cell* find(int row, int col) const;
@@ -165,6 +192,9 @@ struct DefinedName {
     int sheetIndex = 0;                  // 0 = global, else 1-based sheet the name is local to
     std::uint16_t options = 0;
     std::vector<std::uint8_t> formula;   // rgce
+    // The NAME record as read (with its array constants, descriptions and CONTINUE bodies);
+    // written back unchanged while the fields above still say what it says.
+    std::vector<std::uint8_t> raw;
 };
 
 // One EXTERNSHEET entry (XTI), which 3-D references and names point at by index: the sheets
@@ -176,6 +206,34 @@ struct ExternSheet {
 
 // What a SUPBOOK record names.
 enum class SupBookKind : std::uint8_t { Self, AddIn, External };
+
+// A sheet the engine carries without modelling it: chart sheet, macro sheet, dialog sheet,
+// VB module. Its substream is written back byte for byte.
+struct KeptSheet {
+    std::string name;
+    std::uint8_t type = 0;                // BOUNDSHEET: 0 worksheet or dialog, 1 macro sheet, 2 chart, 6 VB module
+    std::uint8_t visibility = 0;
+    std::vector<std::uint8_t> substream;  // BOF ... EOF
+};
+
+// The link table as the file held it: the records of each SUPBOOK (with the EXTERNNAME, XCT
+// and CRN records after it) and the EXTERNSHEET entries with sheet numbers counted in tabs,
+// chart and macro sheets included. The writer uses them wherever the model still agrees.
+struct LinkRecords {
+    std::vector<std::vector<RawRecord>> supBooks;
+    std::vector<ExternSheet> externSheets;
+};
+
+// A stream or storage of the compound file other than the Workbook stream (VBA project,
+// summary information, embedded objects ...), kept byte for byte. "a/b" is b inside storage a.
+struct FileStream {
+    std::string name;
+    std::vector<std::uint8_t> data;
+};
+struct FileStorage {
+    std::string name;                     // "" = the root storage
+    std::array<std::uint8_t, 16> clsid{};
+};
 
 struct Workbook {
     std::vector<Font> fonts;                       // as stored; BIFF font index i>=4 is fonts[i-1]
@@ -193,6 +251,26 @@ struct Workbook {
     // externSheets means entry i is sheet i of this workbook, the table this engine writes.
     std::vector<ExternSheet> externSheets;
     std::vector<SupBookKind> supBooks;
+    // For ExternSheet entries of this workbook (SupBookKind::Self), firstSheet and lastSheet
+    // are indexes into `sheets`; linkRecords keeps them as the file counted them.
+    LinkRecords linkRecords;
+    // Names local to a sheet count it in `sheets` (DefinedName::sheetIndex); the NAME record as
+    // read is in DefinedName::raw.
+
+    // The order of the sheet tabs: i >= 0 is sheets[i], i < 0 is keptSheets[-i - 1]. Empty means
+    // `sheets` in order; sheets it leaves out follow the listed ones.
+    std::vector<int> tabOrder;
+    std::vector<KeptSheet> keptSheets;
+    // Globals kept as read besides extraGlobals: those after the sheet list (drawing group ...),
+    // written after the names, and those after the string table, written before EOF.
+    std::vector<RawRecord> globalsAfterSheets;
+    std::vector<RawRecord> globalsAfterStrings;
+    // The shared string table as read, kept when kept sheets may refer to it by index; the
+    // writer puts these strings first, at their old indexes.
+    std::vector<std::string> sharedStrings;
+    // The rest of the compound file, kept as read.
+    std::vector<FileStream> fileStreams;
+    std::vector<FileStorage> fileStorages;
 
     // A workbook with the defaults every BIFF8 writer emits: 4+ fonts, the 21 standard XFs, STYLE records.
     static Workbook makeDefault();
@@ -204,6 +282,14 @@ struct Workbook {
     std::string formatCode(std::uint16_t index) const;  // built-in or custom format text
     std::uint32_t colorRgb(std::uint16_t index) const;  // palette lookup, 0xRRGGBB
     Sheet* sheet(const std::string& name);
+
+    // The tab order with every sheet in it exactly once (see tabOrder).
+    std::vector<int> tabs() const;
+    // The index in `sheets` of the worksheet at tab position `tab`; -1 for a kept sheet or none.
+    int sheetOfTab(int tab) const;
+    // The EXTERNSHEET index of a reference to sheet `sheet` of this workbook, adding an entry
+    // (and the workbook's own SUPBOOK) when the table has none yet.
+    std::uint16_t externSheetIndex(int sheet);
 };
 
 // The colour (0xRRGGBB) of palette index 8..63 in the default BIFF8 palette; black otherwise.

@@ -78,6 +78,11 @@ bool startsWithBof(std::span<const std::uint8_t> bytes)
     return type == 0x0809 || type == 0x0409 || type == 0x0209 || type == 0x0009;
 }
 
+bool isWorkbookStream(const std::string& name)
+{
+    return cfb::find({cfb::Stream{name, {}}}, "Workbook") || cfb::find({cfb::Stream{name, {}}}, "Book");
+}
+
 } // namespace
 
 Workbook readFile(std::span<const std::uint8_t> bytes)
@@ -85,13 +90,24 @@ Workbook readFile(std::span<const std::uint8_t> bytes)
     // Excel 2-4 saved bare record streams; reading them as one gives the right message.
     if (startsWithBof(bytes))
         return readWorkbookStream(bytes);
-    const auto streams = cfb::read(bytes);
-    const cfb::Stream* book = cfb::find(streams, "Workbook");
+    cfb::Contents contents = cfb::readContents(bytes);
+    const cfb::Stream* book = cfb::find(contents.streams, "Workbook");
     if (!book)
-        book = cfb::find(streams, "Book");   // Excel 5/95; its BOF names the version
-    if (!book)
+        book = cfb::find(contents.streams, "Book");   // Excel 5/95; its BOF names the version
+    if (!book) {
+        // A damaged Workbook stream is the file's damage; other streams' damage is no reason to refuse it.
+        for (const auto& [name, why] : contents.damaged)
+            if (isWorkbookStream(name))
+                throw FormatError(why);
         throw FormatError("not an Excel workbook: the file holds no Workbook stream");
-    return readWorkbookStream(book->data);
+    }
+    Workbook wb = readWorkbookStream(book->data);
+    for (cfb::Stream& s : contents.streams)
+        if (&s != book && !isWorkbookStream(s.name))
+            wb.fileStreams.push_back(FileStream{std::move(s.name), std::move(s.data)});
+    for (cfb::Storage& s : contents.storages)
+        wb.fileStorages.push_back(FileStorage{std::move(s.name), s.clsid});
+    return wb;
 }
 
 std::vector<std::uint8_t> writeFile(const Workbook& wb)
@@ -102,10 +118,22 @@ std::vector<std::uint8_t> writeFile(const Workbook& wb)
                                                  0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
     std::vector<cfb::Stream> streams;
     streams.push_back({"Workbook", writeWorkbookStream(wb)});
-    streams.push_back({"\x05SummaryInformation", propertySet(kSummary)});
-    streams.push_back({"\x05" "DocumentSummaryInformation", propertySet(kDocSummary)});
-    streams.push_back({"\x01" "CompObj", compObj()});
-    return cfb::write(streams);
+    // The streams the workbook was read with go back as they were; the standard ones are
+    // written only when it had none.
+    for (const FileStream& s : wb.fileStreams)
+        if (!isWorkbookStream(s.name))
+            streams.push_back({s.name, s.data});
+    auto add = [&streams](const char* name, std::vector<std::uint8_t> data) {
+        if (!cfb::find(streams, name))
+            streams.push_back({name, std::move(data)});
+    };
+    add("\x05SummaryInformation", propertySet(kSummary));
+    add("\x05" "DocumentSummaryInformation", propertySet(kDocSummary));
+    add("\x01" "CompObj", compObj());
+    std::vector<cfb::Storage> storages;
+    for (const FileStorage& s : wb.fileStorages)
+        storages.push_back({s.name, s.clsid});
+    return cfb::write(streams, storages);
 }
 
 Workbook load(const std::string& path)

@@ -494,7 +494,8 @@ void TestXlsRecords::unknownRecordsCarriedThrough()
                                   rec(0x0863, B().u32(42)));
     QCOMPARE(wb.extraGlobals.size(), std::size_t(1));
     QCOMPARE(wb.extraGlobals[0].type, std::uint16_t(0x0863));
-    const auto& extra = wb.sheets[0].extraRecords;
+    // Records before the cell table stay before it.
+    const auto& extra = wb.sheets[0].leadingRecords;
     QCOMPARE(extra.size(), std::size_t(3));
     QCOMPARE(extra[1].type, std::uint16_t(0x1234));
     QCOMPARE(extra[2].type, std::uint16_t(0x003C));
@@ -508,14 +509,14 @@ void TestXlsRecords::unknownRecordsCarriedThrough()
     QCOMPARE(*(at + 1), std::uint16_t(0x003C));
     const Workbook back = xls::readWorkbookStream(stream);
     // The default FOOTER, HCENTER and VCENTER now come back as kept records too; ours keep their order.
-    const auto& again = back.sheets[0].extraRecords;
+    const auto& again = back.sheets[0].leadingRecords;
     std::size_t matched = 0;
     for (const RawRecord& r : again)
         if (matched < extra.size() && r.type == extra[matched].type && r.data == extra[matched].data)
             ++matched;
     QCOMPARE(matched, extra.size());
     const Workbook third = roundTrip(back);   // and nothing grows from save to save
-    QCOMPARE(third.sheets[0].extraRecords.size(), again.size());
+    QCOMPARE(third.sheets[0].leadingRecords.size(), again.size());
     const auto g = std::find_if(back.extraGlobals.begin(), back.extraGlobals.end(),
                                 [](const RawRecord& r) { return r.type == 0x0863; });
     QVERIFY(g != back.extraGlobals.end());
@@ -549,7 +550,8 @@ void TestXlsRecords::printTitlesName()
     QCOMPARE(back.names[0].sheetIndex, 2);
     QCOMPARE(back.names[0].formula, n.formula);
 
-    // A file whose EXTERNSHEET lists the sheets in another order is renumbered to ours.
+    // A file whose EXTERNSHEET lists the sheets in another order keeps its entries; the
+    // table says which sheet each names.
     const Bytes globals = cat({
         rec(0x01AE, B().u16(1).u16(0x0401)),
         rec(0x0017, B().u16(2).u16(0).u16(0).u16(0).u16(0).u16(0).u16(0)),
@@ -557,7 +559,10 @@ void TestXlsRecords::printTitlesName()
                         .u8(0x3B).u16(1).u16(3).u16(3).u16(0).u16(255)),
     });
     const Workbook renumbered = readSheet({}, globals);
-    QCOMPARE(renumbered.names.at(0).formula[1], std::uint8_t(0));
+    QCOMPARE(renumbered.names.at(0).formula[1], std::uint8_t(1));
+    QCOMPARE(renumbered.externSheets.size(), std::size_t(2));
+    QCOMPARE(renumbered.externSheets[1].firstSheet, std::uint16_t(0));
+    QVERIFY(renumbered.supBooks.at(0) == SupBookKind::Self);
 }
 
 void TestXlsRecords::globalsSettings()

@@ -1,5 +1,6 @@
 #include "spreadsheet/render/render.h"
 
+#include "spreadsheet/error.h"
 #include "spreadsheet/numfmt.h"
 
 #include <QFont>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -21,6 +23,9 @@ namespace {
 
 const QRgb kWhite = qRgb(255, 255, 255);
 const QRgb kGridline = qRgb(0xD0, 0xD7, 0xE5);
+
+// The most characters of one unwrapped line laid out: more than the widest picture can show.
+constexpr qsizetype kMaxLineChars = 8192;
 
 // Text sits this far from the cell's left edge and its right gridline.
 constexpr int kPadLeft = 2;
@@ -346,29 +351,62 @@ private:
         });
     }
 
-    static QStringList wrapLines(const QString& text, const QFontMetricsF& fm, double width)
+    // Breaks text into lines no wider than `width` (words first, then characters for a word wider
+    // than the cell) and stops after `maxLines` lines, so a huge text in a small cell costs only
+    // what can show. Widths add up word by word: kerning is off, so a line measures the sum of its parts.
+    static QStringList wrapLines(const QString& text, const QFontMetricsF& fm, double width, qsizetype maxLines)
     {
         QStringList lines;
-        for (const QString& para : text.split(QLatin1Char('\n'))) {
+        const double space = fm.horizontalAdvance(QLatin1Char(' '));
+        const qsizetype n = text.size();
+        qsizetype pos = 0;
+        while (pos <= n && lines.size() < maxLines) {
+            qsizetype end = text.indexOf(QLatin1Char('\n'), pos);
+            if (end < 0)
+                end = n;
             QString line;
-            for (const QString& word : para.split(QLatin1Char(' '))) {
-                const QString tryLine = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
-                if (fm.horizontalAdvance(tryLine) <= width || line.isEmpty()) {
-                    line = tryLine;
+            double lineW = 0;
+            for (qsizetype w = pos; w <= end && lines.size() < maxLines;) {
+                qsizetype wordEnd = text.indexOf(QLatin1Char(' '), w);
+                if (wordEnd < 0 || wordEnd > end)
+                    wordEnd = end;
+                const QString word = text.mid(w, wordEnd - w);
+                const double wordW = fm.horizontalAdvance(word);
+                w = wordEnd + 1;
+                if (line.isEmpty()) {
+                    line = word;
+                    lineW = wordW;
+                } else if (lineW + space + wordW <= width) {
+                    line += QLatin1Char(' ');
+                    line += word;
+                    lineW += space + wordW;
                 } else {
                     lines << line;
                     line = word;
+                    lineW = wordW;
                 }
-                // A word wider than the cell breaks between characters.
-                while (fm.horizontalAdvance(line) > width && line.size() > 1) {
-                    int n = line.size() - 1;
-                    while (n > 1 && fm.horizontalAdvance(line.left(n)) > width)
-                        --n;
-                    lines << line.left(n);
-                    line = line.mid(n);
+                // A word wider than the cell breaks between characters (never inside a surrogate pair).
+                while (lineW > width && line.size() > 1 && lines.size() < maxLines) {
+                    qsizetype k = 0;
+                    double taken = 0;
+                    while (k < line.size()) {
+                        const qsizetype step = line[k].isHighSurrogate() && k + 1 < line.size() ? 2 : 1;
+                        const double a = fm.horizontalAdvance(line.mid(k, step));
+                        if (k > 0 && taken + a > width)
+                            break;
+                        taken += a;
+                        k += step;
+                    }
+                    if (k >= line.size())
+                        break;
+                    lines << line.left(k);
+                    line.remove(0, k);
+                    lineW = std::max(0.0, lineW - taken);
                 }
             }
-            lines << line;
+            if (lines.size() < maxLines)
+                lines << line;
+            pos = end + 1;
         }
         return lines;
     }
@@ -410,7 +448,18 @@ private:
         const double innerRight = rect.right() + 1 - kPadRight - (align == HAlign::Right ? indent : 0);
         const double avail = std::max(0.0, innerRight - innerLeft);
 
-        Run run = layout(fe, text);
+        // A line of text shows at most the width of the picture; a text longer than any picture
+        // holds is cut on the side that cannot show before it is laid out.
+        if (!wrap && text.size() > kMaxLineChars) {
+            const qsizetype cut = text.size() - kMaxLineChars;
+            if (align == HAlign::Right)
+                text.remove(0, cut);
+            else if (align == HAlign::Center || align == HAlign::CenterAcross)
+                text = text.mid(cut / 2, kMaxLineChars);
+            else
+                text.truncate(kMaxLineChars);
+        }
+        Run run = wrap && align != HAlign::Fill ? Run{} : layout(fe, text);
         // Numbers never spill over: a shorter General form if there is one, else a row of '#'.
         if (number) {
             const bool allHashes = text.count(QLatin1Char('#')) == text.size();
@@ -432,7 +481,8 @@ private:
         QRectF clip(rect.left(), rect.top(), rect.width() - 1, rect.height() - 1);
         if (align == HAlign::Fill) {
             // Repeat the text as many whole times as the cell holds.
-            const int times = run.width > 0 ? std::max(1, static_cast<int>(avail / run.width)) : 1;
+            qsizetype times = run.width > 0 ? std::max<qsizetype>(1, static_cast<qsizetype>(avail / run.width)) : 1;
+            times = std::min(times, std::max<qsizetype>(1, kMaxLineChars / std::max<qsizetype>(1, text.size())));
             text = text.repeated(times);
             run = layout(fe, text);
             align = HAlign::Left;
@@ -455,18 +505,26 @@ private:
 
         QStringList lines;
         std::vector<Run> runs;
+        const double lineH = fm.height();
+        bool overflows = false;
         if (wrap) {
-            lines = wrapLines(text, fm, avail);
+            // Only the lines the cell can show are laid out. Text taller than the cell shows from
+            // its first line whatever the vertical alignment.
+            const auto shown = static_cast<qsizetype>(std::ceil(rect.height() / std::max(1.0, lineH)));
+            lines = wrapLines(text, fm, avail, shown + 1);
+            if (lines.size() > shown) {
+                overflows = true;
+                lines.resize(shown);
+            }
             for (const QString& l : lines)
                 runs.push_back(layout(fe, l));
         } else {
             lines << text;
             runs.push_back(std::move(run));
         }
-        const double lineH = fm.height();
         const double blockH = lineH * static_cast<double>(lines.size());
         double top;
-        switch (xf.vAlign) {
+        switch (overflows ? VAlign::Top : xf.vAlign) {
         case VAlign::Top: top = rect.top() + 1; break;
         case VAlign::Center:
         case VAlign::Justify: top = rect.top() + (rect.height() - 1 - blockH) / 2.0; break;
@@ -649,7 +707,13 @@ QImage renderRange(const Workbook& wb, int sheetIndex, const RangeAddress& range
 {
     if (!validRange(wb, sheetIndex, range))
         return {};
-    return Renderer(wb, wb.sheets[static_cast<std::size_t>(sheetIndex)], range, opt).render();
+    Renderer renderer(wb, wb.sheets[static_cast<std::size_t>(sheetIndex)], range, opt);
+    const QSize size = renderer.size();
+    if (static_cast<qint64>(size.width()) * size.height() > kMaxPicturePixels)
+        throw LimitError("The picture of the range would be " + std::to_string(size.width()) + " x "
+                         + std::to_string(size.height()) + " pixels, more than the "
+                         + std::to_string(kMaxPicturePixels / (1024 * 1024)) + " megapixels that can be drawn");
+    return renderer.render();
 }
 
 } // namespace ss

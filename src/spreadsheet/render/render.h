@@ -15,7 +15,12 @@ struct RenderOptions {
 // font (font 0), row heights in twips.
 QSize renderedSize(const Workbook& wb, int sheetIndex, const RangeAddress& range, const RenderOptions& opt = {});
 
+// The most pixels one picture may hold (64 megapixels, 256 MB as 32-bit pixels).
+constexpr qint64 kMaxPicturePixels = qint64(64) * 1024 * 1024;
+
 // The range as an image of exactly renderedSize(): fills, borders, fonts, alignment, number formats.
+// Throws ss::LimitError, before allocating anything, when the picture would hold more than
+// kMaxPicturePixels; returns a null image for a range outside the sheet.
 QImage renderRange(const Workbook& wb, int sheetIndex, const RangeAddress& range, const RenderOptions& opt = {});
 
 } // namespace ss
