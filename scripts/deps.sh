@@ -7,7 +7,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation2 xvfb xauth)
 if [ "${1:-}" = test ] || [ "${1:-}" = bench ]; then
-  pkgs+=(libreoffice-calc-nogui gnumeric python3-xlrd python3-olefile libbenchmark-dev clang libclang-rt-14-dev xdotool)
+  pkgs+=(libreoffice-calc-nogui gnumeric python3-xlrd python3-olefile libbenchmark-dev clang libclang-rt-14-dev xdotool python3-uno libapache-poi-java)
 fi
 if [ "${1:-}" = bench ]; then
   pkgs+=(libreoffice-draw-nogui python3-uno)

@@ -444,7 +444,8 @@ void SheetReader::readFormula(Cursor c)
     auto rgcb = c.bytes(c.remaining());
     Cell& cell = put(row, col, xf);
     cell.formula.assign(rgce.begin(), rgce.end());
-    cell.formulaData.assign(rgcb.begin(), rgcb.end());
+    if (cce > 0)   // without tokens the cell is its value alone
+        cell.formulaData.assign(rgcb.begin(), rgcb.end());
     bool pending = false;
     cell.value = cachedResult(val, pending);
     pendingString_.reset();

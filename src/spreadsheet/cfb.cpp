@@ -521,6 +521,63 @@ const Stream* find(const std::vector<Stream>& streams, const std::string& name)
     return nullptr;
 }
 
+void dropUnwritable(std::vector<Stream>& streams, std::vector<Storage>& storages)
+{
+    // Keys are the uppercase paths; a stream's key may not be a storage's or a prefix of one.
+    auto key = [](const std::string& path, std::u16string& out) {
+        out.clear();
+        std::string_view rest = path;
+        for (;;) {
+            const std::size_t slash = rest.find('/');
+            const std::u16string part = utf8ToUtf16(rest.substr(0, slash));
+            if (part.empty() || part.size() > kMaxNameUnits)
+                return false;
+            for (const char16_t c : part)
+                if (c == u'\\' || c == u':' || c == u'!')
+                    return false;
+            out += upperName(part);
+            if (slash == std::string_view::npos)
+                return true;
+            out += u'/';
+            rest = rest.substr(slash + 1);
+        }
+    };
+    // One path inside another: "A" and "A/B".
+    auto within = [](const std::u16string& inner, const std::u16string& outer) {
+        return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == u'/';
+    };
+    std::vector<std::u16string> streamKeys, storageKeys;
+    std::u16string k;
+    std::vector<Stream> keptStreams;
+    for (Stream& s : streams) {
+        if (!key(s.name, k))
+            continue;
+        bool clash = false;
+        for (const std::u16string& other : streamKeys)
+            clash = clash || other == k || within(k, other) || within(other, k);
+        if (clash)
+            continue;
+        streamKeys.push_back(k);
+        keptStreams.push_back(std::move(s));
+    }
+    std::vector<Storage> keptStorages;
+    for (Storage& st : storages) {
+        if (!st.name.empty()) {
+            if (!key(st.name, k) || std::find(storageKeys.begin(), storageKeys.end(), k) != storageKeys.end())
+                continue;
+            bool clash = false;
+            for (const std::u16string& sk : streamKeys)
+                clash = clash || sk == k || within(k, sk);
+            if (clash)
+                continue;
+            storageKeys.push_back(k);
+        }
+        keptStorages.push_back(std::move(st));
+    }
+    streams = std::move(keptStreams);
+    storages = std::move(keptStorages);
+}
+
 std::vector<std::uint8_t> write(const std::vector<Stream>& streams) { return write(streams, {}); }
 
 std::vector<std::uint8_t> write(const std::vector<Stream>& streams, const std::vector<Storage>& storages)

@@ -43,6 +43,10 @@ const Stream* find(const std::vector<Stream>& streams, const std::string& name);
 // "storage/stream" puts the stream inside that storage. Throws ss::FormatError for a name that is
 // empty, longer than 31 UTF-16 units, holds '\\', ':' or '!', or is used twice (case-insensitively).
 std::vector<std::uint8_t> write(const std::vector<Stream>& streams);
+// Leaves out what write() would refuse: names it cannot store, a name used twice, a stream
+// where a storage of the same name is needed. For copying streams from a file whose
+// directory was sloppier than a writer may be.
+void dropUnwritable(std::vector<Stream>& streams, std::vector<Storage>& storages);
 // The same with the storages' class ids, and storages that hold no stream.
 std::vector<std::uint8_t> write(const std::vector<Stream>& streams, const std::vector<Storage>& storages);
 

@@ -133,6 +133,7 @@ std::vector<std::uint8_t> writeFile(const Workbook& wb)
     std::vector<cfb::Storage> storages;
     for (const FileStorage& s : wb.fileStorages)
         storages.push_back({s.name, s.clsid});
+    cfb::dropUnwritable(streams, storages);
     return cfb::write(streams, storages);
 }
 

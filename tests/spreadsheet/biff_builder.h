@@ -24,6 +24,7 @@ struct B {
     }
     B& str(const std::string& latin1) { b.insert(b.end(), latin1.begin(), latin1.end()); return *this; }
     B& utf16(const std::u16string& s) { for (char16_t c : s) u16(c); return *this; }
+    B& zeros(std::size_t n) { b.insert(b.end(), n, 0); return *this; }
     B& add(const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); return *this; }
     operator Bytes() const { return b; }
 };

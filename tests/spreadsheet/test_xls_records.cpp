@@ -24,6 +24,45 @@ Workbook roundTrip(const Workbook& wb)
     return xls::readWorkbookStream(xls::writeWorkbookStream(wb));
 }
 
+// Records of a stream with their bodies, in order.
+std::vector<std::pair<std::uint16_t, Bytes>> records(const std::vector<std::uint8_t>& stream)
+{
+    std::vector<std::pair<std::uint16_t, Bytes>> out;
+    biff::RecordReader rr(stream);
+    while (!rr.atEnd()) {
+        const biff::Record r = rr.next();
+        out.emplace_back(r.type, Bytes(r.data.begin(), r.data.end()));
+    }
+    return out;
+}
+
+struct Tab {
+    std::string name;
+    std::uint8_t type;   // BOUNDSHEET sheet type
+    Bytes substream;     // BOF ... EOF
+};
+
+// A workbook stream with several sheets of any kind after `globals`.
+Bytes multiBook(const Bytes& globals, const std::vector<Tab>& tabs)
+{
+    Bytes g = cat({bof(0x0005), globals});
+    std::vector<std::size_t> at;
+    for (const Tab& t : tabs) {
+        at.push_back(g.size() + 4);
+        const Bytes bs = rec(0x0085, B().u32(0).u8(0).u8(t.type).u8(static_cast<unsigned>(t.name.size())).u8(0).str(t.name));
+        g.insert(g.end(), bs.begin(), bs.end());
+    }
+    const Bytes e = eof();
+    g.insert(g.end(), e.begin(), e.end());
+    for (std::size_t i = 0; i < tabs.size(); ++i) {
+        const auto offset = static_cast<std::uint32_t>(g.size());
+        for (int k = 0; k < 4; ++k)
+            g[at[i] + k] = static_cast<std::uint8_t>(offset >> (8 * k));
+        g.insert(g.end(), tabs[i].substream.begin(), tabs[i].substream.end());
+    }
+    return g;
+}
+
 Workbook oneSheet()
 {
     Workbook wb = Workbook::makeDefault();
@@ -60,6 +99,9 @@ private slots:
     void setupOrientationBits();
     void unknownRecordsCarriedThrough();
     void printTitlesName();
+    void formulaGroupsWrittenBack();
+    void keptSheetsAndLinkTable();
+    void refusalsAndShortRecords();
     void globalsSettings();
     void modelDefaults();
     void modelFormatsAndColours();
@@ -563,6 +605,161 @@ void TestXlsRecords::printTitlesName()
     QCOMPARE(renumbered.externSheets.size(), std::size_t(2));
     QCOMPARE(renumbered.externSheets[1].firstSheet, std::uint16_t(0));
     QVERIFY(renumbered.supBooks.at(0) == SupBookKind::Self);
+}
+
+void TestXlsRecords::formulaGroupsWrittenBack()
+{
+    // A shared formula whose tokens hold a 3-D reference, an array formula with an array
+    // constant {1,2}, a data table: saved, each goes back as its own record with the cells
+    // pointing at it, and the records' bytes unchanged.
+    auto formula = [](int row, int col, const Bytes& tokens, double cached) {
+        return rec(0x0006, B().u16(row).u16(col).u16(15).f64(cached).u16(0).u32(0)
+                               .u16(static_cast<unsigned>(tokens.size())).add(tokens));
+    };
+    const Bytes sharedTokens = B().u8(0x3A).u16(0).u16(0).u16(0xC000).u8(0x4C).u16(0).u16(0xC000).u8(0x03);
+    const Bytes shrfmla = B().u16(0).u16(2).u8(0).u8(0).u16(0x0300).u16(static_cast<unsigned>(sharedTokens.size()))
+                              .add(sharedTokens);
+    const Bytes arrayTokens = B().u8(0x60).zeros(7);   // ptgArray
+    const Bytes arrayData = B().u8(1).u16(0).u8(0x01).f64(1).u8(0x01).f64(2);     // 2 columns, 1 row: 1, 2
+    const Bytes arrayRec = B().u16(4).u16(4).u8(0).u8(1).u16(0x0001).u32(0)
+                               .u16(static_cast<unsigned>(arrayTokens.size())).add(arrayTokens).add(arrayData);
+    const Bytes tableRec = B().u16(6).u16(7).u8(1).u8(1).u16(0x0004).u16(0).u16(0).u16(0).u16(0);
+    const Bytes tbl = B().u8(0x02).u16(6).u16(1);
+    const Bytes stream = book({}, cat({
+        formula(0, 0, B().u8(0x01).u16(0).u16(0), 1), rec(0x04BC, shrfmla),
+        formula(1, 0, B().u8(0x01).u16(0).u16(0), 2),
+        formula(2, 0, B().u8(0x01).u16(0).u16(0), 3),
+        formula(4, 0, B().u8(0x01).u16(4).u16(0), 1), rec(0x0221, arrayRec),
+        formula(4, 1, B().u8(0x01).u16(4).u16(0), 2),
+        formula(6, 1, tbl, 10), rec(0x0236, tableRec),
+        formula(7, 1, tbl, 20),
+    }));
+    const Workbook wb = xls::readWorkbookStream(stream);
+    const Sheet& s = wb.sheets.at(0);
+    QCOMPARE(s.find(4, 1)->formulaData, Bytes(arrayData));
+    QVERIFY(!s.find(6, 1)->isFormula());   // table results are values to the model
+    QCOMPARE(s.find(7, 1)->value.number(), 20.0);
+
+    const auto out = records(xls::writeWorkbookStream(wb));
+    auto count = [&](std::uint16_t type, const Bytes& body) {
+        return std::count(out.begin(), out.end(), std::make_pair(type, body));
+    };
+    QCOMPARE(count(0x04BC, shrfmla), 1);
+    QCOMPARE(count(0x0221, arrayRec), 1);
+    QCOMPARE(count(0x0236, tableRec), 1);
+    // Every member cell points at its group; each group record follows its first cell's FORMULA.
+    int exp = 0, tables = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto& [type, body] = out[i];
+        if (type != 0x0006)
+            continue;
+        const Bytes tokens(body.begin() + 22, body.end());
+        if (tokens.size() == 5 && tokens[0] == 0x01)
+            ++exp;
+        if (tokens == tbl)
+            ++tables;
+        const int row = body[0] | body[1] << 8, col = body[2];
+        if ((row == 0 && col == 0) || (row == 4 && col == 0) || (row == 6 && col == 1))
+            QVERIFY(i + 1 < out.size() && (out[i + 1].first == 0x04BC || out[i + 1].first == 0x0221 || out[i + 1].first == 0x0236));
+    }
+    QCOMPARE(exp, 5);
+    QCOMPARE(tables, 2);
+
+    // A cell given a formula of its own leaves its group; the rest stays in it.
+    Workbook edited = wb;
+    edited.sheets[0].find(2, 0)->formula = B().u8(0x1E).u16(9);
+    const Workbook back = roundTrip(edited);
+    QCOMPARE(back.sheets[0].find(2, 0)->formula, Bytes(B().u8(0x1E).u16(9)));
+    QCOMPARE(back.sheets[0].find(1, 0)->formula, wb.sheets[0].find(1, 0)->formula);
+    QCOMPARE(back.sheets[0].sharedFormulas.size(), std::size_t(1));
+}
+
+void TestXlsRecords::keptSheetsAndLinkTable()
+{
+    // Tabs: Data, a chart sheet, Data2, a macro sheet whose cell uses string 0 of the table.
+    const Bytes chart = cat({bof(0x0020), rec(0x1001, B().u16(1)), rec(0x1033, {}), rec(0x1034, {}), eof()});
+    const Bytes macro = cat({bof(0x0040), rec(0x020B, B().u32(0).u32(0).u32(1).u32(0).u32(0)),
+                             rec(0x00FD, B().u16(0).u16(0).u16(15).u32(0)), eof()});
+    const Bytes cf = B().u16(1).u16(0).u16(0).u16(0).u8(0).u8(0).u16(1).u16(0).u16(0).u8(0).u8(0);
+    const Bytes data = cat({bof(0x0010),
+                            rec(0x0006, B().u16(0).u16(0).u16(15).f64(5).u16(0).u32(0).u16(7).u8(0x3A).u16(0).u16(0).u16(0xC000)),
+                            rec(0x0006, B().u16(1).u16(0).u16(15).f64(6).u16(0).u32(0).u16(7).u8(0x3A).u16(1).u16(1).u16(0xC001)),
+                            rec(0x023E, B().u16(0x06B6).u16(0).u16(0).u32(64).u16(0).u16(0).u32(0)),
+                            rec(0x01B0, cf), eof()});
+    const Bytes data2 = cat({bof(0x0010), rec(0x0203, B().u16(0).u16(0).u16(15).f64(5)), eof()});
+    const Bytes externalBook = rec(0x01AE, B().u16(1).u16(10).u8(0).str("\x01other.xls").u16(6).u8(0).str("Sheet1"));
+    const Bytes externName = rec(0x0023, B().u16(0).u32(0).u8(4).u8(0).str("Rate").u16(2).u8(0x1C).u8(0x17));
+    const Bytes xti = B().u16(3).u16(0).u16(2).u16(2).u16(1).u16(0).u16(0).u16(0).u16(0).u16(3);
+    const Bytes globals = cat({sst({"in the macro sheet"}), rec(0x01AE, B().u16(4).u16(0x0401)), externalBook, externName,
+                               rec(0x0017, xti)});
+    const Bytes stream = multiBook(globals, {{"Data", 0, data}, {"Chart1", 2, chart}, {"Data2", 0, data2}, {"Macro1", 1, macro}});
+    const Workbook wb = xls::readWorkbookStream(stream);
+
+    QCOMPARE(wb.sheets.size(), std::size_t(2));
+    QCOMPARE(wb.sheets[1].name, std::string("Data2"));
+    QCOMPARE(wb.tabOrder, (std::vector<int>{0, -1, 1, -2}));
+    QCOMPARE(wb.sheetOfTab(2), 1);
+    QCOMPARE(wb.sheetOfTab(1), -1);
+    // 3-D sheet numbers are worksheet indexes in the model: tab 2 is Data2, tabs 0..3 span both.
+    QCOMPARE(wb.externSheets.size(), std::size_t(3));
+    QCOMPARE(wb.externSheets[0].firstSheet, std::uint16_t(1));
+    QVERIFY(wb.supBooks == (std::vector<SupBookKind>{SupBookKind::Self, SupBookKind::External}));
+    QCOMPARE(wb.externSheets[2].firstSheet, std::uint16_t(0));
+    QCOMPARE(wb.externSheets[2].lastSheet, std::uint16_t(1));
+    QCOMPARE(wb.sheets[0].trailingRecords.size(), std::size_t(1));
+
+    const auto saved = xls::writeWorkbookStream(wb);
+    const auto out = records(saved);
+    // The link table as it was, sheet list and substreams in their order, byte for byte.
+    QCOMPARE(std::count(out.begin(), out.end(), std::make_pair(std::uint16_t(0x0017), Bytes(xti))), 1);
+    const auto ext = std::find(out.begin(), out.end(), records(externalBook)[0]);
+    QVERIFY(ext != out.end());
+    QVERIFY(*(ext + 1) == records(externName)[0]);
+    QVERIFY(std::search(saved.begin(), saved.end(), chart.begin(), chart.end()) != saved.end());
+    std::vector<std::string> names;
+    for (const auto& [type, body] : out)
+        if (type == 0x0085)
+            names.push_back(std::string(body.begin() + 8, body.end()) + char('0' + body[5]));
+    QCOMPARE(names, (std::vector<std::string>{"Data0", "Chart12", "Data20", "Macro11"}));
+    // The macro sheet's INDEX follows it to its new place; its string is still string 0.
+    const Workbook back = xls::readWorkbookStream(saved);
+    QCOMPARE(back.keptSheets.size(), std::size_t(2));
+    QCOMPARE(back.keptSheets[1].substream, wb.keptSheets[1].substream);
+    QCOMPARE(back.sharedStrings.at(0), std::string("in the macro sheet"));
+    QCOMPARE(back.sheets[0].find(1, 0)->formula, wb.sheets[0].find(1, 0)->formula);
+    // Conditional formats and the like stay after the window records.
+    std::size_t window2 = 0, cond = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i].first == 0x023E && !window2)
+            window2 = i;
+        if (out[i].first == 0x01B0)
+            cond = i;
+    }
+    QVERIFY(window2 > 0 && cond > window2);
+}
+
+void TestXlsRecords::refusalsAndShortRecords()
+{
+    // An encrypted workbook says so.
+    try {
+        readSheet({}, rec(0x002F, B().u16(1).u16(1).u16(1).zeros(48)));
+        QFAIL("a FILEPASS workbook was read");
+    } catch (const UnsupportedError& e) {
+        QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("The workbook is password-protected."));
+    }
+    // A FORMAT record a byte short, and a FONT whose name is cut: read as far as they go.
+    const Workbook wb = readSheet(
+        cat({rec(0x0406, B().u16(0).u16(0).u16(15).f64(12.5).u16(0).u16(3).u8(0x1E).u16(1)),
+             rec(0x0206, B().u16(1).u16(0).u16(15).u8(0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u16(3).u8(0x1E).u16(1)),
+             rec(0x0207, B().u16(2).u8(0).str("ok"))}),
+        cat({rec(0x041E, B().u16(164).u16(5).u8(0).str("0.00")),
+             rec(0x0031, B().u16(200).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0).u8(5).u8(0).str("Ari"))}));
+    QCOMPARE(wb.formats.at(164), std::string("0.00"));
+    QCOMPARE(wb.fonts.at(0).name, std::string("Ari"));
+    // The FORMULA records of BIFF3 and BIFF4 give their results as values.
+    QVERIFY(!wb.sheets[0].find(0, 0)->isFormula());
+    QCOMPARE(wb.sheets[0].find(0, 0)->value.number(), 12.5);
+    QCOMPARE(wb.sheets[0].find(1, 0)->value, Value("ok"));
 }
 
 void TestXlsRecords::globalsSettings()

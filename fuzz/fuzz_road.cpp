@@ -1,0 +1,117 @@
+// libFuzzer entry for the whole way a template goes: open a workbook from bytes, recalculate,
+// draw the used range of every sheet, save and open again. Any input must end in a workbook or
+// a FormatError; drawing must either fit the picture budget or be refused with LimitError before
+// anything is allocated; what was read must come back from the saved file with the same sheets,
+// the same formulas and the same kept records.
+#include "spreadsheet/calc.h"
+#include "spreadsheet/error.h"
+#include "spreadsheet/render/render.h"
+#include "spreadsheet/xls.h"
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+// Drawing at full size is the renderer's job in production; here a larger picture is drawn in
+// part, so that a run stays fast while layout, wrapping and the refusal are still exercised.
+constexpr qint64 kDrawnPixels = 2'000'000;
+
+void draw(const ss::Workbook& wb)
+{
+    for (int i = 0; i < static_cast<int>(wb.sheets.size()); ++i) {
+        const auto used = wb.sheets[static_cast<std::size_t>(i)].usedRange();
+        if (!used)
+            continue;
+        const QSize size = ss::renderedSize(wb, i, *used);
+        const qint64 pixels = static_cast<qint64>(size.width()) * size.height();
+        if (pixels > ss::kMaxPicturePixels) {
+            try {
+                (void)ss::renderRange(wb, i, *used);
+                __builtin_trap();   // a picture over the budget must be refused
+            } catch (const ss::LimitError&) {
+            }
+            continue;
+        }
+        ss::RangeAddress part = *used;
+        if (pixels > kDrawnPixels) {
+            part.lastRow = std::min(part.lastRow, part.firstRow + 30);
+            part.lastCol = std::min(part.lastCol, part.firstCol + 10);
+        }
+        const QSize partSize = ss::renderedSize(wb, i, part);
+        if (static_cast<qint64>(partSize.width()) * partSize.height() > ss::kMaxPicturePixels)
+            continue;
+        const QImage img = ss::renderRange(wb, i, part);
+        if (!partSize.isEmpty() && img.size() != partSize)
+            __builtin_trap();
+    }
+}
+
+bool sameKept(const std::vector<ss::RawRecord>& a, const std::vector<ss::RawRecord>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].type != b[i].type || a[i].data != b[i].data)
+            return false;
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    ss::Workbook wb;
+    try {
+        wb = ss::xls::readFile({data, size});
+    } catch (const ss::FormatError&) {
+        return 0;
+    }
+    const ss::Workbook asRead = wb;
+    ss::recalculate(wb);
+    draw(wb);
+    if (wb.sheets.empty())
+        return 0;   // chart sheets only: nothing to save
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = ss::xls::writeFile(wb);
+    } catch (const ss::FormatError&) {
+        __builtin_trap();   // whatever the reader took in, the writer must be able to put out
+    }
+    ss::Workbook again;
+    try {
+        again = ss::xls::readFile(bytes);
+    } catch (const ss::FormatError&) {
+        __builtin_trap();
+    }
+    if (again.sheets.size() != asRead.sheets.size() || again.keptSheets.size() != asRead.keptSheets.size()
+        || again.tabs() != asRead.tabs() || again.names.size() != asRead.names.size()
+        || again.externSheets.size() != asRead.externSheets.size())
+        __builtin_trap();
+    for (std::size_t i = 0; i < asRead.keptSheets.size(); ++i)
+        if (again.keptSheets[i].substream != asRead.keptSheets[i].substream)
+            __builtin_trap();
+    for (std::size_t s = 0; s < asRead.sheets.size(); ++s) {
+        const ss::Sheet& before = asRead.sheets[s];
+        const ss::Sheet& after = again.sheets[s];
+        if (!sameKept(before.trailingRecords, after.trailingRecords))
+            __builtin_trap();
+        for (const auto& [at, cell] : before.cells) {
+            const ss::Cell* c = after.find(at.row, at.col);
+            if (!c || c->formula != cell.formula || c->formulaData != cell.formulaData)
+                __builtin_trap();
+        }
+    }
+    return 0;
+}
