@@ -162,9 +162,17 @@ def dump(office, files):
             out[f] = entry
             continue
         sheets = doc.getSheets()
+        entry["names"] = sorted(doc.NamedRanges.getElementNames())
+        entry["objects"] = {}
         for i in range(sheets.getCount()):
             sh = sheets.getByIndex(i)
             entry["sheets"].append(sh.getName())
+            # comments, drawings and charts, conditional formats, validated and linked cells
+            notes = sorted(a.getString() for a in sh.getAnnotations())
+            objects = {"notes": notes, "drawings": sh.getDrawPage().getCount(),
+                       "charts": sorted(sh.getCharts().getElementNames()),
+                       "conditional": sh.ConditionalFormats.getLength() if hasattr(sh, "ConditionalFormats") else -1}
+            entry["objects"][sh.getName()] = objects
             cur = sh.createCursor()
             cur.gotoEndOfUsedArea(False)
             last_col = cur.getRangeAddress().EndColumn
@@ -172,6 +180,14 @@ def dump(office, files):
             if last_col > 255 or last_row > 65535:
                 continue
             cells = sh.getCellRangeByPosition(0, 0, last_col, last_row)
+            links, checked = 0, 0
+            for r in range(min(last_row, 200) + 1):
+                for c in range(min(last_col, 50) + 1):
+                    cell = sh.getCellByPosition(c, r)
+                    links += cell.getText().getTextFields().createEnumeration().hasMoreElements()
+                    checked += cell.Validation.Type.value != "ANY"
+            objects["links"] = links
+            objects["validated"] = checked
             forms = cells.getFormulaArray()
             for r, row in enumerate(forms):
                 for c, text in enumerate(row):

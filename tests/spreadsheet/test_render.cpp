@@ -1,3 +1,4 @@
+#include "spreadsheet/error.h"
 #include "spreadsheet/render/render.h"
 
 #include <QtTest>
@@ -284,6 +285,50 @@ private slots:
         const QRect text = darkBox(img, img.rect());
         QVERIFY(text.right() < 64);        // stays within its cell
         QVERIFY(text.height() > 30);       // several lines
+    }
+
+    // A text far longer than its cell, wrapped (words, then one long word that breaks between
+    // characters): it draws what fits from its first line, and bottom alignment does not push
+    // the first line out of sight.
+    void wrappingHugeTexts()
+    {
+        Book b;
+        b.sheet().showGridlines = false;
+        const auto wrap = b.xf([](Xf& x) { x.wrap = true; x.vAlign = VAlign::Bottom; });
+        std::string words;
+        while (words.size() < 32000)
+            words += "lorem ipsum dolor ";
+        b.set(0, 0, Value(words), wrap);
+        b.set(0, 1, Value(std::string(32000, 'W')), wrap);
+        b.sheet().rows[0].height = 600;   // 40 px, two lines
+        const QImage img = b.render({0, 0, 0, 1});
+        for (const QRect cell : {QRect(0, 0, 63, 39), QRect(64, 0, 63, 39)}) {
+            const QRect text = darkBox(img, cell);
+            QVERIFY(!text.isEmpty());
+            QVERIFY(text.top() <= 6);   // the first line shows at the top
+            QVERIFY(text.bottom() < 40);
+        }
+    }
+
+    // A picture past the budget is refused, with its size in the message, before any memory is taken.
+    void pictureBudget()
+    {
+        Book b;
+        b.set(0, 0, Value("x"));
+        const RangeAddress all{0, 0, kMaxRows - 1, kMaxCols - 1};
+        const QSize size = renderedSize(b.wb, 0, all);
+        QVERIFY(qint64(size.width()) * size.height() > kMaxPicturePixels);
+        try {
+            b.render(all);
+            QFAIL("an oversized picture was drawn");
+        } catch (const LimitError& e) {
+            const QString message = QString::fromUtf8(e.what());
+            QVERIFY2(message.contains(QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height())), qPrintable(message));
+        }
+        // Hidden rows take no pixels: the same range with them hidden fits.
+        for (int r = 50; r < kMaxRows; ++r)
+            b.sheet().rows[r].hidden = true;
+        QVERIFY(!b.render({0, 0, kMaxRows - 1, 3}).isNull());
     }
 
     void colours()

@@ -1,7 +1,9 @@
 // Whole Workbook streams and files: damaged input, saving, and files read and written by
 // other programs (python3-xlrd, LibreOffice).
 #include "spreadsheet/biff_builder.h"
+#include "spreadsheet/cfb.h"
 #include "spreadsheet/error.h"
+#include "spreadsheet/unicode.h"
 #include "spreadsheet/xls.h"
 
 #include <QtTest>
@@ -180,6 +182,7 @@ private slots:
     void sheetOffsets();
     void otherExcelVersions();
     void corruptedStreamsNeverCrash();
+    void damagedOptionalStream();
     void loadAndSave();
     void xlrdReadsOurFile();
     void libreOfficeRoundTrip();
@@ -276,6 +279,43 @@ void TestXlsFiles::corruptedStreamsNeverCrash()
             xls::readWorkbookStream(b);
         } catch (const FormatError&) {
         }
+    }
+}
+
+// A summary stream that claims more than the file holds: the workbook still opens
+// (and saves with a fresh summary); the same damage to the Workbook stream is reported.
+void TestXlsFiles::damagedOptionalStream()
+{
+    auto fileWith = [](const std::string& damagedName) {
+        const Bytes book = xls::writeWorkbookStream(sample());
+        Bytes file = cfb::write({{"Workbook", book}, {"\x05SummaryInformation", Bytes(300, 0x11)}});
+        const std::u16string name = utf8ToUtf16(damagedName);
+        for (std::size_t e = 512; e + 128 <= file.size(); e += 128) {
+            bool match = (file[e + 64] | file[e + 65] << 8) == (name.size() + 1) * 2;
+            for (std::size_t i = 0; match && i < name.size(); ++i)
+                match = (file[e + 2 * i] | file[e + 2 * i + 1] << 8) == name[i];
+            if (!match || file[e + 66] != 2)
+                continue;
+            file[e + 123] = 0x7F;   // claims more bytes than the whole file
+            return file;
+        }
+        return Bytes();
+    };
+    const Bytes summaryDamaged = fileWith("\x05SummaryInformation");
+    QVERIFY(!summaryDamaged.empty());
+    const Workbook wb = xls::readFile(summaryDamaged);
+    QCOMPARE(wb.sheets.at(0).name, sample().sheets.at(0).name);
+    QVERIFY(std::none_of(wb.fileStreams.begin(), wb.fileStreams.end(),
+                         [](const FileStream& f) { return f.name == "\x05SummaryInformation"; }));
+    QVERIFY(!xls::writeFile(wb).empty());
+
+    const Bytes bookDamaged = fileWith("Workbook");
+    QVERIFY(!bookDamaged.empty());
+    try {
+        xls::readFile(bookDamaged);
+        QFAIL("a damaged Workbook stream was read");
+    } catch (const FormatError& e) {
+        QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("Workbook")), e.what());
     }
 }
 
