@@ -1,7 +1,10 @@
-// Evaluation of BIFF8 tokens: a stack machine over the RPN, with spreadsheet coercions.
-// Conditional jumps (ptgAttr tIf/tGoto/tChoose) are ignored: every branch is evaluated and
-// IF/CHOOSE pick their result, which gives the same values without side effects to worry about.
+// Evaluation of BIFF8 tokens: a stack machine over the RPN, with spreadsheet coercions, arrays
+// and references into the other sheets of the workbook.
+// The jump tokens Excel writes for IF and CHOOSE (tAttrIf, tAttrGoto, tAttrChoose) are stepped
+// over: every branch is evaluated and IF/CHOOSE pick their result, which gives the same values,
+// and what the engine cannot compute in a branch not taken does not spoil the result.
 #include "spreadsheet/formula.h"
+#include "spreadsheet/formula_functions.h"
 #include "spreadsheet/formula_internal.h"
 #include "spreadsheet/formula_values.h"
 
@@ -68,9 +71,34 @@ Value comparison(std::uint8_t op, const Value& a, const Value& b)
     }
 }
 
+Value binary(std::uint8_t op, const Value& a, const Value& b)
+{
+    if (op == kConcat) {
+        std::string x, y;
+        ErrorCode e;
+        if (!toText(a, x, e) || !toText(b, y, e))
+            return e;
+        return x + y;
+    }
+    if (op >= kLt && op <= kNe)
+        return comparison(op, a, b);
+    return arithmetic(op, a, b);
+}
+
+Value unary(std::uint8_t op, const Value& a)
+{
+    if (op == kUplus)
+        return a;   // unary plus leaves the operand as it is, text included
+    double x;
+    ErrorCode e;
+    if (!toNumber(a, x, e))
+        return e;
+    return numberResult(op == kUminus ? -x : x / 100);
+}
+
 // Evaluation stacks are reused between calls, so a recalculation does not allocate one per cell.
-// Each call leases its own, which keeps nested evaluation (a context that computes a cell on
-// demand) safe.
+// Each call leases its own, which keeps nested evaluation (names, INDIRECT, a context that
+// computes a cell on demand) safe.
 class StackLease {
 public:
     StackLease()
@@ -102,97 +130,210 @@ private:
     }
 };
 
+Item reference(int r1, int c1, int r2, int c2, std::uint8_t ptg, int sheet = -1, int sheetLast = -1)
+{
+    Item r;
+    if (r2 < r1) std::swap(r1, r2);
+    if (c2 < c1) std::swap(c1, c2);
+    r.kind = r1 == r2 && c1 == c2 && baseId(ptg) != kArea && baseId(ptg) != kAreaN && baseId(ptg) != kArea3d
+                 ? Item::Ref : Item::Area;
+    r.range = {r1, c1, r2, c2};
+    r.arrayClass = (ptg & 0x60) == kClassArray;
+    r.sheet = sheet;
+    r.sheetLast = sheetLast;
+    return r;
+}
+
+// Reference operators: ':' the bounding box, ' ' the intersection. Unions of separate areas
+// are not held by the evaluator and count as not computable.
+Item referenceOperator(std::uint8_t op, const Item& x, const Item& y)
+{
+    if (x.kind == Item::Unknown || y.kind == Item::Unknown || op == kUnion)
+        return Item::unknown();
+    if (!x.isReference() || !y.isReference())
+        return Item::of(ErrorCode::Value);
+    if (x.sheet != y.sheet || x.sheetLast != y.sheetLast)
+        return Item::of(ErrorCode::Value);
+    Item r = x;
+    r.kind = Item::Area;
+    r.arrayClass = x.arrayClass || y.arrayClass;
+    if (op == kRange) {
+        r.range = {std::min(x.range.firstRow, y.range.firstRow), std::min(x.range.firstCol, y.range.firstCol),
+                   std::max(x.range.lastRow, y.range.lastRow), std::max(x.range.lastCol, y.range.lastCol)};
+        return r;
+    }
+    r.range = {std::max(x.range.firstRow, y.range.firstRow), std::max(x.range.firstCol, y.range.firstCol),
+               std::min(x.range.lastRow, y.range.lastRow), std::min(x.range.lastCol, y.range.lastCol)};
+    if (r.range.firstRow > r.range.lastRow || r.range.firstCol > r.range.lastCol)
+        return Item::of(ErrorCode::Null);
+    return r;
+}
+
 } // namespace
 
-Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
+namespace detail {
+
+namespace {
+
+// Reads the constants of array tokens from the data after the tokens (rgcb), in token order.
+class ArrayData {
+public:
+    ArrayData(std::span<const std::uint8_t> d, std::size_t& pos) : d_(d), pos_(pos) {}
+
+    // PtgExtraArray: columns - 1, rows - 1, then the values row by row ([MS-XLS] 2.5.198.59).
+    bool next(Matrix& out)
+    {
+        if (!need(3))
+            return false;
+        const int cols = d_[pos_] + 1;
+        const int rows = (d_[pos_ + 1] | (d_[pos_ + 2] << 8)) + 1;
+        pos_ += 3;
+        if (static_cast<long long>(rows) * cols > static_cast<long long>(d_.size() - pos_))
+            return false;   // each value takes at least one byte
+        out = Matrix(rows, cols);
+        for (Value& v : out.cells)
+            if (!value(v))
+                return false;
+        return true;
+    }
+    // PtgExtraMem of a ptgMemArea: a count and that many rectangles, skipped.
+    bool skipMem()
+    {
+        if (!need(2))
+            return false;
+        const std::size_t n = d_[pos_] | (d_[pos_ + 1] << 8);
+        pos_ += 2;
+        if (!need(8 * n))
+            return false;
+        pos_ += 8 * n;
+        return true;
+    }
+
+private:
+    std::span<const std::uint8_t> d_;
+    std::size_t& pos_;
+
+    bool need(std::size_t n) const { return n <= d_.size() - pos_; }
+
+    bool value(Value& v)
+    {
+        if (!need(1))
+            return false;
+        const std::uint8_t type = d_[pos_++];
+        switch (type) {
+        case 0x00:   // empty
+            if (!need(8)) return false;
+            pos_ += 8;
+            v = Value();
+            return true;
+        case 0x01: {
+            if (!need(8)) return false;
+            std::uint64_t bits = 0;
+            for (int i = 7; i >= 0; --i)
+                bits = (bits << 8) | d_[pos_ + static_cast<std::size_t>(i)];
+            pos_ += 8;
+            v = numberResult(std::bit_cast<double>(bits));
+            return true;
+        }
+        case 0x02: {
+            if (!need(3)) return false;
+            const std::size_t cch = d_[pos_] | (d_[pos_ + 1] << 8);
+            const bool wide = d_[pos_ + 2] & 0x01;
+            pos_ += 3;
+            if (!need(cch * (wide ? 2 : 1))) return false;
+            std::u16string u;
+            for (std::size_t i = 0; i < cch; ++i)
+                u.push_back(wide ? static_cast<char16_t>(d_[pos_ + 2 * i] | (d_[pos_ + 2 * i + 1] << 8))
+                                 : static_cast<char16_t>(d_[pos_ + i]));
+            pos_ += cch * (wide ? 2 : 1);
+            v = utf16ToUtf8(u);
+            return true;
+        }
+        case 0x04:
+        case 0x10:
+            if (!need(8)) return false;
+            if (type == 0x04)
+                v = d_[pos_] != 0;
+            else
+                v = validError(d_[pos_]) ? static_cast<ErrorCode>(d_[pos_]) : ErrorCode::Value;
+            pos_ += 8;
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+} // namespace
+
+bool readArrayConstant(std::span<const std::uint8_t> data, std::size_t& pos, Matrix& out)
 {
-    Evaluator ev{ctx, row, col};
+    return pos <= data.size() && ArrayData(data, pos).next(out);
+}
+
+bool skipMemData(std::span<const std::uint8_t> data, std::size_t& pos)
+{
+    return pos <= data.size() && ArrayData(data, pos).skipMem();
+}
+
+Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
+{
     StackLease lease;
     std::vector<Item>& st = lease.get();
-    auto popValue = [&](Value& out) {
-        if (st.empty())
-            return false;
-        out = ev.value(st.back());
-        st.pop_back();
-        return true;
-    };
+    std::size_t arrayPos = 0;
+    const int row = ev.row, col = ev.col;
 
     std::size_t pos = 0;
     while (pos < t.size()) {
         const std::size_t size = tokenSize(t, pos);
         if (size == 0)
-            return ErrorCode::Name;
-        const std::uint8_t base = baseId(t[pos]);
-        Value a, b;
+            return Item::unknown();   // a token this engine cannot read
+        const std::uint8_t id = t[pos];
+        const std::uint8_t base = baseId(id);
         switch (base) {
-        case kAdd: case kSub: case kMul: case kDiv: case kPower:
-            if (!popValue(b) || !popValue(a))
-                return ErrorCode::Value;
-            st.push_back(Item::of(arithmetic(base, a, b)));
-            break;
-        case kConcat: {
-            if (!popValue(b) || !popValue(a))
-                return ErrorCode::Value;
-            std::string x, y;
-            ErrorCode e;
-            if (!toText(a, x, e) || !toText(b, y, e))
-                st.push_back(Item::of(e));
-            else
-                st.push_back(Item::of(Value(x + y)));
-            break;
-        }
-        case kLt: case kLe: case kEq: case kGe: case kGt: case kNe:
-            if (!popValue(b) || !popValue(a))
-                return ErrorCode::Value;
-            st.push_back(Item::of(comparison(base, a, b)));
-            break;
-        case kIsect: case kUnion: case kRange: {
-            // Reference operators: a range of two references is their bounding box; the others
-            // are rare in cell formulas and give #VALUE!.
+        case kAdd: case kSub: case kMul: case kDiv: case kPower: case kConcat:
+        case kLt: case kLe: case kEq: case kGe: case kGt: case kNe: {
             if (st.size() < 2)
-                return ErrorCode::Value;
-            Item y = std::move(st.back());
+                return Item::of(ErrorCode::Value);
+            Item b = std::move(st.back());
             st.pop_back();
-            Item x = std::move(st.back());
-            st.pop_back();
-            if (base == kRange && x.kind != Item::Val && y.kind != Item::Val) {
-                Item r;
-                r.kind = Item::Area;
-                r.range = {std::min(x.range.firstRow, y.range.firstRow), std::min(x.range.firstCol, y.range.firstCol),
-                           std::max(x.range.lastRow, y.range.lastRow), std::max(x.range.lastCol, y.range.lastCol)};
-                st.push_back(std::move(r));
-            } else if (base == kIsect && x.kind != Item::Val && y.kind != Item::Val) {
-                RangeAddress r{std::max(x.range.firstRow, y.range.firstRow), std::max(x.range.firstCol, y.range.firstCol),
-                               std::min(x.range.lastRow, y.range.lastRow), std::min(x.range.lastCol, y.range.lastCol)};
-                if (r.firstRow > r.lastRow || r.firstCol > r.lastCol) {
-                    st.push_back(Item::of(ErrorCode::Null));
-                } else {
-                    Item it;
-                    it.kind = Item::Area;
-                    it.range = r;
-                    st.push_back(std::move(it));
-                }
+            Item& a = st.back();
+            if (a.kind == Item::Unknown || b.kind == Item::Unknown) {
+                a = Item::unknown();
+            } else if (ev.isArrayOperand(a) || ev.isArrayOperand(b)) {
+                const Matrix x = ev.matrix(a), y = ev.matrix(b);
+                Matrix m(std::max(x.rows, y.rows), std::max(x.cols, y.cols));
+                for (int r = 0; r < m.rows; ++r)
+                    for (int c = 0; c < m.cols; ++c)
+                        m.at(r, c) = binary(base, x.broadcast(r, c), y.broadcast(r, c));
+                a = Item::of(std::move(m));
             } else {
-                st.push_back(Item::of(ErrorCode::Value));
+                a = Item::of(binary(base, ev.value(a), ev.value(b)));
             }
             break;
         }
-        case kUplus:
-            // Unary plus leaves the operand as it is, text included.
-            if (!popValue(a))
-                return ErrorCode::Value;
-            st.push_back(Item::of(std::move(a)));
+        case kIsect: case kUnion: case kRange: {
+            if (st.size() < 2)
+                return Item::of(ErrorCode::Value);
+            Item y = std::move(st.back());
+            st.pop_back();
+            st.back() = referenceOperator(base, st.back(), y);
             break;
-        case kUminus:
-        case kPercent: {
-            if (!popValue(a))
-                return ErrorCode::Value;
-            double x;
-            ErrorCode e;
-            if (!toNumber(a, x, e))
-                st.push_back(Item::of(e));
-            else
-                st.push_back(Item::of(numberResult(base == kUminus ? -x : x / 100)));
+        }
+        case kUplus: case kUminus: case kPercent: {
+            if (st.empty())
+                return Item::of(ErrorCode::Value);
+            Item& a = st.back();
+            if (a.kind == Item::Unknown)
+                break;
+            if (ev.isArrayOperand(a)) {
+                Matrix m = ev.matrix(a);
+                for (Value& v : m.cells)
+                    v = unary(base, v);
+                a = Item::of(std::move(m));
+            } else {
+                a = Item::of(unary(base, ev.value(a)));
+            }
             break;
         }
         case kParen:
@@ -213,11 +354,13 @@ Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context&
             break;
         }
         case kAttr:
+            // tAttrSum is SUM of the entry on top; tIf, tGoto, tChoose, tSemi (volatile) and
+            // tSpace only steer Excel's evaluation or keep layout.
             if (t[pos + 1] & kAttrSum) {
                 if (st.empty())
-                    return ErrorCode::Value;
-                const Value r = ev.call(4, std::span<Item>(&st.back(), 1));
-                st.back() = Item::of(r);
+                    return Item::of(ErrorCode::Value);
+                Item r = ev.callItem(static_cast<std::uint16_t>(Fn::Sum), std::span<Item>(&st.back(), 1));
+                st.back() = std::move(r);
             }
             break;
         case kErr:
@@ -236,84 +379,159 @@ Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context&
             st.push_back(Item::of(numberResult(std::bit_cast<double>(bits))));
             break;
         }
+        case kArray: {
+            Matrix m;
+            if (!readArrayConstant(ev.ctx.arrayData, arrayPos, m))
+                return Item::unknown();   // the constants were not kept with the tokens
+            st.push_back(Item::of(std::move(m)));
+            break;
+        }
         case kFunc:
         case kFuncVar: {
             const auto call = readFunctionCall(t, pos, base == kFunc);
             if (!call)
-                return ErrorCode::Name;
+                return Item::unknown();   // a fixed-argument function this table lacks: its arguments are unknown
             const std::size_t argc = call->argc;
-            const std::uint16_t index = call->index;
             // A damaged token may call a built-in with fewer arguments than it reads.
             if (call->info && argc < static_cast<std::size_t>(call->info->minArgs))
-                return ErrorCode::Value;
+                return Item::of(ErrorCode::Value);
             if (argc > st.size())
-                return ErrorCode::Value;
+                return Item::of(ErrorCode::Value);
             std::span<Item> args(st.data() + (st.size() - argc), argc);
-            Item result = ev.callItem(index, args);
+            Item result = ev.callItem(call->index, args, (id & 0x60) == kClassArray);
             st.resize(st.size() - argc);
             st.push_back(std::move(result));
             break;
         }
-        case kRef: {
-            Item r;
-            r.kind = Item::Ref;
-            const int rr = readU16(t, pos + 1), cc = readU16(t, pos + 3) & 0xFF;
-            r.range = {rr, cc, rr, cc};
-            st.push_back(std::move(r));
+        case kName: {
+            const std::vector<std::uint8_t>* tokens = ev.nameTokens(readU16(t, pos + 1));
+            st.push_back(tokens ? ev.evaluateNested(*tokens) : Item::unknown());
             break;
         }
-        case kArea: {
-            Item r;
-            r.kind = Item::Area;
-            int r1 = readU16(t, pos + 1), r2 = readU16(t, pos + 3);
-            int c1 = readU16(t, pos + 5) & 0xFF, c2 = readU16(t, pos + 7) & 0xFF;
-            if (r2 < r1) std::swap(r1, r2);
-            if (c2 < c1) std::swap(c1, c2);
-            r.range = {r1, c1, r2, c2};
-            st.push_back(std::move(r));
-            break;
-        }
-        case kRefN:
-        case kAreaN: {
-            // Shared-formula tokens: resolve against this cell and evaluate as ordinary ones.
-            const std::vector<std::uint8_t> one = expandShared(t.subspan(pos, size), row, col);
-            Item r;
-            if (base == kRefN) {
-                const int rr = one[1] | (one[2] << 8), cc = one[3];
-                r.kind = Item::Ref;
-                r.range = {rr, cc, rr, cc};
-            } else {
-                int r1 = one[1] | (one[2] << 8), r2 = one[3] | (one[4] << 8), c1 = one[5], c2 = one[7];
-                if (r2 < r1) std::swap(r1, r2);
-                if (c2 < c1) std::swap(c1, c2);
-                r.kind = Item::Area;
-                r.range = {r1, c1, r2, c2};
+        case kNameX: {
+            // A name of the workbook itself through its own SUPBOOK; add-in and external names are unknown.
+            Item r = Item::unknown();
+            const std::uint16_t ixti = readU16(t, pos + 1);
+            const auto* wb = ev.ctx.workbook;
+            if (wb && ixti < wb->externSheets.size()) {
+                const std::uint16_t sb = wb->externSheets[ixti].supBook;
+                if (sb < wb->supBooks.size() && wb->supBooks[sb] == SupBookKind::Self)
+                    if (const auto* tokens = ev.nameTokens(readU16(t, pos + 3)))
+                        r = ev.evaluateNested(*tokens);
             }
             st.push_back(std::move(r));
             break;
         }
-        case kName: case kNameX: case kArray:
-            st.push_back(Item::of(ErrorCode::Name));
+        case kRef: {
+            const int r = readU16(t, pos + 1), c = readU16(t, pos + 3) & 0xFF;
+            st.push_back(reference(r, c, r, c, id));
             break;
-        case kRef3d: case kArea3d: case kRefErr: case kAreaErr: case kRefErr3d: case kAreaErr3d:
-            // Other sheets are not reachable from the context: #REF!.
+        }
+        case kArea:
+            st.push_back(reference(readU16(t, pos + 1), readU16(t, pos + 5) & 0xFF, readU16(t, pos + 3),
+                                   readU16(t, pos + 7) & 0xFF, id));
+            break;
+        case kRefN:
+        case kAreaN: {
+            // Shared-formula tokens: resolve against this cell and evaluate as ordinary ones.
+            const std::vector<std::uint8_t> one = expandShared(t.subspan(pos, size), row, col);
+            if (base == kRefN) {
+                const int r = one[1] | (one[2] << 8), c = one[3];
+                st.push_back(reference(r, c, r, c, id));
+            } else {
+                st.push_back(reference(one[1] | (one[2] << 8), one[5], one[3] | (one[4] << 8), one[7], id));
+            }
+            break;
+        }
+        case kRef3d:
+        case kArea3d:
+        case kRefErr3d:
+        case kAreaErr3d: {
+            int first, last;
+            if (!ev.externSheets(readU16(t, pos + 1), first, last)) {
+                st.push_back(Item::unknown());   // another workbook
+                break;
+            }
+            if (first < 0 || base == kRefErr3d || base == kAreaErr3d) {
+                st.push_back(Item::of(ErrorCode::Ref));   // a deleted sheet or cell
+                break;
+            }
+            const int sheetLast = last == first ? -1 : last;
+            if (base == kRef3d) {
+                const int r = readU16(t, pos + 3), c = readU16(t, pos + 5) & 0xFF;
+                st.push_back(reference(r, c, r, c, id, first, sheetLast));
+            } else {
+                st.push_back(reference(readU16(t, pos + 3), readU16(t, pos + 7) & 0xFF, readU16(t, pos + 5),
+                                       readU16(t, pos + 9) & 0xFF, id, first, sheetLast));
+            }
+            break;
+        }
+        case kRefErr: case kAreaErr:
             st.push_back(Item::of(ErrorCode::Ref));
             break;
-        case kMemArea: case kMemErr: case kMemNoMem: case kMemFunc: case kMemAreaN: case kMemNoMemN:
+        case kMemArea:
+            if (!skipMemData(ev.ctx.arrayData, arrayPos))
+                return Item::unknown();
             break;
+        case kMemErr: case kMemNoMem: case kMemFunc: case kMemAreaN: case kMemNoMemN:
+            break;   // prefixes of the subexpression that follows
         default:
-            return ErrorCode::Name;   // ptgExp / ptgTbl: the shared or table formula was not resolved
+            // ptgExp / ptgTbl: part of an array formula or data table the caller did not resolve.
+            return Item::unknown();
         }
         pos += size;
     }
     if (st.size() != 1)
-        return ErrorCode::Value;
-    Value v = ev.value(st.back());
+        return Item::of(ErrorCode::Value);
+    return std::move(st.back());
+}
+
+} // namespace detail
+
+namespace {
+
+Value finalValue(Value v)
+{
     if (v.isBlank())
         return 0.0;   // a formula that reads an empty cell shows 0
     if (v.isNumber() && v.number() == 0)
         return 0.0;   // no -0
     return v;
+}
+
+} // namespace
+
+std::optional<Value> tryEvaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
+{
+    Evaluator ev{ctx, row, col};
+    const Item it = evaluateItem(t, ev);
+    if (it.kind == Item::Unknown)
+        return std::nullopt;
+    return finalValue(ev.value(it));
+}
+
+Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
+{
+    return tryEvaluate(t, row, col, ctx).value_or(Value(ErrorCode::Name));
+}
+
+std::optional<std::vector<Value>> tryEvaluateArray(std::span<const std::uint8_t> t, const RangeAddress& range,
+                                                   const Context& ctx)
+{
+    const long long cells = static_cast<long long>(range.lastRow - range.firstRow + 1) * (range.lastCol - range.firstCol + 1);
+    if (cells <= 0 || cells > kMaxArrayCells)
+        return std::nullopt;
+    Evaluator ev{ctx, range.firstRow, range.firstCol};
+    ev.arrayMode = true;
+    const Item it = evaluateItem(t, ev);
+    if (it.kind == Item::Unknown)
+        return std::nullopt;
+    const Matrix m = ev.matrix(it);
+    std::vector<Value> out;
+    for (int r = 0; r <= range.lastRow - range.firstRow; ++r)
+        for (int c = 0; c <= range.lastCol - range.firstCol; ++c)
+            out.push_back(finalValue(m.broadcast(r, c)));
+    return out;
 }
 
 } // namespace ss::formula

@@ -1,8 +1,11 @@
 // BIFF8 tokens -> formula text as Excel shows it, shared-formula expansion, and the list of
 // cells a formula reads.
 #include "spreadsheet/formula.h"
+#include "spreadsheet/formula_functions.h"
 #include "spreadsheet/formula_internal.h"
+#include "spreadsheet/formula_values.h"
 
+#include <cctype>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -66,10 +69,70 @@ std::string strToken(std::span<const std::uint8_t> t, std::size_t pos)
     return utf16ToUtf8(u);
 }
 
+// An array constant as typed: {1,2;3,"a"}.
+std::string arrayText(const Matrix& m)
+{
+    std::string s = "{";
+    for (int r = 0; r < m.rows; ++r) {
+        for (int c = 0; c < m.cols; ++c) {
+            if (c > 0)
+                s += ",";
+            const Value& v = m.at(r, c);
+            switch (v.kind()) {
+            case Value::Kind::Number: s += numberText(v.number()); break;
+            case Value::Kind::Boolean: s += v.boolean() ? "TRUE" : "FALSE"; break;
+            case Value::Kind::Error: s += errorText(v.error()); break;
+            case Value::Kind::Blank: break;
+            case Value::Kind::Text:
+                s += "\"";
+                for (char ch : v.text()) {
+                    s.push_back(ch);
+                    if (ch == '"')
+                        s.push_back('"');
+                }
+                s += "\"";
+                break;
+            }
+        }
+        if (r + 1 < m.rows)
+            s += ";";
+    }
+    return s + "}";
+}
+
+// A sheet name as a formula shows it: quoted when it holds anything but letters, digits and '_'.
+std::string sheetPrefix(const std::string& name)
+{
+    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+    for (char ch : name)
+        plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || static_cast<unsigned char>(ch) >= 0x80);
+    if (plain)
+        return name + "!";
+    std::string q = "'";
+    for (char ch : name) {
+        q.push_back(ch);
+        if (ch == '\'')
+            q.push_back('\'');
+    }
+    return q + "'!";
+}
+
 } // namespace
 
 std::string decompile(std::span<const std::uint8_t> t, int row, int col)
 {
+    return decompile(t, {}, row, col);
+}
+
+std::string decompile(std::span<const std::uint8_t> t, std::span<const std::uint8_t> arrayData, int row, int col,
+                      const std::function<std::string(std::uint16_t ixti)>& sheetName)
+{
+    std::size_t arrayPos = 0;
+    auto sheetOf = [&](std::uint16_t ixti) {
+        if (sheetName)
+            return sheetPrefix(sheetName(ixti));
+        return "'#" + std::to_string(ixti) + "'!";   // the link table is not at hand
+    };
     std::vector<std::string> st;
     std::string lead, beforeOpen, beforeClose;   // pending whitespace from ptgAttr tSpace
     auto pop = [&](std::string& out) {
@@ -169,9 +232,14 @@ std::string decompile(std::span<const std::uint8_t> t, int row, int col)
             st.push_back(takeLead() + numberText(std::bit_cast<double>(bits)));
             break;
         }
-        case kArray:
-            st.push_back(takeLead() + "{...}");
+        case kArray: {
+            Matrix m;
+            if (readArrayConstant(arrayData, arrayPos, m))
+                st.push_back(takeLead() + arrayText(m));
+            else
+                st.push_back(takeLead() + "{...}");
             break;
+        }
         case kFunc:
         case kFuncVar: {
             const auto call = readFunctionCall(t, pos, base == kFunc);
@@ -232,8 +300,7 @@ std::string decompile(std::span<const std::uint8_t> t, int row, int col)
             int r, c;
             bool rr, cr;
             decodeRef(readU16(t, pos + 3), readU16(t, pos + 5), false, row, col, r, c, rr, cr);
-            // Sheet names live in the workbook's link table, which is not at hand here.
-            st.push_back(takeLead() + "'#" + std::to_string(readU16(t, pos + 1)) + "'!" + refText(r, c, rr, cr));
+            st.push_back(takeLead() + sheetOf(readU16(t, pos + 1)) + refText(r, c, rr, cr));
             break;
         }
         case kArea3d: {
@@ -241,14 +308,17 @@ std::string decompile(std::span<const std::uint8_t> t, int row, int col)
             bool rr1, cr1, rr2, cr2;
             decodeRef(readU16(t, pos + 3), readU16(t, pos + 7), false, row, col, r1, c1, rr1, cr1);
             decodeRef(readU16(t, pos + 5), readU16(t, pos + 9), false, row, col, r2, c2, rr2, cr2);
-            st.push_back(takeLead() + "'#" + std::to_string(readU16(t, pos + 1)) + "'!" + refText(r1, c1, rr1, cr1) +
-                         ":" + refText(r2, c2, rr2, cr2));
+            st.push_back(takeLead() + sheetOf(readU16(t, pos + 1)) + refText(r1, c1, rr1, cr1) + ":" +
+                         refText(r2, c2, rr2, cr2));
             break;
         }
         case kRefErr: case kAreaErr: case kRefErr3d: case kAreaErr3d:
             st.push_back(takeLead() + "#REF!");
             break;
-        case kMemArea: case kMemErr: case kMemNoMem: case kMemFunc: case kMemAreaN: case kMemNoMemN:
+        case kMemArea:
+            skipMemData(arrayData, arrayPos);
+            break;
+        case kMemErr: case kMemNoMem: case kMemFunc: case kMemAreaN: case kMemNoMemN:
             break;   // prefixes of a subexpression that follows; no text of their own
         default:
             return kBadFormula;   // ptgExp / ptgTbl and anything unknown
@@ -320,6 +390,68 @@ std::vector<RangeAddress> references(std::span<const std::uint8_t> t)
             if (r2 < r1) std::swap(r1, r2);
             if (c2 < c1) std::swap(c1, c2);
             out.push_back({r1, c1, r2, c2});
+        }
+        pos += size;
+    }
+    return out;
+}
+
+} // namespace ss::formula
+
+namespace ss::formula {
+
+Dependencies dependencies(std::span<const std::uint8_t> t)
+{
+    Dependencies out;
+    std::size_t pos = 0;
+    while (pos < t.size()) {
+        const std::size_t size = tokenSize(t, pos);
+        if (size == 0)
+            break;
+        const std::uint8_t base = baseId(t[pos]);
+        switch (base) {
+        case kRef: {
+            const int r = readU16(t, pos + 1), c = readU16(t, pos + 3) & 0xFF;
+            out.cells.push_back({-1, {r, c, r, c}});
+            break;
+        }
+        case kArea: {
+            int r1 = readU16(t, pos + 1), r2 = readU16(t, pos + 3);
+            int c1 = readU16(t, pos + 5) & 0xFF, c2 = readU16(t, pos + 7) & 0xFF;
+            if (r2 < r1) std::swap(r1, r2);
+            if (c2 < c1) std::swap(c1, c2);
+            out.cells.push_back({-1, {r1, c1, r2, c2}});
+            break;
+        }
+        case kRef3d: {
+            const int r = readU16(t, pos + 3), c = readU16(t, pos + 5) & 0xFF;
+            out.cells.push_back({readU16(t, pos + 1), {r, c, r, c}});
+            break;
+        }
+        case kArea3d: {
+            int r1 = readU16(t, pos + 3), r2 = readU16(t, pos + 5);
+            int c1 = readU16(t, pos + 7) & 0xFF, c2 = readU16(t, pos + 9) & 0xFF;
+            if (r2 < r1) std::swap(r1, r2);
+            if (c2 < c1) std::swap(c1, c2);
+            out.cells.push_back({readU16(t, pos + 1), {r1, c1, r2, c2}});
+            break;
+        }
+        case kName:
+            out.names.push_back(readU16(t, pos + 1));
+            break;
+        case kNameX:
+            out.dynamic = true;
+            break;
+        case kFunc:
+        case kFuncVar: {
+            const auto call = readFunctionCall(t, pos, base == kFunc);
+            if (call && (call->index == static_cast<std::uint16_t>(Fn::Offset) ||
+                         call->index == static_cast<std::uint16_t>(Fn::Indirect)))
+                out.dynamic = true;
+            break;
+        }
+        default:
+            break;
         }
         pos += size;
     }

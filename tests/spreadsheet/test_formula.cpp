@@ -1,5 +1,6 @@
 // Formula text <-> BIFF8 tokens: byte layouts, round trips of the projection workbook's
 // formulas, rejection of bad text, and robustness against damaged token arrays.
+#include "spreadsheet/address.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/formula.h"
 
@@ -12,13 +13,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-std::string col(int c)
-{
-    std::string s;
-    for (++c; c > 0; c = (c - 1) / 26)
-        s.insert(s.begin(), static_cast<char>('A' + (c - 1) % 26));
-    return s;
-}
+std::string col(int c) { return ss::columnLetters(c); }
 
 QByteArray hex(const Bytes& b)
 {
@@ -92,7 +87,15 @@ void TestFormula::tokenBytes_data()
     QTest::newRow("unary minus") << "-1" << QByteArray("1E 01 00 13");
     QTest::newRow("percent") << "50%" << QByteArray("1E 32 00 14");
     QTest::newRow("paren") << "(1)" << QByteArray("1E 01 00 15");
-    QTest::newRow("missing arg") << "IF(A1,,2)" << QByteArray("44 00 00 00 C0 16 1E 02 00 42 03 01 00");
+    // IF as Excel writes it: tAttrIf skips the true branch and its goto (1 + 4 bytes); each
+    // branch ends in a tAttrGoto whose offset is one less than the bytes up to past the IF token.
+    QTest::newRow("missing arg") << "IF(A1,,2)"
+                                 << QByteArray("44 00 00 00 C0 19 02 05 00 16 19 08 0A 00 1E 02 00 19 08 03 00 42 03 01 00");
+    // CHOOSE: a jump table of byte offsets from its start to each choice and to the function token.
+    QTest::newRow("CHOOSE") << "CHOOSE(A1,1,2)"
+                            << QByteArray("44 00 00 00 C0 19 04 02 00 06 00 0D 00 14 00 1E 01 00 19 08 0A 00 1E 02 00 19 08 03 00 42 03 64 00");
+    // Volatile functions lead with tAttrVolatile.
+    QTest::newRow("volatile") << "NOW()+1" << QByteArray("19 01 00 00 41 4A 00 1E 01 00 03");
     QTest::newRow("reversed area") << "B2:A1" << QByteArray("45 00 00 01 00 00 C0 01 C0");
 }
 
