@@ -61,6 +61,24 @@ bool sameKept(const std::vector<ss::RawRecord>& a, const std::vector<ss::RawReco
     return true;
 }
 
+// The records of embedded substreams (charts) among a sheet's kept records.
+std::vector<ss::RawRecord> embedded(const ss::Sheet& s)
+{
+    std::vector<ss::RawRecord> out;
+    for (const auto* list : {&s.leadingRecords, &s.extraRecords, &s.trailingRecords}) {
+        int depth = 0;
+        for (const ss::RawRecord& r : *list) {
+            if (r.type == 0x0809)
+                ++depth;
+            if (depth > 0)
+                out.push_back(r);
+            if (r.type == 0x000A && depth > 0)
+                --depth;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -105,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t s = 0; s < asRead.sheets.size(); ++s) {
         const ss::Sheet& before = asRead.sheets[s];
         const ss::Sheet& after = again.sheets[s];
-        if (!sameKept(before.trailingRecords, after.trailingRecords))
+        if (!sameKept(before.trailingRecords, after.trailingRecords) || !sameKept(embedded(before), embedded(after)))
             __builtin_trap();
         for (const auto& [at, cell] : before.cells) {
             const ss::Cell* c = after.find(at.row, at.col);

@@ -108,10 +108,17 @@ bool StreamWriter::isPlacedSheet(std::uint16_t t)
 
 const RawRecord* StreamWriter::findKept(const Sheet& s, std::uint16_t type)
 {
-    for (const auto* list : {&s.leadingRecords, &s.extraRecords, &s.trailingRecords})
-        for (const RawRecord& r : *list)
+    for (const auto* list : {&s.leadingRecords, &s.extraRecords, &s.trailingRecords}) {
+        int nested = 0;   // not one of an embedded chart's
+        for (const RawRecord& r : *list) {
+            if (nested > 0 || r.type == rt::Bof) {
+                nested += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
+                continue;
+            }
             if (r.type == type)
                 return &r;
+        }
+    }
     return nullptr;
 }
 
@@ -142,7 +149,14 @@ bool StreamWriter::placed(const std::vector<RawRecord>& list, std::uint16_t type
 void StreamWriter::extras(const std::vector<RawRecord>& list, bool (*isPlaced)(std::uint16_t))
 {
     bool skipContinue = false;
+    int nested = 0;   // an embedded chart's records are its own, placed ones included
     for (const RawRecord& r : list) {
+        if (nested > 0 || r.type == rt::Bof) {
+            nested += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
+            raw(r);
+            skipContinue = false;
+            continue;
+        }
         if (r.type == rt::Continue) {
             if (!skipContinue)
                 raw(r);

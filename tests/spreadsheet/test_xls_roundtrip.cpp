@@ -49,6 +49,24 @@ bool sameRecords(const std::vector<RawRecord>& a, const std::vector<RawRecord>& 
     return true;
 }
 
+// The records of embedded substreams (charts) in a sheet's kept records, in order.
+std::vector<RawRecord> embedded(const Sheet& s)
+{
+    std::vector<RawRecord> out;
+    for (const auto* list : {&s.leadingRecords, &s.extraRecords, &s.trailingRecords}) {
+        int depth = 0;
+        for (const RawRecord& r : *list) {
+            if (r.type == 0x0809)
+                ++depth;
+            if (depth > 0)
+                out.push_back(r);
+            if (r.type == 0x000A && depth > 0)
+                --depth;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 class TestXlsRoundTrip : public QObject {
@@ -103,6 +121,7 @@ private slots:
                 QCOMPARE(a.name, b.name);
                 QCOMPARE(a.visibility, b.visibility);
                 QVERIFY2(sameRecords(a.trailingRecords, b.trailingRecords), qPrintable(where));
+                QVERIFY2(sameRecords(embedded(a), embedded(b)), qPrintable(where + QStringLiteral(": embedded charts")));
                 QCOMPARE(a.sharedFormulas.size(), b.sharedFormulas.size());
                 QCOMPARE(a.arrayFormulas.size(), b.arrayFormulas.size());
                 QCOMPARE(a.dataTables.size(), b.dataTables.size());
