@@ -302,7 +302,12 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
                 a = Item::unknown();
             } else if (ev.isArrayOperand(a) || ev.isArrayOperand(b)) {
                 const Matrix x = ev.matrix(a), y = ev.matrix(b);
-                Matrix m(std::max(x.rows, y.rows), std::max(x.cols, y.cols));
+                const int rows = std::max(x.rows, y.rows), cols = std::max(x.cols, y.cols);
+                if (static_cast<long long>(rows) * cols > kMaxArrayCells) {
+                    a = Item::of(ErrorCode::Num);
+                    break;
+                }
+                Matrix m(rows, cols);
                 for (int r = 0; r < m.rows; ++r)
                     for (int c = 0; c < m.cols; ++c)
                         m.at(r, c) = binary(base, x.broadcast(r, c), y.broadcast(r, c));
