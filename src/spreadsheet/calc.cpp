@@ -349,10 +349,12 @@ private:
     void evaluateAll()
     {
         state_.assign(nodes_.size(), Pending);
-        // Cells on a cycle read as #VALUE! to everything that uses them.
+        // Cells on a cycle are not computed: one that holds a result from its file keeps it, as
+        // Excel keeps the values of a circular reference; a new one reads as #VALUE!.
         for (std::size_t i = 0; i < nodes_.size(); ++i) {
             if (cyclic_[i]) {
-                nodes_[i].cell->value = ErrorCode::Value;
+                if (nodes_[i].cell->value.isBlank())
+                    nodes_[i].cell->value = ErrorCode::Value;
                 state_[i] = Done;
             }
         }

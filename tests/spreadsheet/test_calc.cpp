@@ -435,12 +435,20 @@ void TestCalc::cycleGivesErrors()
     put(s, "G1", 5.0);
     putFormula(s, "G2", "G1*2");        // unaffected by the cycles
     putFormula(wb.sheets[1], "A1", "1+1");
+    // A cycle read from a file keeps the results the file holds, and its readers use them.
+    putFormula(wb.sheets[1], "B1", "B2+1");
+    putFormula(wb.sheets[1], "B2", "B1-1");
+    putFormula(wb.sheets[1], "B3", "B1*10");
+    wb.sheets[1].cells[at("B1")].value = 7.0;
+    wb.sheets[1].cells[at("B2")].value = 6.0;
     recalculate(wb);
     for (const char* a : {"A1", "B1", "C1", "D1", "E1", "E2"})
         CHECK_VALUE(valueAt(s, a), Value(ErrorCode::Value));
     CHECK_VALUE(valueAt(s, "F1"), Value(true));
     CHECK_VALUE(valueAt(s, "G2"), Value(10.0));
     CHECK_VALUE(valueAt(wb.sheets[1], "A1"), Value(2.0));
+    CHECK_VALUE(valueAt(wb.sheets[1], "B1"), Value(7.0));
+    CHECK_VALUE(valueAt(wb.sheets[1], "B3"), Value(70.0));
 }
 
 void TestCalc::projectionSheet()
