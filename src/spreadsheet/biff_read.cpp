@@ -7,6 +7,7 @@
 #include "spreadsheet/xls.h"
 
 #include <algorithm>
+#include <map>
 
 namespace ss::xls {
 
@@ -272,6 +273,9 @@ std::size_t readGlobals(std::span<const std::uint8_t> stream, GlobalsState& g)
             Cursor c(r.data, "WINDOW1");
             c.skip(10);
             g.activeTab = c.u16();
+            keep = wb.extraGlobals.end() == std::find_if(wb.extraGlobals.begin(), wb.extraGlobals.end(),
+                                                         [](const RawRecord& k) { return k.type == rt::Window1; });
+            target = &wb.extraGlobals;   // the first window's size and flags go back as they were
             break;
         }
         case rt::Font: wb.fonts.push_back(readFont(Cursor(r.data, "FONT"))); break;
@@ -397,7 +401,9 @@ void SheetReader::readRowRecord(Cursor c)
     info.height = c.u16() & 0x7FFF;
     c.skip(4);
     const std::uint16_t grbit = c.u16();
-    const std::uint16_t xf = c.u16() & 0x0FFF;
+    const std::uint16_t xfWord = c.u16();
+    const std::uint16_t xf = xfWord & 0x0FFF;
+    info.options = static_cast<std::uint16_t>((grbit & 0x0017) | (xfWord & 0x7000));
     info.hidden = grbit & 0x0020;
     info.customHeight = grbit & 0x0040;
     info.hasDefaultXf = grbit & 0x0080;
@@ -526,14 +532,23 @@ void SheetReader::readTable(const Record& r)
 void SheetReader::resolveExpCells()
 {
     std::vector<char> masterSet(s_.sharedFormulas.size(), 0);
+    // Groups by their first cell, which is where ptgExp points in every file seen; any other
+    // group holding both cells is looked for only when that fails.
+    std::map<CellAddress, const SharedEntry*> byFirst;
+    for (const SharedEntry& f : shared_)
+        byFirst[{f.range.firstRow, f.range.firstCol}] = &f;
     for (const ExpCell& e : expCells_) {
         Cell* cell = s_.find(e.row, e.col);
         if (!cell)
             continue;
         const SharedEntry* found = nullptr;
-        for (const SharedEntry& f : shared_)
+        if (auto it = byFirst.find({e.masterRow, e.masterCol}); it != byFirst.end() && it->second->range.contains(e.row, e.col))
+            found = it->second;
+        for (std::size_t i = shared_.size(); !found && i-- > 0;) {
+            const SharedEntry& f = shared_[i];
             if (f.range.contains(e.row, e.col) && f.range.contains(e.masterRow, e.masterCol))
                 found = &f;
+        }
         cell->formula.clear();   // without its tokens the cell keeps its cached value
         cell->formulaData.clear();
         if (!found)
@@ -759,6 +774,7 @@ void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
         case rt::Window2:
             readWindow2(Cursor(r.data, "WINDOW2"));
             kept = &s_.trailingRecords;
+            keep = true;   // its flags (zeros shown, formulas shown ...) and zoom go back as they were
             break;
         case rt::Pane: readPane(Cursor(r.data, "PANE")); break;
         case rt::Selection: readSelection(Cursor(r.data, "SELECTION")); break;

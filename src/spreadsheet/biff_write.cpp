@@ -90,6 +90,7 @@ private:
 bool StreamWriter::isPlacedGlobal(std::uint16_t t)
 {
     return t == rt::WindowProtect || t == rt::Protect || t == rt::Password || t == rt::Backup || t == rt::HideObj
+        || t == rt::Window1
         || t == rt::Precision || t == rt::RefreshAll || t == rt::BookBool;
 }
 
@@ -100,6 +101,7 @@ bool StreamWriter::isPlacedSheet(std::uint16_t t)
     case rt::RightMargin: case rt::TopMargin: case rt::BottomMargin: case rt::Scl: case rt::CalcMode:
     case rt::CalcCount: case rt::RefMode: case rt::Iteration: case rt::Delta: case rt::SaveRecalc:
     case rt::PrintHeaders: case rt::PrintGridlines: case rt::GridSet: case rt::Guts: case rt::WsBool:
+    case rt::Window2:
         return true;
     default:
         return false;
@@ -201,6 +203,23 @@ void StreamWriter::bof(std::uint16_t type)
 
 void StreamWriter::window1()
 {
+    const auto active = static_cast<std::uint16_t>(tabOf(std::clamp(wb_.activeSheet, 0, std::max(0, int(wb_.sheets.size()) - 1))));
+    for (const RawRecord& r : wb_.extraGlobals)
+        if (r.type == rt::Window1 && r.data.size() == 18) {
+            // The window as read, showing the active sheet's tab.
+            std::vector<std::uint8_t> body = r.data;
+            body[10] = static_cast<std::uint8_t>(active);
+            body[11] = static_cast<std::uint8_t>(active >> 8);
+            const std::uint16_t first = static_cast<std::uint16_t>(body[12] | body[13] << 8);
+            if (first > active) {
+                body[12] = body[10];
+                body[13] = body[11];
+            }
+            body[14] = 1;
+            body[15] = 0;
+            appendRecord(out_, rt::Window1, body);
+            return;
+        }
     ByteWriter w;
     w.u16(0x0168);
     w.u16(0x010E);
@@ -526,9 +545,9 @@ void StreamWriter::row(const Sheet& s, int r, int firstCol, int lastCol)
     w.u16(info.height & 0x7FFF);
     w.u16(0);
     w.u16(0);
-    w.u16(static_cast<std::uint16_t>(0x0100 | (info.hidden ? 0x20 : 0) | (info.customHeight ? 0x40 : 0)
+    w.u16(static_cast<std::uint16_t>(0x0100 | (info.options & 0x0017) | (info.hidden ? 0x20 : 0) | (info.customHeight ? 0x40 : 0)
                                      | (info.hasDefaultXf ? 0x80 : 0)));
-    w.u16(static_cast<std::uint16_t>((info.hasDefaultXf ? info.xf : 15) & 0x0FFF));
+    w.u16(static_cast<std::uint16_t>(((info.hasDefaultXf ? info.xf : 15) & 0x0FFF) | (info.options & 0x7000)));
     rec(rt::Row, w);
 }
 
@@ -760,7 +779,12 @@ void StreamWriter::cells(const Sheet& s)
 
 void StreamWriter::window2(const Sheet& s, bool active)
 {
+    // Flags the model does not name (zeros shown, formulas shown, page break preview ...) and
+    // the zoom and header colour come from the record as read.
     std::uint16_t grbit = 0x0004 | 0x0010 | 0x0020 | 0x0080;   // headers, zeros, default header colour, outline symbols
+    const RawRecord* kept = findKept(s, rt::Window2);
+    if (kept && kept->data.size() >= 2)
+        grbit = static_cast<std::uint16_t>((kept->data[0] | kept->data[1] << 8) & ~0x070A);
     if (s.showGridlines)
         grbit |= 0x0002;
     if (s.pane.frozen)
@@ -773,10 +797,14 @@ void StreamWriter::window2(const Sheet& s, bool active)
     w.u16(grbit);
     w.u16(static_cast<std::uint16_t>(s.pane.frozen ? 0 : s.pane.topRow));
     w.u16(static_cast<std::uint16_t>(s.pane.frozen ? 0 : s.pane.leftCol));
-    w.u32(64);   // gridline colour: automatic
-    w.u16(0);
-    w.u16(0);
-    w.u32(0);
+    if (kept && kept->data.size() == 18) {
+        w.bytes(std::span(kept->data).subspan(6));
+    } else {
+        w.u32(64);   // gridline colour: automatic
+        w.u16(0);
+        w.u16(0);
+        w.u32(0);
+    }
     rec(rt::Window2, w);
 }
 

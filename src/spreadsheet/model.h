@@ -131,6 +131,9 @@ struct RowInfo {
     bool customHeight = false;
     bool hidden = false;
     bool hasDefaultXf = false;
+    // The ROW record's other bits as read: outline level (bits 0-2) and collapsed (bit 4) of its
+    // flags, and the thick-border and phonetic bits (12-14) of its XF word.
+    std::uint16_t options = 0;
 };
 
 struct Pane {
