@@ -8,11 +8,11 @@
 //
 // Prints one line per run, then "median_ms", "min_ms" and "peak_rss_mb" (getrusage ru_maxrss
 // after the runs, so the peak of a generation on top of the process's own start).
-#include "app/errorreport.h"
+#include "core/errorreport.h"
 #include "app/theme.h"
 #include "spreadsheet/xls.h"
-#include "workbook/files.h"
-#include "workbook/numbertext.h"
+#include "core/files.h"
+#include "core/numbertext.h"
 #include "workbook/templatefilling.h"
 
 #include <QApplication>

@@ -2,10 +2,10 @@
 // conversion: the input as UTF-8 under United States and German conventions. Nothing may
 // crash; a text that reads as numeric must format as an amount; the only failure FormatAmount
 // may report is its own StepError.
-#include "app/errorreport.h"
-#include "app/guard.h"
+#include "core/errorreport.h"
+#include "core/guard.h"
 #include "spreadsheet/textinput.h"
-#include "workbook/numbertext.h"
+#include "core/numbertext.h"
 
 #include <QLocale>
 #include <QString>

@@ -6,6 +6,7 @@
 // industry percentage in C, month amounts in D, F, ..., Z with their percentage to the
 // right of each, the yearly total in AB and its percentage in AC. The program fills the
 // empty input cells; every total and percentage is a formula of this file.
+#include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/formula.h"
@@ -40,14 +41,7 @@ constexpr std::uint16_t kWhite = 9;
 constexpr std::uint16_t kPaleBlue = 41;    // 0xCCFFFF: section headings
 constexpr std::uint16_t kGreyRule = 23;    // 0x808080: rules under the header band
 
-// Excel column letters of a 0-based column ("A", "AB").
-std::string colName(int col)
-{
-    std::string s;
-    for (int c = col + 1; c > 0; c = (c - 1) / 26)
-        s.insert(s.begin(), static_cast<char>('A' + (c - 1) % 26));
-    return s;
-}
+std::string colName(int col) { return ss::columnLetters(col); }
 
 // A1 reference of a 0-based column and a 1-based row, as the formulas are written.
 std::string ref(int col, int row1) { return colName(col) + std::to_string(row1); }

@@ -1,17 +1,21 @@
 #include "app/form1.h"
 
-#include "app/apptitle.h"
-#include "app/dialogs.h"
-#include "app/guard.h"
-#include "app/settingsstore.h"
 #include "app/theme.h"
-#include "app/twips.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
+#include "core/files.h"
+#include "core/guard.h"
+#include "core/numbertext.h"
+#include "core/programfolder.h"
+#include "core/rounding.h"
+#include "core/settingsstore.h"
+#include "core/twips.h"
 #include "sheet/inputsheet.h"
 #include "sheet/monthheaders.h"
-#include "sheet/rounding.h"
 #include "sheet/sampledata.h"
-#include "workbook/files.h"
-#include "workbook/numbertext.h"
+#include "ui/controlkind.h"
+#include "ui/cursor.h"
+#include "ui/pointerrules.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -36,7 +40,7 @@ QPushButton* makeButton(QWidget* parent, const char* objectName, const char* cap
 {
     auto* b = new QPushButton(QString::fromLatin1(caption), parent);
     b->setObjectName(QString::fromLatin1(objectName));
-    b->setProperty("kind", QStringLiteral("PushButton"));
+    setControlKind(b, ControlKind::PushButton);
     b->setGeometry(twipsRect(left, top, width, height));
     QFont f(QStringLiteral("Arial"));
     f.setPointSizeF(11.25);
@@ -52,8 +56,8 @@ Form1::Form1(QWidget* parent) : Form1(Services{}, parent) {}
 Form1::Form1(Services services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                           | Qt::WindowCloseButtonHint)
-    , services_(std::move(services))
-    , store_(services_.store ? services_.store : &SettingsStore::standard())
+    , mServices(std::move(services))
+    , mStore(mServices.store ? mServices.store : &SettingsStore::standard())
 {
     setObjectName(QStringLiteral("Form1"));
     setFixedSize(twipsToPixels(14160), twipsToPixels(8610));
@@ -66,29 +70,29 @@ Form1::Form1(Services services, QWidget* parent)
     setPalette(p);
     setAutoFillBackground(true);
 
-    sheet_ = new sheet::InputSheet(this, *store_);
+    mSheet = new sheet::InputSheet(this, *mStore);
     {
         // The picker's design value until start-up reads the stored date.
         const QSignalBlocker quiet(DTPicker1());
         DTPicker1()->setDate(today());
     }
-    pushButton22_ = makeButton(this, "PushButton22", "Start Creating Template", 120, 120, 13920, 400);
-    pushButton6_ = makeButton(this, "PushButton6", "Help", 120, 630, 6840, 405);
-    pushButton7_ = makeButton(this, "PushButton7", "Load Sample/Example Data", 7200, 630, 6840, 405);
-    connect(pushButton22_, &QPushButton::clicked, this, &Form1::generateRequested);
-    connect(pushButton6_, &QPushButton::clicked, this, &Form1::PushButton6_Click);
-    connect(pushButton7_, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    mPushButton22 = makeButton(this, "PushButton22", "Start Creating Template", 120, 120, 13920, 400);
+    mPushButton6 = makeButton(this, "PushButton6", "Help", 120, 630, 6840, 405);
+    mPushButton7 = makeButton(this, "PushButton7", "Load Sample/Example Data", 7200, 630, 6840, 405);
+    connect(mPushButton22, &QPushButton::clicked, this, &Form1::generateRequested);
+    connect(mPushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(mPushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
 
-    pointer_ = std::make_unique<PointerRules>(*this);
-    for (QPushButton* b : {pushButton22_, pushButton6_, pushButton7_})
-        pointer_->addHandWidget(b);
-    pointer_->addPlainWidget(this);
-    pointer_->addPlainWidget(sheet_->Frame1());
-    pointer_->addPlainWidget(sheet_->txtCompanyName());
-    pointer_->addPlainWidget(sheet_->DTPicker1());
+    mPointer = std::make_unique<PointerRules>(*this);
+    for (QPushButton* b : {mPushButton22, mPushButton6, mPushButton7})
+        mPointer->addHandWidget(b);
+    mPointer->addPlainWidget(this);
+    mPointer->addPlainWidget(mSheet->Frame1());
+    mPointer->addPlainWidget(mSheet->txtCompanyName());
+    mPointer->addPlainWidget(mSheet->DTPicker1());
     for (int line = 0; line < kLineCount; ++line) {
         for (int column = 0; column < sheet::kColumnCount; ++column)
-            pointer_->addPlainWidget(sheet_->cell(line, column));
+            mPointer->addPlainWidget(mSheet->cell(line, column));
     }
 
     // First position: centred on the screen.
@@ -100,40 +104,32 @@ Form1::~Form1() = default;
 
 QDate Form1::today() const
 {
-    return services_.today ? services_.today() : QDate::currentDate();
+    return mServices.today ? mServices.today() : QDate::currentDate();
 }
 
-QLineEdit* Form1::txtRevenue(int line) const { return sheet_->txtRevenue(line); }
-QLineEdit* Form1::txtInd(int line) const { return sheet_->txtInd(line); }
-QLineEdit* Form1::txtYear(int month1to12, int line) const { return sheet_->txtYear(month1to12, line); }
-QLineEdit* Form1::txtCompanyName() const { return sheet_->txtCompanyName(); }
-QDateEdit* Form1::DTPicker1() const { return sheet_->DTPicker1(); }
-QLabel* Form1::lblYear(int i) const { return sheet_->lblYear(i); }
-QScrollBar* Form1::VScroll1() const { return sheet_->VScroll1(); }
-QWidget* Form1::Picture1() const { return sheet_->Picture1(); }
-QWidget* Form1::Picture2() const { return sheet_->Picture2(); }
+QLineEdit* Form1::txtRevenue(int line) const { return mSheet->txtRevenue(line); }
+QLineEdit* Form1::txtInd(int line) const { return mSheet->txtInd(line); }
+QLineEdit* Form1::txtYear(int month1to12, int line) const { return mSheet->txtYear(month1to12, line); }
+QLineEdit* Form1::txtCompanyName() const { return mSheet->txtCompanyName(); }
+QDateEdit* Form1::DTPicker1() const { return mSheet->DTPicker1(); }
+QLabel* Form1::lblYear(int i) const { return mSheet->lblYear(i); }
+QScrollBar* Form1::VScroll1() const { return mSheet->VScroll1(); }
+QWidget* Form1::Picture1() const { return mSheet->Picture1(); }
+QWidget* Form1::Picture2() const { return mSheet->Picture2(); }
 
 void Form1::Form_Load()
 {
     Guard g("Form1", "Form_Load");
     // Start-up changes hundreds of cells; they reach the disk in one write when it ends.
-    SettingsStore::Batch batch(*store_);
+    SettingsStore::Batch batch(*mStore);
     g.step(100, [&] { ApplyMainTheme(*this); });
     g.step(102, [&] {
         setWindowTitle(QString::fromLatin1(kProductTitle));
         setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
         setApplicationTitle(applicationTitleFrom(QString::fromLatin1(kProductTitle)));
     });
-    g.step(104, [&] { setUpdatesEnabled(false); });
-    bool handCursor = false;
-    g.step(106, [&] { handCursor = FileExists(handCursorPath()); });
-    if (handCursor)
-        g.step(108, [&] {
-            const std::optional<QCursor> hand = loadCursorFile(handCursorPath());
-            if (!hand)
-                throw StepError(QStringLiteral("Invalid picture"));
-            pointer_->setMouseIcon(hand);
-        });
+    setUpdatesEnabled(false);   // 104
+    LoadHandCursor(g, 106, 108, *mPointer);
 
     QScrollBar* bar = VScroll1();
     const double viewport = pixelsToTwips(Picture1()->height());
@@ -141,13 +137,13 @@ void Form1::Form_Load()
     g.step(128, [&] { bar->setMaximum(toInt16(content - viewport)); });
     g.step(130, [&] { bar->setPageStep(toInt16(viewport - viewport / 4)); });
     g.step(132, [&] { bar->setSingleStep(toInt16(viewport - viewport * 3 / 4)); });
-    g.step(134, [&] { Picture2()->move(Picture2()->x(), 0); });
+    Picture2()->move(Picture2()->x(), 0);   // 134
 
     g.step(136, [&] {
-        txtCompanyName()->setText(store_->get(QStringLiteral("txtCompanyName"), txtCompanyName()->text()));
+        txtCompanyName()->setText(mStore->get(QStringLiteral("txtCompanyName"), txtCompanyName()->text()));
     });
     g.step(138, [&] {
-        const QString stored = store_->get(QStringLiteral("DTPicker1"), QString());
+        const QString stored = mStore->get(QStringLiteral("DTPicker1"), QString());
         QDate date = today();
         if (!stored.isNull()) {
             date = sheet::dateFromSetting(stored);
@@ -164,14 +160,14 @@ void Form1::Form_Load()
     for (int line = 0; line < kLineCount; ++line) {
         QLineEdit* name = txtRevenue(line);
         g.step(146, [&] {
-            name->setText(store_->get(cellSettingKey(QStringLiteral("txtRevenue"), line), sheet::designName(line)));
+            name->setText(mStore->get(cellSettingKey(QStringLiteral("txtRevenue"), line), sheet::designName(line)));
         });
-        g.step(148, [&] { name->setToolTip(name->text()); });
-        g.step(150, [&] { txtInd(line)->setText(store_->get(cellSettingKey(QStringLiteral("txtInd"), line), QStringLiteral("0"))); });
+        name->setToolTip(name->text());   // 148
+        g.step(150, [&] { txtInd(line)->setText(mStore->get(cellSettingKey(QStringLiteral("txtInd"), line), QStringLiteral("0"))); });
         for (int m = 1; m <= kMonthCount; ++m) {
             QLineEdit* cell = txtYear(m, line);
             g.step(152 + 2 * (m - 1), [&] {
-                const QString stored = store_->get(cellSettingKey(sheet::monthControlName(m), line), QStringLiteral("0"));
+                const QString stored = mStore->get(cellSettingKey(sheet::monthControlName(m), line), QStringLiteral("0"));
                 try {
                     cell->setText(FormatAmount(stored, 2));
                 } catch (...) {
@@ -188,7 +184,7 @@ void Form1::Form_Load()
     for (int line = 0; line < kLineCount; ++line) {
         const int base = line == 0 ? 178 : 206;
         for (int column = 0; column < sheet::kColumnCount; ++column) {
-            QWidget* cell = sheet_->cell(line, column);
+            QWidget* cell = mSheet->cell(line, column);
             g.step(base + 2 * column, [&] {
                 if (previous)
                     QWidget::setTabOrder(previous, cell);
@@ -197,16 +193,16 @@ void Form1::Form_Load()
         }
     }
     g.step(232, [&] {
-        QWidget* chain[] = {previous, DTPicker1(), txtCompanyName(), pushButton22_, pushButton6_, pushButton7_};
+        QWidget* chain[] = {previous, DTPicker1(), txtCompanyName(), mPushButton22, mPushButton6, mPushButton7};
         for (size_t i = 1; i < std::size(chain); ++i)
             QWidget::setTabOrder(chain[i - 1], chain[i]);
         txtRevenue(0)->setFocus(Qt::OtherFocusReason);
     });
 
-    g.step(234, [&] { setUpdatesEnabled(true); });
+    setUpdatesEnabled(true);   // 234
     g.step(236, [&] {
-        if (services_.excelProbe)
-            services_.excelProbe();
+        if (mServices.excelProbe)
+            mServices.excelProbe();
     });
 }
 
@@ -214,15 +210,15 @@ void Form1::PushButton6_Click()
 {
     Guard g("Form1", "PushButton6_Click");
     g.step(100, [&] {
-        Dialogs::inform(QStringLiteral("Questions? Please contact Team Kestrelon at ") + services_.contactAddress, this);
+        Dialogs::inform(QStringLiteral("Questions? Please contact Team Kestrelon at ") + mServices.contactAddress, this);
     });
 }
 
 void Form1::PushButton7_Click()
 {
     // A couple of dozen cells change at once; they reach the disk in one write at the end.
-    SettingsStore::Batch batch(*store_);
-    sheet::loadSampleData(*sheet_, today());
+    SettingsStore::Batch batch(*mStore);
+    sheet::loadSampleData(*mSheet, today());
 }
 
 void Form1::closeEvent(QCloseEvent* e)

@@ -47,12 +47,12 @@ public:
     QScrollBar* VScroll1() const;
     QWidget* Picture1() const;
     QWidget* Picture2() const;
-    QPushButton* PushButton22() const { return pushButton22_; }
-    QPushButton* PushButton6() const { return pushButton6_; }
-    QPushButton* PushButton7() const { return pushButton7_; }
-    sheet::InputSheet& sheet() const { return *sheet_; }
-    PointerRules& pointerRules() const { return *pointer_; }
-    SettingsStore& store() const { return *store_; }
+    QPushButton* PushButton22() const { return mPushButton22; }
+    QPushButton* PushButton6() const { return mPushButton6; }
+    QPushButton* PushButton7() const { return mPushButton7; }
+    sheet::InputSheet& sheet() const { return *mSheet; }
+    PointerRules& pointerRules() const { return *mPointer; }
+    SettingsStore& store() const { return *mStore; }
     QDate today() const;
 
     // Example figures and help: the handlers of PushButton7 and PushButton6.
@@ -67,13 +67,13 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    Services services_;
-    SettingsStore* store_;
-    QPushButton* pushButton22_ = nullptr;
-    QPushButton* pushButton6_ = nullptr;
-    QPushButton* pushButton7_ = nullptr;
-    sheet::InputSheet* sheet_ = nullptr;
-    std::unique_ptr<PointerRules> pointer_;
+    Services mServices;
+    SettingsStore* mStore;
+    QPushButton* mPushButton22 = nullptr;
+    QPushButton* mPushButton6 = nullptr;
+    QPushButton* mPushButton7 = nullptr;
+    sheet::InputSheet* mSheet = nullptr;
+    std::unique_ptr<PointerRules> mPointer;
 };
 
 } // namespace corvantis

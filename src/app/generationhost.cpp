@@ -1,8 +1,11 @@
 #include "app/generationhost.h"
 
 #include "app/form1.h"
-#include "app/guard.h"
+#include "core/guard.h"
 #include "preview/form2.h"
+#include "sheet/inputsheet.h"
+#include "sheet/sheetcell.h"
+#include "ui/pointerrules.h"
 
 #include <QDateEdit>
 #include <QImageReader>
@@ -11,9 +14,9 @@
 
 namespace corvantis {
 
-MainGenerationHost::MainGenerationHost(Form1& form1) : form1_(form1)
+MainGenerationHost::MainGenerationHost(Form1& form1) : mForm1(form1)
 {
-    connect(&form1_, &Form1::generateRequested, this, [this] { generate(); });
+    connect(&mForm1, &Form1::generateRequested, this, [this] { generate(); });
 }
 
 MainGenerationHost::~MainGenerationHost() = default;
@@ -25,41 +28,37 @@ bool MainGenerationHost::generate()
 
 QString MainGenerationHost::companyName() const
 {
-    return form1_.txtCompanyName()->text();
+    return mForm1.txtCompanyName()->text();
 }
 
 QDate MainGenerationHost::fiscalStart() const
 {
-    return form1_.DTPicker1()->date();
+    return mForm1.DTPicker1()->date();
 }
 
 QString MainGenerationHost::cellText(int line, int column) const
 {
-    if (column == 0)
-        return form1_.txtRevenue(line)->text();
-    if (column == 1)
-        return form1_.txtInd(line)->text();
-    return form1_.txtYear(column - 1, line)->text();
+    return mForm1.sheet().cell(line, column)->text();
 }
 
 void MainGenerationHost::setPointer(Pointer pointer)
 {
-    form1_.pointerRules().setPointer(pointer);
+    mForm1.pointerRules().setPointer(pointer);
 }
 
 void MainGenerationHost::freezeDrawing(bool frozen)
 {
-    form1_.setUpdatesEnabled(!frozen);
+    mForm1.setUpdatesEnabled(!frozen);
 }
 
 Form2& MainGenerationHost::form2()
 {
-    if (!form2_) {
+    if (!mForm2) {
         // The preview stays alive from the first generation to the end of the run.
-        form2_ = std::make_unique<Form2>();
-        form2_->setMainWindow(&form1_);
+        mForm2 = std::make_unique<Form2>();
+        mForm2->setMainWindow(&mForm1);
     }
-    return *form2_;
+    return *mForm2;
 }
 
 void MainGenerationHost::loadPreviewPicture(const QString& path)
@@ -89,7 +88,7 @@ void MainGenerationHost::showPreview()
 
 void MainGenerationHost::hideMain()
 {
-    form1_.hide();
+    mForm1.hide();
 }
 
 } // namespace corvantis

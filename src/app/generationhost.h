@@ -18,7 +18,7 @@ public:
     ~MainGenerationHost() override;
 
     // The preview window; null until the first generation creates it.
-    Form2* preview() const { return form2_.get(); }
+    Form2* preview() const { return mForm2.get(); }
 
     QString companyName() const override;
     QDate fiscalStart() const override;
@@ -36,8 +36,8 @@ public:
 private:
     Form2& form2();
 
-    Form1& form1_;
-    std::unique_ptr<Form2> form2_;
+    Form1& mForm1;
+    std::unique_ptr<Form2> mForm2;
 };
 
 } // namespace corvantis

@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "app/generationhost.h"
+#include "app/messageboxes.h"
 #include "workbook/excellifecycle.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Corvantis"));
     // Only Form1's close ends the program; a hidden main window with the preview up is no end.
     app.setQuitOnLastWindowClosed(false);
+    corvantis::MessageBoxes boxes;
+    corvantis::Dialogs::setBackend(&boxes);
 
     corvantis::Form1::Services services;
     services.excelProbe = &corvantis::CheckExcelAvailable;

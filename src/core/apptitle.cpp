@@ -1,4 +1,4 @@
-#include "app/apptitle.h"
+#include "core/apptitle.h"
 
 namespace corvantis {
 

@@ -1,9 +1,9 @@
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 
-#include "app/apptitle.h"
+#include "core/apptitle.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
+#include <cstdio>
+#include <utility>
 
 namespace corvantis {
 
@@ -14,6 +14,7 @@ struct Script {
     std::deque<QString> fileNames;
     std::vector<Dialogs::Shown> shown;
     std::vector<Dialogs::SaveRequest> saves;
+    Dialogs::Backend* backend = nullptr;
 };
 Script& script()
 {
@@ -34,12 +35,10 @@ Dialogs::Answer Dialogs::message(const QString& text, const QString& caption, Ic
         s.answers.pop_front();
         return a;
     }
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
-                    buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
-    const int r = box.exec();
-    if (buttons == Buttons::YesNo)
-        return r == QMessageBox::Yes ? Answer::Yes : Answer::No;
-    return Answer::Ok;
+    if (s.backend)
+        return s.backend->message(Shown{text, caption, icon, buttons}, parent);
+    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(caption), qUtf8Printable(text));
+    return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
 }
 
 void Dialogs::inform(const QString& text, QWidget* parent)
@@ -58,8 +57,12 @@ QString Dialogs::saveFile(const SaveRequest& request, QWidget* parent)
         s.fileNames.pop_front();
         return f;
     }
-    return QFileDialog::getSaveFileName(parent, request.title, request.fileName, request.filter, nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    return s.backend ? s.backend->saveFile(request, parent) : QString();
+}
+
+Dialogs::Backend* Dialogs::setBackend(Backend* backend)
+{
+    return std::exchange(script().backend, backend);
 }
 
 void Dialogs::setScripted(bool on) { script().on = on; }

@@ -1,6 +1,7 @@
 #pragma once
 // Every modal box and the save dialog of the program go through here, so tests can queue
-// the next answer and read what was shown instead of facing a real modal window.
+// the next answer and read what was shown instead of facing a real modal window. The windows
+// themselves live with the application, which installs them as the backend at start-up.
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +38,17 @@ public:
     static void inform(const QString& text, QWidget* parent = nullptr);
     // The file-save dialog; returns the chosen path, empty when cancelled.
     static QString saveFile(const SaveRequest& request, QWidget* parent = nullptr);
+
+    // What shows the boxes for real. Without one (no windows, or before start-up installed it)
+    // a box is written to standard error and takes its default answer, and a save is cancelled.
+    class Backend {
+    public:
+        virtual ~Backend() = default;
+        virtual Answer message(const Shown& box, QWidget* parent) = 0;
+        virtual QString saveFile(const SaveRequest& request, QWidget* parent) = 0;
+    };
+    // Installs the backend (the caller keeps ownership; null removes it) and returns the previous one.
+    static Backend* setBackend(Backend* backend);
 
     // --- test seam ---
     // While scripted, nothing modal is shown: each box takes the next queued answer (OK when

@@ -1,6 +1,6 @@
-#include "app/errorreport.h"
+#include "core/errorreport.h"
 
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 
 namespace corvantis {
 

@@ -1,6 +1,6 @@
-#include "workbook/files.h"
+#include "core/files.h"
 
-#include "app/guard.h"
+#include "core/guard.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

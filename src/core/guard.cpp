@@ -1,6 +1,6 @@
-#include "app/guard.h"
+#include "core/guard.h"
 
-#include "app/errorreport.h"
+#include "core/errorreport.h"
 
 #include <new>
 
@@ -27,8 +27,8 @@ QString describeException(const std::exception_ptr& e)
 
 void Guard::report(int number, const std::exception_ptr& e)
 {
-    ++failures_;
-    ShowErrorReport(location_, number, describeException(e));
+    ++mFailures;
+    ShowErrorReport(mLocation, number, describeException(e));
 }
 
 } // namespace corvantis

@@ -22,7 +22,7 @@ QString describeException(const std::exception_ptr& e);           // the descrip
 
 class Guard {
 public:
-    Guard(const char* module, const char* procedure) : location_(locationText(module, procedure)) {}
+    Guard(const char* module, const char* procedure) : mLocation(locationText(module, procedure)) {}
 
     // Runs one step; returns true when it completed, false when it failed and was reported.
     template <typename F>
@@ -37,13 +37,13 @@ public:
         }
     }
 
-    const QString& location() const { return location_; }
-    int failures() const { return failures_; }
+    const QString& location() const { return mLocation; }
+    int failures() const { return mFailures; }
     void report(int number, const std::exception_ptr& e);
 
 private:
-    QString location_;
-    int failures_ = 0;
+    QString mLocation;
+    int mFailures = 0;
 };
 
 } // namespace corvantis

@@ -1,6 +1,6 @@
-#include "workbook/numbertext.h"
+#include "core/numbertext.h"
 
-#include "app/guard.h"
+#include "core/guard.h"
 
 #include <QLocale>
 
@@ -111,36 +111,19 @@ bool isNumber(const QVariant& v)
 
 QVariant ClearNonNumeric(const QVariant& value)
 {
-    Guard g("Excel1", "ClearNonNumeric");
-    QVariant result;
-    bool numeric = false;
-    g.step(100, [&] { result = value; });
-    g.step(102, [&] { numeric = isNumber(value) || IsNumeric(value.toString()); });
-    if (numeric)
-        return result;
+    if (isNumber(value) || IsNumeric(value.toString()))   // 100, 102
+        return value;
+    // 104 to 116: the digits, and the decimal separators that are not the first character.
     QString kept;
-    g.step(104, [&] { kept.clear(); });
     const QString text = value.toString();
     const QString separator = DecimalSeparator();
-    static const char* const kDigits[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
-    for (qsizetype p = 1; p <= text.size(); ++p) {
-        QString c;
-        g.step(108, [&] { c = text.mid(p - 1, 1); });
-        if (c == separator && p > 1) {
-            g.step(110, [&] { kept += c; });
-            continue;
-        }
-        for (const char* digit : kDigits) {
-            if (c == QLatin1String(digit)) {
-                g.step(116, [&] { kept += c; });
-                break;
-            }
-        }
+    for (qsizetype p = 0; p < text.size(); ++p) {
+        const QString c = text.mid(p, 1);
+        if ((c == separator && p > 0) || (c.size() == 1 && c.at(0) >= u'0' && c.at(0) <= u'9'))
+            kept += c;
     }
-    if (kept.isEmpty()) {
-        g.step(124, [&] { result = QVariant(0); });
-        return result;
-    }
+    if (kept.isEmpty())
+        return QVariant(0);   // 124
     return QVariant(kept);
 }
 

@@ -24,7 +24,7 @@ std::optional<double> NumericValue(const QString& text);
 
 // A numeric value (number, or text passing IsNumeric) is returned unchanged; any other text keeps
 // only its digits and the decimal separators that are not its first character; nothing left
-// gives the integer 0. Guarded: a failing step is reported as "Excel1.ClearNonNumeric".
+// gives the integer 0.
 QVariant ClearNonNumeric(const QVariant& value);
 
 // The locale's currency text, with exactly `decimals` decimals, of ClearNonNumeric(value).

@@ -1,6 +1,7 @@
 #pragma once
-// Rounding to the nearest whole number with halves going to the even neighbour.
-#include "app/guard.h"
+// Rounding to the nearest whole number with halves going to the even neighbour, the way the
+// program's numbers have always been rounded to whole pixels, twips and version numbers.
+#include "core/guard.h"
 
 #include <cmath>
 #include <cstdint>
@@ -17,6 +18,19 @@ inline double roundHalfEven(double x)
     if (diff > 0.5)
         return down + 1;
     return std::fmod(down, 2.0) == 0 ? down : down + 1;
+}
+
+// The nearest int (halves to even), held to int's range; a value that is no number gives 0.
+inline int nearestInt(double x)
+{
+    if (!std::isfinite(x))
+        return 0;
+    const double r = roundHalfEven(x);
+    if (r > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (r < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return int(r);
 }
 
 // The nearest 16-bit integer (halves to even); throws StepError("Overflow") outside its range.

@@ -1,4 +1,4 @@
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 
 #include <QDir>
 #include <QSettings>
@@ -25,7 +25,7 @@ QString SettingsStore::defaultFilePath()
 SettingsStore::SettingsStore(const QString& iniFilePath) : SettingsStore(iniFilePath, Format::Ini) {}
 
 SettingsStore::SettingsStore(const QString& path, Format format)
-    : settings_(std::make_unique<QSettings>(path, format == Format::Ini ? QSettings::IniFormat : QSettings::NativeFormat))
+    : mSettings(std::make_unique<QSettings>(path, format == Format::Ini ? QSettings::IniFormat : QSettings::NativeFormat))
 {
 }
 
@@ -47,14 +47,14 @@ SettingsStore& SettingsStore::standard()
 
 QString SettingsStore::fileName() const
 {
-    return settings_->fileName();
+    return mSettings->fileName();
 }
 
 QString SettingsStore::existingKey(const QString& key) const
 {
-    if (settings_->contains(key))
+    if (mSettings->contains(key))
         return key;
-    const QStringList keys = settings_->childKeys();
+    const QStringList keys = mSettings->childKeys();
     for (const QString& k : keys) {
         if (k.compare(key, Qt::CaseInsensitive) == 0)
             return k;
@@ -66,33 +66,33 @@ void SettingsStore::SaveSetting(const QString& application, const QString& secti
                                 const QString& value)
 {
     Q_UNUSED(application);   // one store per application: this object is the Kestrelon store
-    settings_->beginGroup(section);
+    mSettings->beginGroup(section);
     const QString stored = existingKey(key);
-    settings_->setValue(stored.isEmpty() ? key : stored, value);
-    settings_->endGroup();
-    if (batchDepth_ == 0)
-        settings_->sync();
+    mSettings->setValue(stored.isEmpty() ? key : stored, value);
+    mSettings->endGroup();
+    if (mBatchDepth == 0)
+        mSettings->sync();
 }
 
 SettingsStore::Batch::~Batch()
 {
-    if (--store_.batchDepth_ == 0)
-        store_.settings_->sync();
+    if (--mStore.mBatchDepth == 0)
+        mStore.mSettings->sync();
 }
 
 QString SettingsStore::GetSetting(const QString& application, const QString& section, const QString& key,
                                   const QString& defaultValue) const
 {
     Q_UNUSED(application);
-    settings_->beginGroup(section);
+    mSettings->beginGroup(section);
     const QString stored = existingKey(key);
     QString value = defaultValue;
     if (!stored.isEmpty()) {
         // A hand-edited INI line with unquoted commas reads back as a list: take it as written.
-        const QVariant v = settings_->value(stored);
+        const QVariant v = mSettings->value(stored);
         value = v.typeId() == QMetaType::QStringList ? v.toStringList().join(QStringLiteral(", ")) : v.toString();
     }
-    settings_->endGroup();
+    mSettings->endGroup();
     return value;
 }
 

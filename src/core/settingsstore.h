@@ -54,19 +54,19 @@ public:
     // write instead of hundreds keeps the window quick.
     class Batch {
     public:
-        explicit Batch(SettingsStore& store) : store_(store) { ++store_.batchDepth_; }
+        explicit Batch(SettingsStore& store) : mStore(store) { ++mStore.mBatchDepth; }
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
 
     private:
-        SettingsStore& store_;
+        SettingsStore& mStore;
     };
 
 private:
     QString existingKey(const QString& key) const;   // the stored spelling of a key, or empty
-    std::unique_ptr<QSettings> settings_;
-    int batchDepth_ = 0;
+    std::unique_ptr<QSettings> mSettings;
+    int mBatchDepth = 0;
 };
 
 } // namespace corvantis

@@ -1,11 +1,16 @@
 #include "preview/form2.h"
 
-#include "app/apptitle.h"
-#include "app/guard.h"
-#include "app/theme.h"
-#include "app/twips.h"
+#include "core/apptitle.h"
+#include "core/files.h"
+#include "core/guard.h"
+#include "core/rounding.h"
+#include "core/programfolder.h"
+#include "core/twips.h"
 #include "preview/picturebox.h"
-#include "workbook/files.h"
+#include "ui/controlkind.h"
+#include "ui/cursor.h"
+#include "ui/pointerrules.h"
+#include "ui/windowcolours.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -29,15 +34,10 @@ constexpr int kScrollMaximumAtStart = 32767;
 constexpr int kWidthLimit = 26000;
 constexpr int kHeightLimit = 18000;
 
-int nearest(double x)
-{
-    return int(std::nearbyint(x));   // the default rounding mode sends halves to the even neighbour
-}
-
-void tag(QWidget* w, const char* name, const char* kind)
+void tag(QWidget* w, const char* name, ControlKind kind)
 {
     w->setObjectName(QString::fromLatin1(name));
-    w->setProperty("kind", QString::fromLatin1(kind));
+    setControlKind(w, kind);
 }
 
 void setWhite(QWidget* w)
@@ -69,93 +69,84 @@ Form2::~Form2() = default;
 
 void Form2::createControls()
 {
-    Picture2 = new PictureBox(this, 1, true);
-    tag(Picture2, "Picture2", "PictureBox");
-    Picture2->setGeometryTwips(120, 120, 9330, 7425);
+    mPicture2 = new PictureBox(this, 1, true);
+    tag(mPicture2, "Picture2", ControlKind::PictureBox);
+    mPicture2->setGeometryTwips(120, 120, 9330, 7425);
 
-    Picture1 = new PictureBox(Picture2->clientArea(), 1);
-    tag(Picture1, "Picture1", "PictureBox");
-    Picture1->setGeometryTwips(0, 0, 2340, 3435);
+    mPicture1 = new PictureBox(mPicture2->clientArea(), 1);
+    tag(mPicture1, "Picture1", ControlKind::PictureBox);
+    mPicture1->setGeometryTwips(0, 0, 2340, 3435);
 
-    VScroll1 = new QScrollBar(Qt::Vertical, this);
-    tag(VScroll1, "VScroll1", "ScrollBar");
-    VScroll1->setGeometry(twipsRect(9450, 120, 255, 7425));
-    HScroll1 = new QScrollBar(Qt::Horizontal, this);
-    tag(HScroll1, "HScroll1", "ScrollBar");
-    HScroll1->setGeometry(twipsRect(120, 7545, 9330, 255));
-    for (QScrollBar* bar : {HScroll1, VScroll1}) {
+    mVScroll1 = new QScrollBar(Qt::Vertical, this);
+    tag(mVScroll1, "VScroll1", ControlKind::ScrollBar);
+    mVScroll1->setGeometry(twipsRect(9450, 120, 255, 7425));
+    mHScroll1 = new QScrollBar(Qt::Horizontal, this);
+    tag(mHScroll1, "HScroll1", ControlKind::ScrollBar);
+    mHScroll1->setGeometry(twipsRect(120, 7545, 9330, 255));
+    for (QScrollBar* bar : {mHScroll1, mVScroll1}) {
         bar->setRange(0, kScrollMaximumAtStart);
         bar->setTracking(false);   // the picture follows the thumb when it is let go
     }
 
-    Zoom_Ori = new PictureBox(this, 0);
-    tag(Zoom_Ori, "Zoom_Ori", "PictureBox");
-    Zoom_Ori->setGeometryTwips(10320, 480, 735, 375);
-    Zoom_Ori->hide();
+    mZoom_Ori = new PictureBox(this, 0);
+    tag(mZoom_Ori, "Zoom_Ori", ControlKind::PictureBox);
+    mZoom_Ori->setGeometryTwips(10320, 480, 735, 375);
+    mZoom_Ori->hide();
 
-    Frame1 = new QGroupBox(QStringLiteral("Zoom:"), this);
-    tag(Frame1, "Frame1", "Frame");
-    Frame1->setGeometry(twipsRect(120, 7860, 9600, 855));
-    setWhite(Frame1);
+    mFrame1 = new QGroupBox(QStringLiteral("Zoom:"), this);
+    tag(mFrame1, "Frame1", ControlKind::Frame);
+    mFrame1->setGeometry(twipsRect(120, 7860, 9600, 855));
+    setWhite(mFrame1);
 
     QFont buttonFont(QStringLiteral("Arial"));
     buttonFont.setPointSizeF(11.25);
     buttonFont.setBold(true);
     auto button = [&](QWidget* parent, const char* name, const QString& caption, QRect at) {
         auto* b = new QPushButton(caption, parent);
-        tag(b, name, "PushButton");
+        tag(b, name, ControlKind::PushButton);
         b->setFont(buttonFont);
         b->setGeometry(at);
         b->setAutoDefault(false);
         return b;
     };
-    PushButton1 = button(Frame1, "PushButton1", QStringLiteral("Zoom In"), twipsRect(240, 300, 4440, 405));
-    PushButton2 = button(Frame1, "PushButton2", QStringLiteral("Zoom Out"), twipsRect(4800, 300, 4560, 405));
-    PushButton6 = button(this, "PushButton6", QStringLiteral("Save Results To Excel File"),
+    mPushButton1 = button(mFrame1, "PushButton1", QStringLiteral("Zoom In"), twipsRect(240, 300, 4440, 405));
+    mPushButton2 = button(mFrame1, "PushButton2", QStringLiteral("Zoom Out"), twipsRect(4800, 300, 4560, 405));
+    mPushButton6 = button(this, "PushButton6", QStringLiteral("Save Results To Excel File"),
                          twipsRect(4920, 8850, 4800, 405));
-    PushButton8 = button(this, "PushButton8", QStringLiteral("< Back"), twipsRect(120, 8850, 4680, 405));
+    mPushButton8 = button(this, "PushButton8", QStringLiteral("< Back"), twipsRect(120, 8850, 4680, 405));
 
     mPointer = std::make_unique<PointerRules>(*this);
-    for (QWidget* b : {PushButton1, PushButton2, PushButton6, PushButton8})
+    for (QWidget* b : {mPushButton1, mPushButton2, mPushButton6, mPushButton8})
         mPointer->addHandWidget(b);
     mPointer->addPlainWidget(this);
-    mPointer->addPlainWidget(Frame1);
+    mPointer->addPlainWidget(mFrame1);
 
-    connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
-    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
-    connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
-    connect(PushButton8, &QPushButton::clicked, this, [this] { PushButton8_Click(); });
-    connect(HScroll1, &QScrollBar::valueChanged, this, [this] { HScroll1_Change(); });
-    connect(VScroll1, &QScrollBar::valueChanged, this, [this] { VScroll1_Change(); });
-    connect(Picture1, &PictureBox::mouseDown, this, &Form2::picture1_MouseDown);
-    connect(Picture1, &PictureBox::mouseMove, this, &Form2::picture1_MouseMove);
-    connect(Picture1, &PictureBox::mouseUp, this, &Form2::Picture1_MouseUp);
+    connect(mPushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+    connect(mPushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
+    connect(mPushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
+    connect(mPushButton8, &QPushButton::clicked, this, [this] { PushButton8_Click(); });
+    connect(mHScroll1, &QScrollBar::valueChanged, this, [this] { HScroll1_Change(); });
+    connect(mVScroll1, &QScrollBar::valueChanged, this, [this] { VScroll1_Change(); });
+    connect(mPicture1, &PictureBox::mouseDown, this, &Form2::picture1_MouseDown);
+    connect(mPicture1, &PictureBox::mouseMove, this, &Form2::picture1_MouseMove);
+    connect(mPicture1, &PictureBox::mouseUp, this, &Form2::Picture1_MouseUp);
 }
 
 void Form2::Form_Load()
 {
     Guard g("Form2", "Form_Load");
-    g.step(100, [&] { mFirstActivate = true; });
+    mFirstActivate = true;   // 100
     g.step(102, [&] { ApplyFormColours(*this); });
     g.step(104, [&] {
         setWindowTitle(QString::fromLatin1(kProductTitle));
         setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
     });
-    bool haveCursor = false;
-    g.step(108, [&] { haveCursor = FileExists(handCursorPath()); });
-    if (haveCursor) {
-        g.step(110, [&] {
-            const auto cursor = loadCursorFile(handCursorPath());
-            if (!cursor)
-                throw StepError(QStringLiteral("Invalid picture"));
-            mPointer->setMouseIcon(cursor);
-        });
-    }
+    LoadHandCursor(g, 108, 110, *mPointer);
 }
 
 void Form2::setPicture(const QPixmap& picture)
 {
-    Picture1->setPicture(picture);
+    mPicture1->setPicture(picture);
     // A new snapshot needs the set-up again, or a zoom would repaint the previous picture.
     mFirstActivate = true;
 }
@@ -186,55 +177,52 @@ void Form2::showEvent(QShowEvent* event)
 void Form2::Form_Activate()
 {
     Guard g("Form2", "Form_Activate");
-    bool setUp = false;
-    g.step(100, [&] { setUp = mFirstActivate; });
-    if (setUp) {
-        g.step(104, [&] { Picture1->setAutoRedraw(true); });
-        g.step(106, [&] { Picture1->setAutoSize(true); });
-        g.step(110, [&] { Picture1->setBackColour(QColor(255, 255, 255)); });
-        g.step(114, [&] { Zoom_Ori->setAutoRedraw(true); });
-        g.step(116, [&] { Zoom_Ori->hide(); });
-        g.step(118, [&] { Zoom_Ori->setOuterWidth(Picture1->outerWidth()); });
-        g.step(120, [&] { Zoom_Ori->setOuterHeight(Picture1->outerHeight()); });
-        g.step(122, [&] { Zoom_Ori->setPicture(Picture1->picture()); });
-        g.step(124, [&] { mZoom = 1.0f; });
-        g.step(126, [&] { mBaseWidth = nearest(Zoom_Ori->innerWidth() - kBorderAllowance); });
-        g.step(128, [&] { mBaseHeight = nearest(Zoom_Ori->innerHeight() - kBorderAllowance); });
-        g.step(130, [&] { mZoomWidth = int(std::floor(double(mBaseWidth) * 1)); });
-        g.step(132, [&] { mZoomHeight = int(std::floor(double(mBaseHeight) * 1)); });
+    if (mFirstActivate) {   // 100
+        g.step(104, [&] { mPicture1->setAutoRedraw(true); });
+        g.step(106, [&] { mPicture1->setAutoSize(true); });
+        g.step(110, [&] { mPicture1->setBackColour(QColor(255, 255, 255)); });
+        g.step(114, [&] { mZoom_Ori->setAutoRedraw(true); });
+        g.step(116, [&] { mZoom_Ori->hide(); });
+        g.step(118, [&] { mZoom_Ori->setOuterWidth(mPicture1->outerWidth()); });
+        g.step(120, [&] { mZoom_Ori->setOuterHeight(mPicture1->outerHeight()); });
+        g.step(122, [&] { mZoom_Ori->setPicture(mPicture1->picture()); });
+        resetToUnscaled();   // 124 to 132
         g.step(134, [&] { RedrawImage(); });
         g.step(136, [&] { ResetScrollBars(); });
     }
-    g.step(138, [&] { mFirstActivate = false; });
+    mFirstActivate = false;   // 138
+}
+
+void Form2::resetToUnscaled()
+{
+    mZoom = 1.0f;
+    mBaseWidth = nearestInt(mZoom_Ori->innerWidth() - kBorderAllowance);
+    mBaseHeight = nearestInt(mZoom_Ori->innerHeight() - kBorderAllowance);
+    mZoomWidth = mBaseWidth;
+    mZoomHeight = mBaseHeight;
 }
 
 void Form2::RedrawImage()
 {
     Guard g("Form2", "RedrawImage");
-    g.step(100, [&] { mZoomWidth = int(std::floor(double(mBaseWidth) * double(mZoom))); });
-    g.step(102, [&] { mZoomHeight = int(std::floor(double(mBaseHeight) * double(mZoom))); });
-    bool fits = false;
-    g.step(104, [&] { fits = mZoomWidth < kWidthLimit && mZoomHeight < kHeightLimit; });
-    if (fits) {
-        g.step(106, [&] { Picture1->clearPicture(); });
-        g.step(108, [&] { Picture1->setOuterWidth(mZoomWidth); });
-        g.step(110, [&] { Picture1->setOuterHeight(mZoomHeight); });
+    mZoomWidth = int(std::floor(double(mBaseWidth) * double(mZoom)));     // 100
+    mZoomHeight = int(std::floor(double(mBaseHeight) * double(mZoom)));   // 102
+    if (mZoomWidth < kWidthLimit && mZoomHeight < kHeightLimit) {         // 104
+        g.step(106, [&] { mPicture1->clearPicture(); });
+        g.step(108, [&] { mPicture1->setOuterWidth(mZoomWidth); });
+        g.step(110, [&] { mPicture1->setOuterHeight(mZoomHeight); });
         g.step(112, [&] {
-            Picture1->paintPicture(Zoom_Ori->picture(), QRect(0, 0, mZoomWidth, mZoomHeight),
+            mPicture1->paintPicture(mZoom_Ori->picture(), QRect(0, 0, mZoomWidth, mZoomHeight),
                                    QRect(0, 0, mBaseWidth, mBaseHeight));
         });
         g.step(114, [&] { mPointer->setPointer(Pointer::Default); });
-        g.step(116, [&] { HScroll1->setValue(0); });
-        g.step(118, [&] { VScroll1->setValue(0); });
-        g.step(120, [&] { HScroll1->setEnabled(Picture2->innerWidth() < mZoomWidth); });
-        g.step(122, [&] { VScroll1->setEnabled(Picture2->innerHeight() < mZoomHeight); });
+        g.step(116, [&] { mHScroll1->setValue(0); });
+        g.step(118, [&] { mVScroll1->setValue(0); });
+        g.step(120, [&] { mHScroll1->setEnabled(mPicture2->innerWidth() < mZoomWidth); });
+        g.step(122, [&] { mVScroll1->setEnabled(mPicture2->innerHeight() < mZoomHeight); });
     } else {
         // Too large to paint: back to the unscaled sizes, the last picture stays on screen.
-        g.step(124, [&] { mZoom = 1.0f; });
-        g.step(126, [&] { mBaseWidth = nearest(Zoom_Ori->innerWidth() - kBorderAllowance); });
-        g.step(128, [&] { mBaseHeight = nearest(Zoom_Ori->innerHeight() - kBorderAllowance); });
-        g.step(130, [&] { mZoomWidth = int(std::floor(double(mBaseWidth) * 1)); });
-        g.step(132, [&] { mZoomHeight = int(std::floor(double(mBaseHeight) * 1)); });
+        resetToUnscaled();   // 124 to 132
     }
 }
 
@@ -255,7 +243,7 @@ void resetBar(QScrollBar* bar, int& step, int picture, int viewport)
         bar->setMaximum(excess);
     } else {
         step = 10;
-        bar->setMaximum(nearest(excess / 10.0));
+        bar->setMaximum(nearestInt(excess / 10.0));
     }
     bar->setValue(0);
 }
@@ -264,9 +252,9 @@ void resetBar(QScrollBar* bar, int& step, int picture, int viewport)
 
 void Form2::ResetScrollBars()
 {
-    Picture1->moveTo(0, 0);
-    resetBar(HScroll1, mHStep, Picture1->outerWidth(), Picture2->outerWidth());
-    resetBar(VScroll1, mVStep, Picture1->outerHeight(), Picture2->outerHeight());
+    mPicture1->moveTo(0, 0);
+    resetBar(mHScroll1, mHStep, mPicture1->outerWidth(), mPicture2->outerWidth());
+    resetBar(mVScroll1, mVStep, mPicture1->outerHeight(), mPicture2->outerHeight());
 }
 
 void Form2::PushButton1_Click()

@@ -31,9 +31,6 @@ public:
     void setMainWindow(QWidget* form1) { mMainWindow = form1; }
     QWidget* mainWindow() const { return mMainWindow; }
 
-    // Full path of the generated scratch workbook.
-    QString mExcelFile;
-
     // Event procedures.
     void Form_Load();
     void Form_Activate();
@@ -70,16 +67,16 @@ public:
     PointerRules& pointerRules() { return *mPointer; }
 
     // The controls, by their design names.
-    PictureBox* Picture2 = nullptr;
-    PictureBox* Picture1 = nullptr;
-    PictureBox* Zoom_Ori = nullptr;
-    QScrollBar* VScroll1 = nullptr;
-    QScrollBar* HScroll1 = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    QPushButton* PushButton1 = nullptr;
-    QPushButton* PushButton2 = nullptr;
-    QPushButton* PushButton6 = nullptr;
-    QPushButton* PushButton8 = nullptr;
+    PictureBox* Picture2() const { return mPicture2; }
+    PictureBox* Picture1() const { return mPicture1; }
+    PictureBox* Zoom_Ori() const { return mZoom_Ori; }
+    QScrollBar* VScroll1() const { return mVScroll1; }
+    QScrollBar* HScroll1() const { return mHScroll1; }
+    QGroupBox* Frame1() const { return mFrame1; }
+    QPushButton* PushButton1() const { return mPushButton1; }
+    QPushButton* PushButton2() const { return mPushButton2; }
+    QPushButton* PushButton6() const { return mPushButton6; }
+    QPushButton* PushButton8() const { return mPushButton8; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -88,9 +85,21 @@ protected:
 
 private:
     void createControls();
-    void setUpPicture();   // the first-activation set-up, steps 104 to 136
+    void resetToUnscaled();   // zoom 1 and the unscaled picture's sizes   // the first-activation set-up, steps 104 to 136
     void copyWorkbookTo(const QString& target, bool replaceExisting) const;
 
+    PictureBox* mPicture2 = nullptr;
+    PictureBox* mPicture1 = nullptr;
+    PictureBox* mZoom_Ori = nullptr;
+    QScrollBar* mVScroll1 = nullptr;
+    QScrollBar* mHScroll1 = nullptr;
+    QGroupBox* mFrame1 = nullptr;
+    QPushButton* mPushButton1 = nullptr;
+    QPushButton* mPushButton2 = nullptr;
+    QPushButton* mPushButton6 = nullptr;
+    QPushButton* mPushButton8 = nullptr;
+
+    QString mExcelFile;   // full path of the generated scratch workbook
     QPointer<QWidget> mMainWindow;
     std::unique_ptr<PointerRules> mPointer;
     bool mFirstActivate = true;

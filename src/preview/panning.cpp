@@ -1,7 +1,8 @@
-// Panning the preview: dragging Picture1 inside Picture2, and the scroll bars.
+// Panning the preview: dragging mPicture1 inside mPicture2, and the scroll bars.
 #include "preview/form2.h"
 
-#include "app/guard.h"
+#include "core/guard.h"
+#include "core/rounding.h"
 #include "preview/picturebox.h"
 
 #include <QScrollBar>
@@ -14,18 +15,6 @@ namespace corvantis {
 
 namespace {
 
-int nearestClamped(double x)
-{
-    if (!std::isfinite(x))
-        return 0;
-    const double r = std::nearbyint(x);   // halves go to the even neighbour
-    if (r > std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (r < std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return int(r);
-}
-
 // Where the picture stands within its scroll range, as a whole percentage. A picture exactly
 // as large as the viewport has no range: it stands at 0.
 int percentOfRange(int position, int pictureSize, int viewportSize)
@@ -33,7 +22,7 @@ int percentOfRange(int position, int pictureSize, int viewportSize)
     const std::int64_t range = std::int64_t(pictureSize) - viewportSize;
     if (range == 0)
         return 0;
-    return nearestClamped(std::fabs(double(position)) / double(range) * 100.0);
+    return nearestInt(std::fabs(double(position)) / double(range) * 100.0);
 }
 
 void setByPercent(QScrollBar* bar, int percent)
@@ -43,7 +32,7 @@ void setByPercent(QScrollBar* bar, int percent)
     const int m = bar->maximum();
     const double v = percent / 100.0 * m;
     if (v <= m)
-        bar->setValue(nearestClamped(v));
+        bar->setValue(nearestInt(v));
 }
 
 // The picture's offset for a bar value; 64-bit so no picture size can overflow it.
@@ -59,51 +48,38 @@ int offsetFor(int step, int value)
 
 void Form2::picture1_MouseDown(Qt::MouseButtons, float x, float y)
 {
-    Guard g("Form2", "picture1_MouseDown");
-    g.step(100, [&] { mDownX = x; });
-    g.step(102, [&] { mDownY = y; });
+    mDownX = x;   // 100
+    mDownY = y;   // 102
 }
 
 void Form2::picture1_MouseMove(Qt::MouseButtons buttons, float x, float y)
 {
-    Guard g("Form2", "picture1_MouseMove");
-    bool held = false;
-    g.step(100, [&] { held = buttons != Qt::NoButton; });
-    if (!held)
+    if (buttons == Qt::NoButton)   // 100
         return;
-    float l = 0, t = 0;
-    g.step(104, [&] { l = float(Picture1->left()) - mDownX + x; });
-    bool beyondStart = false;
-    g.step(106, [&] { beyondStart = l > 0; });
-    if (beyondStart) {
-        g.step(108, [&] { l = 0; });
-    } else {
-        bool beyondEnd = false;
-        g.step(110, [&] { beyondEnd = float(Picture2->innerWidth() - Picture1->outerWidth()) > l; });
-        if (beyondEnd)
-            g.step(112, [&] { l = float(Picture2->innerWidth() - Picture1->outerWidth()); });
-    }
-    g.step(114, [&] { t = float(Picture1->top()) - mDownY + y; });
-    g.step(116, [&] { beyondStart = t > 0; });
-    if (beyondStart) {
-        g.step(118, [&] { t = 0; });
-    } else {
-        bool beyondEnd = false;
-        g.step(120, [&] { beyondEnd = float(Picture2->innerHeight() - Picture1->outerHeight()) > t; });
-        if (beyondEnd)
-            g.step(122, [&] { t = float(Picture2->innerHeight() - Picture1->outerHeight()); });
-    }
-    g.step(124, [&] { Picture1->moveTo(nearestClamped(l), nearestClamped(t)); });
+    // 104 to 112: the new left edge, kept between the viewport's left and right edges.
+    float l = float(mPicture1->left()) - mDownX + x;
+    if (l > 0)
+        l = 0;
+    else if (float(mPicture2->innerWidth() - mPicture1->outerWidth()) > l)
+        l = float(mPicture2->innerWidth() - mPicture1->outerWidth());
+    // 114 to 122: the same for the top edge.
+    float t = float(mPicture1->top()) - mDownY + y;
+    if (t > 0)
+        t = 0;
+    else if (float(mPicture2->innerHeight() - mPicture1->outerHeight()) > t)
+        t = float(mPicture2->innerHeight() - mPicture1->outerHeight());
+    Guard g("Form2", "picture1_MouseMove");
+    g.step(124, [&] { mPicture1->moveTo(nearestInt(l), nearestInt(t)); });
 }
 
 void Form2::Picture1_MouseUp(Qt::MouseButtons, float, float)
 {
+    // 100, 102: where the picture stands, as a share of each bar's range.
+    const int h = percentOfRange(mPicture1->left(), mPicture1->outerWidth(), mPicture2->outerWidth());
+    const int v = percentOfRange(mPicture1->top(), mPicture1->outerHeight(), mPicture2->outerHeight());
     Guard g("Form2", "Picture1_MouseUp");
-    int h = 0, v = 0;
-    g.step(100, [&] { h = percentOfRange(Picture1->left(), Picture1->outerWidth(), Picture2->outerWidth()); });
-    g.step(102, [&] { v = percentOfRange(Picture1->top(), Picture1->outerHeight(), Picture2->outerHeight()); });
-    g.step(104, [&] { SetHScrollbarByPercent(HScroll1, h); });
-    g.step(106, [&] { SetVScrollbarByPercent(VScroll1, v); });
+    g.step(104, [&] { SetHScrollbarByPercent(mHScroll1, h); });
+    g.step(106, [&] { SetVScrollbarByPercent(mVScroll1, v); });
 }
 
 void Form2::SetHScrollbarByPercent(QScrollBar* bar, int percent)
@@ -118,12 +94,12 @@ void Form2::SetVScrollbarByPercent(QScrollBar* bar, int percent)
 
 void Form2::HScroll1_Change()
 {
-    Picture1->setLeft(offsetFor(mHStep, HScroll1->value()));
+    mPicture1->setLeft(offsetFor(mHStep, mHScroll1->value()));
 }
 
 void Form2::VScroll1_Change()
 {
-    Picture1->setTop(offsetFor(mVStep, VScroll1->value()));
+    mPicture1->setTop(offsetFor(mVStep, mVScroll1->value()));
 }
 
 } // namespace corvantis

@@ -1,7 +1,8 @@
 #include "preview/picturebox.h"
 
-#include "app/guard.h"
-#include "app/twips.h"
+#include "core/guard.h"
+#include "core/twips.h"
+#include "ui/controlkind.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -14,7 +15,7 @@ namespace corvantis {
 PictureBox::PictureBox(QWidget* parent, int borderPixels, bool container)
     : QWidget(parent), mBorder(borderPixels)
 {
-    setProperty("kind", QStringLiteral("PictureBox"));
+    setControlKind(this, ControlKind::PictureBox);
     setBackColour(Qt::white);
     if (container) {
         mClient = new QWidget(this);

@@ -1,10 +1,10 @@
 // Saving a copy of the generated workbook, going back to the inputs, and closing the preview.
 #include "preview/form2.h"
 
-#include "app/apptitle.h"
-#include "app/dialogs.h"
-#include "app/guard.h"
-#include "workbook/files.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
+#include "core/files.h"
+#include "core/guard.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -100,9 +100,9 @@ void Form2::PushButton6_Click()
     Dialogs::Answer answer = Dialogs::Answer::Ok;   // neither Yes nor No yet
     bool replaceExisting = false;
 
-    g.step(106, [&] { request.fileName = QString(); });
-    g.step(108, [&] { request.title = QStringLiteral("Save File"); });
-    g.step(110, [&] { request.filter = QStringLiteral("Excel Files (*.xls)"); });
+    request.fileName = QString();                             // 106
+    request.title = QStringLiteral("Save File");              // 108
+    request.filter = QStringLiteral("Excel Files (*.xls)");   // 110
     QString chosen;
     g.step(112, [&] { chosen = Dialogs::saveFile(request, this); });
     g.step(114, [&] { target = withWorkbookExtension(chosen); });
@@ -124,9 +124,9 @@ void Form2::PushButton6_Click()
                                           ApplicationTitle(), Dialogs::Icon::None, Dialogs::Buttons::YesNo, this);
             });
             if (answer == Dialogs::Answer::Yes)
-                g.step(124, [&] { replaceExisting = true; });
+                replaceExisting = true;   // 124
         } else {
-            g.step(126, [&] { answer = Dialogs::Answer::Yes; });
+            answer = Dialogs::Answer::Yes;   // 126
         }
     }
 

@@ -1,6 +1,6 @@
 #include "sheet/cellvalidation.h"
 
-#include "workbook/numbertext.h"
+#include "core/numbertext.h"
 
 namespace corvantis::sheet {
 

@@ -1,12 +1,14 @@
 #include "sheet/inputsheet.h"
 
-#include "app/dialogs.h"
-#include "app/guard.h"
-#include "app/settingsstore.h"
-#include "app/twips.h"
+#include "core/dialogs.h"
+#include "core/guard.h"
+#include "core/settingsstore.h"
+#include "core/twips.h"
 #include "sheet/focusfollow.h"
 #include "sheet/leavegate.h"
 #include "sheet/monthheaders.h"
+#include "ui/controlkind.h"
+#include "ui/windowcolours.h"
 
 #include <QDateEdit>
 #include <QFrame>
@@ -20,20 +22,11 @@ namespace corvantis::sheet {
 namespace {
 
 const QColor kWhite(255, 255, 255);
-const QColor kHeadingGrey(224, 224, 224);
 
-void setBackColour(QWidget* w, const QColor& c)
-{
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, c);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
-
-void name(QWidget* w, const QString& objectName, const char* kind)
+void name(QWidget* w, const QString& objectName, ControlKind kind)
 {
     w->setObjectName(objectName);
-    w->setProperty("kind", QString::fromLatin1(kind));
+    setControlKind(w, kind);
 }
 
 QString arrayName(const QString& control, int index)
@@ -46,7 +39,7 @@ QLabel* heading(QWidget* parent, const QString& objectName, const QString& capti
                 int height)
 {
     auto* l = new QLabel(caption, parent);
-    name(l, objectName, "Label");
+    name(l, objectName, ControlKind::Label);
     l->setGeometry(twipsRect(left, top, width, height));
     l->setFrameStyle(QFrame::Box | QFrame::Plain);
     l->setLineWidth(1);
@@ -59,7 +52,7 @@ QLabel* plainLabel(QWidget* parent, const QString& objectName, const QString& ca
                    int height)
 {
     auto* l = new QLabel(caption, parent);
-    name(l, objectName, "Label");
+    name(l, objectName, ControlKind::Label);
     l->setGeometry(twipsRect(left, top, width, height));
     setBackColour(l, kWhite);
     return l;
@@ -77,87 +70,87 @@ protected:
 
 } // namespace
 
-InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), form_(form), store_(store)
+InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mForm(form), mStore(store)
 {
-    picture1_ = new QFrame(form);
-    name(picture1_, QStringLiteral("Picture1"), "PictureBox");
-    picture1_->setGeometry(twipsRect(kPicture1Left, kPicture1Top, kPicture1Width, kPicture1Height));
-    setBackColour(picture1_, kWhite);
+    mPicture1 = new QFrame(form);
+    name(mPicture1, QStringLiteral("Picture1"), ControlKind::PictureBox);
+    mPicture1->setGeometry(twipsRect(kPicture1Left, kPicture1Top, kPicture1Width, kPicture1Height));
+    setBackColour(mPicture1, kWhite);
 
-    picture2_ = new QFrame(picture1_);
-    name(picture2_, QStringLiteral("Picture2"), "PictureBox");
-    picture2_->setGeometry(twipsRect(kPicture2Left, kPicture2Top, kPicture2Width, kPicture2Height));
-    setBackColour(picture2_, kWhite);
+    mPicture2 = new QFrame(mPicture1);
+    name(mPicture2, QStringLiteral("Picture2"), ControlKind::PictureBox);
+    mPicture2->setGeometry(twipsRect(kPicture2Left, kPicture2Top, kPicture2Width, kPicture2Height));
+    setBackColour(mPicture2, kWhite);
 
-    vscroll_ = new QScrollBar(Qt::Vertical, picture1_);
-    name(vscroll_, QStringLiteral("VScroll1"), "ScrollBar");
-    vscroll_->setGeometry(twipsRect(kVScrollLeft, kVScrollTop, kVScrollWidth, kVScrollHeight));
-    vscroll_->setRange(0, 0);
-    vscroll_->setFocusPolicy(Qt::NoFocus);   // scrolling while editing keeps the focus in the cell
-    vscroll_->raise();
+    mVscroll = new QScrollBar(Qt::Vertical, mPicture1);
+    name(mVscroll, QStringLiteral("VScroll1"), ControlKind::ScrollBar);
+    mVscroll->setGeometry(twipsRect(kVScrollLeft, kVScrollTop, kVScrollWidth, kVScrollHeight));
+    mVscroll->setRange(0, 0);
+    mVscroll->setFocusPolicy(Qt::NoFocus);   // scrolling while editing keeps the focus in the cell
+    mVscroll->raise();
     // The sheet follows the thumb live while it is dragged, and every other change of the value.
-    connect(vscroll_, &QScrollBar::valueChanged, this, &InputSheet::moveSheetTo);
-    connect(vscroll_, &QScrollBar::sliderMoved, this, &InputSheet::moveSheetTo);
+    connect(mVscroll, &QScrollBar::valueChanged, this, &InputSheet::moveSheetTo);
+    connect(mVscroll, &QScrollBar::sliderMoved, this, &InputSheet::moveSheetTo);
 
-    frame1_ = new QGroupBox(QStringLiteral("Your Company Data"), picture2_);
-    name(frame1_, QStringLiteral("Frame1"), "Frame");
-    frame1_->setGeometry(twipsRect(kFrame1Left, kFrame1Top, kFrame1Width, kFrame1Height));
-    setBackColour(frame1_, kWhite);
+    mFrame1 = new QGroupBox(QStringLiteral("Your Company Data"), mPicture2);
+    name(mFrame1, QStringLiteral("Frame1"), ControlKind::Frame);
+    mFrame1->setGeometry(twipsRect(kFrame1Left, kFrame1Top, kFrame1Width, kFrame1Height));
+    setBackColour(mFrame1, kWhite);
 
     // The cells first, line by line, so the natural focus chain already runs in tab order.
     for (int line = 0; line < kLineCount; ++line) {
         const int top = lineTop(line);
-        names_[line] = makeCell(CellKind::LineName, QStringLiteral("txtRevenue"), line, 0,
+        mNames[line] = makeCell(CellKind::LineName, QStringLiteral("txtRevenue"), line, 0,
                                 QRect(kNameLeft, top, kNameWidth, kCellHeight), designName(line));
-        names_[line]->setToolTip(designName(line));
-        setBackColour(names_[line], kWhite);
-        QPalette p = names_[line]->palette();
+        mNames[line]->setToolTip(designName(line));
+        setBackColour(mNames[line], kWhite);
+        QPalette p = mNames[line]->palette();
         p.setColor(QPalette::Base, kWhite);
-        names_[line]->setPalette(p);
+        mNames[line]->setPalette(p);
 
-        inds_[line] = makeCell(CellKind::IndPercent, QStringLiteral("txtInd"), line, 0,
+        mInds[line] = makeCell(CellKind::IndPercent, QStringLiteral("txtInd"), line, 0,
                                QRect(kIndLeft, top, kIndWidth, kCellHeight), QStringLiteral("0"));
-        inds_[line]->setAlignment(Qt::AlignCenter);
+        mInds[line]->setAlignment(Qt::AlignCenter);
         for (int m = 1; m <= kMonthCount; ++m) {
             SheetCell* c = makeCell(CellKind::MonthAmount, monthControlName(m), line, m,
                                     QRect(monthLeft(m), top, kMonthWidth, kCellHeight), QString());
             c->setAlignment(Qt::AlignCenter);
-            months_[m - 1][line] = c;
+            mMonths[m - 1][line] = c;
         }
     }
 
-    dtPicker_ = new DatePicker(frame1_);
-    name(dtPicker_, QStringLiteral("DTPicker1"), "DatePicker");
-    dtPicker_->setGeometry(twipsRect(7740, 397, 1530, 360));
-    dtPicker_->setCalendarPopup(true);
-    dtPicker_->setDisplayFormat(QStringLiteral("dd-MMM-yyyy"));
-    dtPicker_->setDateRange(QDate(1601, 1, 1), kLastDate);
-    dtPicker_->setFocusPolicy(Qt::StrongFocus);   // no focus change by the mouse wheel
-    connect(dtPicker_, &QDateEdit::dateChanged, this, &InputSheet::dateChanged);
+    mDtPicker = new DatePicker(mFrame1);
+    name(mDtPicker, QStringLiteral("DTPicker1"), ControlKind::DatePicker);
+    mDtPicker->setGeometry(twipsRect(7740, 397, 1530, 360));
+    mDtPicker->setCalendarPopup(true);
+    mDtPicker->setDisplayFormat(QStringLiteral("dd-MMM-yyyy"));
+    mDtPicker->setDateRange(QDate(1601, 1, 1), kLastDate);
+    mDtPicker->setFocusPolicy(Qt::StrongFocus);   // no focus change by the mouse wheel
+    connect(mDtPicker, &QDateEdit::dateChanged, this, &InputSheet::dateChanged);
 
-    company_ = new SheetCell(CellKind::CompanyName, -1, 0, frame1_);
-    name(company_, QStringLiteral("txtCompanyName"), "TextBox");
-    company_->setGeometry(twipsRect(1710, 412, 3390, 330));
-    company_->setSettingKey(QStringLiteral("txtCompanyName"));
-    company_->setFocusHandler(this);
-    connect(company_, &QLineEdit::textChanged, this, [this](const QString& t) { cellChanged(company_, t); });
+    mCompany = new SheetCell(CellKind::CompanyName, -1, 0, mFrame1);
+    name(mCompany, QStringLiteral("txtCompanyName"), ControlKind::TextBox);
+    mCompany->setGeometry(twipsRect(1710, 412, 3390, 330));
+    mCompany->setSettingKey(QStringLiteral("txtCompanyName"));
+    mCompany->setFocusHandler(this);
+    connect(mCompany, &QLineEdit::textChanged, this, [this](const QString& t) { cellChanged(mCompany, t); });
 
-    plainLabel(frame1_, QStringLiteral("Label7"), QStringLiteral("Company Name"), 150, 465, 1335, 225);
-    plainLabel(frame1_, QStringLiteral("Label8"), QStringLiteral("Fiscal Year Begins"), 6000, 465, 1560, 225);
+    plainLabel(mFrame1, QStringLiteral("Label7"), QStringLiteral("Company Name"), 150, 465, 1335, 225);
+    plainLabel(mFrame1, QStringLiteral("Label8"), QStringLiteral("Fiscal Year Begins"), 6000, 465, 1560, 225);
 
-    heading(frame1_, QStringLiteral("Label1"), QStringLiteral("Revenue (Sales)"), kNameLeft, kHeaderTop, kNameWidth,
+    heading(mFrame1, QStringLiteral("Label1"), QStringLiteral("Revenue (Sales)"), kNameLeft, kHeaderTop, kNameWidth,
             kHeaderHeight);
-    heading(frame1_, QStringLiteral("Label4"), QStringLiteral("IND. %"), kIndLeft, kHeaderTop, kIndWidth,
+    heading(mFrame1, QStringLiteral("Label4"), QStringLiteral("IND. %"), kIndLeft, kHeaderTop, kIndWidth,
             kHeaderHeight);
     for (int i = 0; i < kMonthCount; ++i)
-        lblYear_[i] = heading(frame1_, arrayName(QStringLiteral("lblYear"), i), QStringLiteral("IND. %"),
+        mLblYear[i] = heading(mFrame1, arrayName(QStringLiteral("lblYear"), i), QStringLiteral("IND. %"),
                               monthLeft(i + 1), kHeaderTop, kMonthWidth, kHeaderHeight);
-    heading(frame1_, QStringLiteral("Label2"), QStringLiteral("Cost of Sales"), 120, 3510, 1800, 360);
-    heading(frame1_, QStringLiteral("Label5"), QString(), 1905, 3510, 11265, 360);
-    heading(frame1_, QStringLiteral("Label3"), QStringLiteral("Expenses"), 120, 6060, 1800, 360);
-    heading(frame1_, QStringLiteral("Label6"), QString(), 1905, 6060, 11265, 360);
+    heading(mFrame1, QStringLiteral("Label2"), QStringLiteral("Cost of Sales"), 120, 3510, 1800, 360);
+    heading(mFrame1, QStringLiteral("Label5"), QString(), 1905, 3510, 11265, 360);
+    heading(mFrame1, QStringLiteral("Label3"), QStringLiteral("Expenses"), 120, 6060, 1800, 360);
+    heading(mFrame1, QStringLiteral("Label6"), QString(), 1905, 6060, 11265, 360);
 
-    gate_ = new LeaveGate(form);
+    mGate = new LeaveGate(form);
 }
 
 InputSheet::~InputSheet() = default;
@@ -165,9 +158,9 @@ InputSheet::~InputSheet() = default;
 SheetCell* InputSheet::makeCell(CellKind kind, const QString& control, int line, int month, const QRect& twips,
                                 const QString& designText)
 {
-    auto* c = new SheetCell(kind, line, month, frame1_);
+    auto* c = new SheetCell(kind, line, month, mFrame1);
     c->setText(designText);   // the design text is no change: it is set before the change handler
-    name(c, arrayName(control, line), "TextBox");
+    name(c, arrayName(control, line), ControlKind::TextBox);
     c->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
     c->setSettingKey(cellSettingKey(control, line));
     c->setFocusHandler(this);
@@ -187,21 +180,21 @@ SheetCell* InputSheet::cell(int line, int column) const
 void InputSheet::cellChanged(SheetCell* cell, const QString& text)
 {
     // Write-through: the store always holds the cell's whole current text.
-    store_.save(cell->settingKey(), text);
+    mStore.save(cell->settingKey(), text);
     if (cell->kind() == CellKind::LineName)
         cell->setToolTip(text);
 }
 
 void InputSheet::dateChanged(const QDate& date)
 {
-    store_.save(QStringLiteral("DTPicker1"), dateSettingText(date));
+    mStore.save(QStringLiteral("DTPicker1"), dateSettingText(date));
     applyMonthHeaders(date);
 }
 
 void InputSheet::applyMonthHeaders(const QDate& start)
 {
     for (int i = 0; i < kMonthCount; ++i)
-        lblYear_[i]->setText(monthCaption(start, i));
+        mLblYear[i]->setText(monthCaption(start, i));
 }
 
 bool InputSheet::allowLeave(SheetCell* cell)
@@ -219,7 +212,7 @@ bool InputSheet::allowLeave(SheetCell* cell)
     }
     // Message first, then the replacement text (stored by the change), then the focus stays;
     // the selection waits until the focus has settled back in the cell.
-    Dialogs::inform(d.message, form_);
+    Dialogs::inform(d.message, mForm);
     if (d.replacement)
         cell->setText(*d.replacement);
     if (d.selectAll) {
@@ -253,26 +246,26 @@ void InputSheet::focusArrived(SheetCell* cell, Qt::FocusReason reason)
 void InputSheet::followFocus(SheetCell* cell)
 {
     const int top = kFrame1Top + lineTop(cell->line());
-    const int maximum = vscroll_->maximum();
+    const int maximum = mVscroll->maximum();
     if (cell->kind() != CellKind::LineName) {
-        const FocusFollow f = focusFollow(top, kCellHeight, vscroll_->value(), kPicture1Height, maximum);
+        const FocusFollow f = focusFollow(top, kCellHeight, mVscroll->value(), kPicture1Height, maximum);
         if (f.move != FocusFollow::Move::None)
-            vscroll_->setValue(f.value);
+            mVscroll->setValue(f.value);
         return;
     }
     Guard g("Form1", "txtRevenue_GotFocus");
     FocusFollow f;
-    if (!g.step(100, [&] { f = focusFollow(top, kCellHeight, vscroll_->value(), kPicture1Height, maximum); }))
+    if (!g.step(100, [&] { f = focusFollow(top, kCellHeight, mVscroll->value(), kPicture1Height, maximum); }))
         return;
     if (f.move == FocusFollow::Move::Down)
-        g.step(102, [&] { vscroll_->setValue(f.value); });
+        g.step(102, [&] { mVscroll->setValue(f.value); });
     else if (f.move == FocusFollow::Move::Up)
-        g.step(104, [&] { vscroll_->setValue(f.value); });
+        g.step(104, [&] { mVscroll->setValue(f.value); });
 }
 
 void InputSheet::moveSheetTo(int scrollValue)
 {
-    picture2_->move(picture2_->x(), twipsToPixels(-scrollValue));
+    mPicture2->move(mPicture2->x(), twipsToPixels(-scrollValue));
 }
 
 } // namespace corvantis::sheet

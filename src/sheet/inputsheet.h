@@ -34,16 +34,16 @@ public:
     InputSheet(QWidget* form, SettingsStore& store);
     ~InputSheet() override;
 
-    SheetCell* txtRevenue(int line) const { return names_.at(line); }
-    SheetCell* txtInd(int line) const { return inds_.at(line); }
-    SheetCell* txtYear(int month1to12, int line) const { return months_.at(month1to12 - 1).at(line); }
-    SheetCell* txtCompanyName() const { return company_; }
-    QDateEdit* DTPicker1() const { return dtPicker_; }
-    QLabel* lblYear(int i) const { return lblYear_.at(i); }
-    QScrollBar* VScroll1() const { return vscroll_; }
-    QFrame* Picture1() const { return picture1_; }
-    QFrame* Picture2() const { return picture2_; }
-    QGroupBox* Frame1() const { return frame1_; }
+    SheetCell* txtRevenue(int line) const { return mNames.at(line); }
+    SheetCell* txtInd(int line) const { return mInds.at(line); }
+    SheetCell* txtYear(int month1to12, int line) const { return mMonths.at(month1to12 - 1).at(line); }
+    SheetCell* txtCompanyName() const { return mCompany; }
+    QDateEdit* DTPicker1() const { return mDtPicker; }
+    QLabel* lblYear(int i) const { return mLblYear.at(i); }
+    QScrollBar* VScroll1() const { return mVscroll; }
+    QFrame* Picture1() const { return mPicture1; }
+    QFrame* Picture2() const { return mPicture2; }
+    QGroupBox* Frame1() const { return mFrame1; }
     // The cell of a line by column: 0 name, 1 IND. %, 2-13 months 1-12.
     SheetCell* cell(int line, int column) const;
 
@@ -62,19 +62,19 @@ private:
     void followFocus(SheetCell* cell);
     void moveSheetTo(int scrollValue);
 
-    QWidget* form_;
-    SettingsStore& store_;
-    QFrame* picture1_ = nullptr;
-    QScrollBar* vscroll_ = nullptr;
-    QFrame* picture2_ = nullptr;
-    QGroupBox* frame1_ = nullptr;
-    SheetCell* company_ = nullptr;
-    QDateEdit* dtPicker_ = nullptr;
-    std::array<QLabel*, kMonthCount> lblYear_{};
-    std::array<SheetCell*, kLineCount> names_{};
-    std::array<SheetCell*, kLineCount> inds_{};
-    std::array<std::array<SheetCell*, kLineCount>, kMonthCount> months_{};
-    LeaveGate* gate_ = nullptr;
+    QWidget* mForm;
+    SettingsStore& mStore;
+    QFrame* mPicture1 = nullptr;
+    QScrollBar* mVscroll = nullptr;
+    QFrame* mPicture2 = nullptr;
+    QGroupBox* mFrame1 = nullptr;
+    SheetCell* mCompany = nullptr;
+    QDateEdit* mDtPicker = nullptr;
+    std::array<QLabel*, kMonthCount> mLblYear{};
+    std::array<SheetCell*, kLineCount> mNames{};
+    std::array<SheetCell*, kLineCount> mInds{};
+    std::array<std::array<SheetCell*, kLineCount>, kMonthCount> mMonths{};
+    LeaveGate* mGate = nullptr;
 };
 
 } // namespace corvantis::sheet

@@ -9,7 +9,7 @@
 
 namespace corvantis::sheet {
 
-LeaveGate::LeaveGate(QWidget* form) : QObject(form), form_(form)
+LeaveGate::LeaveGate(QWidget* form) : QObject(form), mForm(form)
 {
     qApp->installEventFilter(this);
 }
@@ -56,30 +56,30 @@ bool LeaveGate::eventFilter(QObject* watched, QEvent* event)
     const QEvent::Type type = event->type();
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonRelease)
         return false;
-    if (!form_ || !watched->isWindowType() || watched != form_->windowHandle())
+    if (!mForm || !watched->isWindowType() || watched != mForm->windowHandle())
         return false;
 
     if (type == QEvent::MouseButtonRelease) {
-        if (!swallowRelease_)
+        if (!mSwallowRelease)
             return false;
-        swallowRelease_ = false;
+        mSwallowRelease = false;
         return true;
     }
 
     // A release lost to a message box must not eat the next click's release.
-    swallowRelease_ = false;
+    mSwallowRelease = false;
     auto* cell = qobject_cast<SheetCell*>(QApplication::focusWidget());
-    if (!cell || cell->window() != form_ || !cell->focusHandler())
+    if (!cell || cell->window() != mForm || !cell->focusHandler())
         return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const QPoint pos = mouse->position().toPoint();
-    QWidget* hit = form_->childAt(pos);
-    QWidget* target = clickFocusTarget(hit ? hit : form_.data());
+    QWidget* hit = mForm->childAt(pos);
+    QWidget* target = clickFocusTarget(hit ? hit : mForm.data());
     if (!target || target == cell)
         return false;
     if (cell->focusHandler()->allowLeave(cell))
         return false;
-    swallowRelease_ = true;
+    mSwallowRelease = true;
     return true;
 }
 

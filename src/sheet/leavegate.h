@@ -28,8 +28,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QPointer<QWidget> form_;
-    bool swallowRelease_ = false;
+    QPointer<QWidget> mForm;
+    bool mSwallowRelease = false;
 };
 
 } // namespace corvantis::sheet

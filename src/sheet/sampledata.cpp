@@ -1,9 +1,9 @@
 #include "sheet/sampledata.h"
 
-#include "app/guard.h"
+#include "core/guard.h"
+#include "core/numbertext.h"
 #include "sheet/inputsheet.h"
 #include "sheet/monthheaders.h"
-#include "workbook/numbertext.h"
 
 #include <QDateEdit>
 #include <QLabel>

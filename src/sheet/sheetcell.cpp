@@ -1,23 +1,25 @@
 #include "sheet/sheetcell.h"
 
+#include "ui/controlkind.h"
+
 #include <QFocusEvent>
 #include <QPainter>
 
 namespace corvantis::sheet {
 
 SheetCell::SheetCell(CellKind kind, int line, int month, QWidget* parent)
-    : QLineEdit(parent), kind_(kind), line_(line), month_(month)
+    : QLineEdit(parent), mKind(kind), mLine(line), mMonth(month)
 {
     setFrame(false);
     // The border is drawn by hand; keep the text clear of it.
     setTextMargins(2, 1, 2, 1);
-    setProperty("kind", QStringLiteral("TextBox"));
+    setControlKind(this, ControlKind::TextBox);
 }
 
 bool SheetCell::focusNextPrevChild(bool next)
 {
     // Tab and Shift+Tab: a refused check keeps the focus here and swallows the key.
-    if (handler_ && !handler_->allowLeave(this))
+    if (mHandler && !mHandler->allowLeave(this))
         return true;
     return QLineEdit::focusNextPrevChild(next);
 }
@@ -25,8 +27,8 @@ bool SheetCell::focusNextPrevChild(bool next)
 void SheetCell::focusInEvent(QFocusEvent* e)
 {
     QLineEdit::focusInEvent(e);
-    if (handler_)
-        handler_->focusArrived(this, e->reason());
+    if (mHandler)
+        mHandler->focusArrived(this, e->reason());
 }
 
 void SheetCell::paintEvent(QPaintEvent* e)

@@ -23,13 +23,13 @@ class SheetCell : public QLineEdit {
 public:
     SheetCell(CellKind kind, int line, int month, QWidget* parent);
 
-    CellKind kind() const { return kind_; }
-    int line() const { return line_; }       // -1 for the company name
-    int month() const { return month_; }     // 1-12 for month cells, 0 otherwise
-    QString settingKey() const { return settingKey_; }
-    void setSettingKey(const QString& key) { settingKey_ = key; }
-    void setFocusHandler(CellFocusHandler* handler) { handler_ = handler; }
-    CellFocusHandler* focusHandler() const { return handler_; }
+    CellKind kind() const { return mKind; }
+    int line() const { return mLine; }       // -1 for the company name
+    int month() const { return mMonth; }     // 1-12 for month cells, 0 otherwise
+    QString settingKey() const { return mSettingKey; }
+    void setSettingKey(const QString& key) { mSettingKey = key; }
+    void setFocusHandler(CellFocusHandler* handler) { mHandler = handler; }
+    CellFocusHandler* focusHandler() const { return mHandler; }
 
 protected:
     bool focusNextPrevChild(bool next) override;
@@ -37,11 +37,11 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    CellKind kind_;
-    int line_;
-    int month_;
-    QString settingKey_;
-    CellFocusHandler* handler_ = nullptr;
+    CellKind mKind;
+    int mLine;
+    int mMonth;
+    QString mSettingKey;
+    CellFocusHandler* mHandler = nullptr;
 };
 
 } // namespace corvantis::sheet

@@ -1,5 +1,6 @@
 #include "workbook/excelapp.h"
 
+#include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/datetime.h"
 #include "spreadsheet/model.h"
@@ -87,33 +88,9 @@ ApplicationFactory& factory()
     return f;
 }
 
-QString columnLetters(int col)   // 0-based
-{
-    QString s;
-    for (int n = col + 1; n > 0; n = (n - 1) / 26)
-        s.prepend(QChar(u'A' + (n - 1) % 26));
-    return s;
-}
+QString cellName(int row, int col) { return QString::fromStdString(ss::cellAddress(row, col)); }
 
-QString cellName(int row, int col) { return columnLetters(col) + QString::number(row + 1); }
-
-// "B2", "$AC$50" -> 0-based row and column.
-bool parseCell(const QString& text, int& row, int& col)
-{
-    static const QRegularExpression re(QStringLiteral("^\\$?([A-Za-z]{1,3})\\$?([0-9]{1,7})$"));
-    const QRegularExpressionMatch m = re.match(text.trimmed());
-    if (!m.hasMatch())
-        return false;
-    long c = 0;
-    for (QChar ch : m.captured(1))
-        c = c * 26 + (ch.toUpper().unicode() - u'A' + 1);
-    const long r = m.captured(2).toLong();
-    if (c < 1 || c > ss::kMaxCols || r < 1 || r > ss::kMaxRows)
-        return false;
-    row = static_cast<int>(r - 1);
-    col = static_cast<int>(c - 1);
-    return true;
-}
+bool parseCell(const QString& text, int& row, int& col) { return ss::parseCellAddress(text.toStdString(), row, col); }
 
 ss::NumberLocale numberLocale()
 {
@@ -194,45 +171,45 @@ QString samePathKey(const QString& path)
 // ---------------------------------------------------------------- Range
 
 Range::Range(std::shared_ptr<BookState> book, int sheet, int r1, int c1, int r2, int c2, Kind kind)
-    : book_(std::move(book)), sheet_(sheet), r1_(r1), c1_(c1), r2_(r2), c2_(c2), kind_(kind)
+    : mBook(std::move(book)), mSheet(sheet), mR1(r1), mC1(c1), mR2(r2), mC2(c2), mKind(kind)
 {
 }
 
 Range Range::Rows() const
 {
-    book_->check();
-    return Range(book_, sheet_, r1_, c1_, r2_, c2_, Kind::Rows);
+    mBook->check();
+    return Range(mBook, mSheet, mR1, mC1, mR2, mC2, Kind::Rows);
 }
 
 Range Range::Rows(int index) const
 {
-    book_->check();
-    const int r = r1_ + index - 1;
+    mBook->check();
+    const int r = mR1 + index - 1;
     if (index < 1 || r >= ss::kMaxRows)
         throw ExcelError(QStringLiteral("Rows(%1): no such row in %2").arg(index).arg(Address()));
-    return Range(book_, sheet_, r, c1_, r, c2_, Kind::Cells);
+    return Range(mBook, mSheet, r, mC1, r, mC2, Kind::Cells);
 }
 
 Range Range::Columns() const
 {
-    book_->check();
-    return Range(book_, sheet_, r1_, c1_, r2_, c2_, Kind::Columns);
+    mBook->check();
+    return Range(mBook, mSheet, mR1, mC1, mR2, mC2, Kind::Columns);
 }
 
 Range Range::Columns(int index) const
 {
-    book_->check();
-    const int c = c1_ + index - 1;
+    mBook->check();
+    const int c = mC1 + index - 1;
     if (index < 1 || c >= ss::kMaxCols)
         throw ExcelError(QStringLiteral("Columns(%1): no such column in %2").arg(index).arg(Address()));
-    return Range(book_, sheet_, r1_, c, r2_, c, Kind::Cells);
+    return Range(mBook, mSheet, mR1, c, mR2, c, Kind::Cells);
 }
 
 long Range::count() const
 {
-    book_->check();
-    const long rows = r2_ - r1_ + 1, cols = c2_ - c1_ + 1;
-    switch (kind_) {
+    mBook->check();
+    const long rows = mR2 - mR1 + 1, cols = mC2 - mC1 + 1;
+    switch (mKind) {
     case Kind::Rows:
         return rows;
     case Kind::Columns:
@@ -245,27 +222,27 @@ long Range::count() const
 
 long Range::Row() const
 {
-    book_->check();
-    return r1_ + 1;
+    mBook->check();
+    return mR1 + 1;
 }
 
 long Range::Column() const
 {
-    book_->check();
-    return c1_ + 1;
+    mBook->check();
+    return mC1 + 1;
 }
 
 QString Range::Address() const
 {
-    if (r1_ == r2_ && c1_ == c2_)
-        return cellName(r1_, c1_);
-    return cellName(r1_, c1_) + QLatin1Char(':') + cellName(r2_, c2_);
+    if (mR1 == mR2 && mC1 == mC2)
+        return cellName(mR1, mC1);
+    return cellName(mR1, mC1) + QLatin1Char(':') + cellName(mR2, mC2);
 }
 
 void Range::assign(const QVariant& value)
 {
-    ss::Sheet& sh = book_->sheet(sheet_);
-    ss::Workbook& wb = book_->wb;
+    ss::Sheet& sh = mBook->sheet(mSheet);
+    ss::Workbook& wb = mBook->wb;
     ss::Value v;
     bool isDate = false;
     if (value.typeId() == QMetaType::QDate) {
@@ -279,10 +256,10 @@ void Range::assign(const QVariant& value)
     } else {
         v = ss::valueFromTypedText(value.toString().toStdString(), numberLocale());
     }
-    for (int r = r1_; r <= r2_; ++r)
-        for (int c = c1_; c <= c2_; ++c)
+    for (int r = mR1; r <= mR2; ++r)
+        for (int c = mC1; c <= mC2; ++c)
             storeValue(wb, sh, r, c, v, isDate);
-    book_->dirty = true;
+    mBook->dirty = true;
 }
 
 Range& Range::operator=(const QString& text)
@@ -305,9 +282,9 @@ Range& Range::operator=(double number)
 
 QVariant Range::Value() const
 {
-    const ss::Sheet& sh = book_->sheet(sheet_);
-    book_->calculate();
-    auto it = sh.cells.find(ss::CellAddress{r1_, c1_});
+    const ss::Sheet& sh = mBook->sheet(mSheet);
+    mBook->calculate();
+    auto it = sh.cells.find(ss::CellAddress{mR1, mC1});
     return it == sh.cells.end() ? QVariant() : toVariant(it->second.value);
 }
 
@@ -323,24 +300,24 @@ QString Range::Text() const
 
 void Range::Select() const
 {
-    ss::Sheet& sh = book_->sheet(sheet_);
-    ss::Workbook& wb = book_->wb;
+    ss::Sheet& sh = mBook->sheet(mSheet);
+    ss::Workbook& wb = mBook->wb;
     // Selecting happens on the active sheet; make this one active, as a click on its tab would.
     for (ss::Sheet& other : wb.sheets)
         other.selected = false;
     sh.selected = true;
-    wb.activeSheet = sheet_;
-    sh.activeCell = ss::CellAddress{r1_, c1_};
+    wb.activeSheet = mSheet;
+    sh.activeCell = ss::CellAddress{mR1, mC1};
 }
 
 void Range::CopyPicture() const
 {
-    book_->sheet(sheet_);
-    book_->calculate();
+    mBook->sheet(mSheet);
+    mBook->calculate();
     auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!gui)
         throw ExcelError(QStringLiteral("CopyPicture: there is no clipboard to copy to"));
-    const QImage picture = ss::renderRange(book_->wb, sheet_, ss::RangeAddress{r1_, c1_, r2_, c2_});
+    const QImage picture = ss::renderRange(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2});
     if (picture.isNull())
         throw ExcelError(QStringLiteral("CopyPicture: the range %1 could not be drawn").arg(Address()));
     QGuiApplication::clipboard()->setImage(picture);
@@ -348,19 +325,19 @@ void Range::CopyPicture() const
 
 // ---------------------------------------------------------------- Worksheet
 
-Worksheet::Worksheet(std::shared_ptr<BookState> book, int sheet) : book_(std::move(book)), sheet_(sheet) {}
+Worksheet::Worksheet(std::shared_ptr<BookState> book, int sheet) : mBook(std::move(book)), mSheet(sheet) {}
 
 corvantis::Range Worksheet::Cells(int row, int column) const
 {
-    book_->sheet(sheet_);
+    mBook->sheet(mSheet);
     if (row < 1 || row > ss::kMaxRows || column < 1 || column > ss::kMaxCols)
         throw ExcelError(QStringLiteral("Cells(%1, %2): outside the sheet").arg(row).arg(column));
-    return corvantis::Range(book_, sheet_, row - 1, column - 1, row - 1, column - 1, corvantis::Range::Kind::Cells);
+    return corvantis::Range(mBook, mSheet, row - 1, column - 1, row - 1, column - 1, corvantis::Range::Kind::Cells);
 }
 
 corvantis::Range Worksheet::Range(const QString& address) const
 {
-    book_->sheet(sheet_);
+    mBook->sheet(mSheet);
     const QStringList parts = address.split(QLatin1Char(':'));
     int r1 = 0, c1 = 0, r2 = 0, c2 = 0;
     bool ok = parts.size() <= 2 && parseCell(parts.front(), r1, c1);
@@ -372,15 +349,15 @@ corvantis::Range Worksheet::Range(const QString& address) const
     }
     if (!ok)
         throw ExcelError(QStringLiteral("Range(\"%1\"): not a cell address").arg(address));
-    return corvantis::Range(book_, sheet_, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2),
+    return corvantis::Range(mBook, mSheet, std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2),
                             corvantis::Range::Kind::Cells);
 }
 
 corvantis::Range Worksheet::UsedRange() const
 {
-    const ss::Sheet& sh = book_->sheet(sheet_);
+    const ss::Sheet& sh = mBook->sheet(mSheet);
     if (sh.cells.empty())
-        return corvantis::Range(book_, sheet_, 0, 0, 0, 0, corvantis::Range::Kind::Cells);
+        return corvantis::Range(mBook, mSheet, 0, 0, 0, 0, corvantis::Range::Kind::Cells);
     int r1 = ss::kMaxRows, c1 = ss::kMaxCols, r2 = 0, c2 = 0;
     for (const auto& [at, cell] : sh.cells) {
         r1 = std::min(r1, at.row);
@@ -388,15 +365,15 @@ corvantis::Range Worksheet::UsedRange() const
         c1 = std::min(c1, at.col);
         c2 = std::max(c2, at.col);
     }
-    return corvantis::Range(book_, sheet_, r1, c1, r2, c2, corvantis::Range::Kind::Cells);
+    return corvantis::Range(mBook, mSheet, r1, c1, r2, c2, corvantis::Range::Kind::Cells);
 }
 
-QString Worksheet::Name() const { return QString::fromStdString(book_->sheet(sheet_).name); }
+QString Worksheet::Name() const { return QString::fromStdString(mBook->sheet(mSheet).name); }
 
 int Worksheet::Index() const
 {
-    book_->sheet(sheet_);
-    return sheet_ + 1;
+    mBook->sheet(mSheet);
+    return mSheet + 1;
 }
 
 // ---------------------------------------------------------------- Workbook
@@ -417,7 +394,7 @@ BookState& live(const std::shared_ptr<BookState>& book)
 
 void Workbook::SaveAs(const QString& path, int FileFormat)
 {
-    BookState& b = live(book_);
+    BookState& b = live(mBook);
     std::shared_ptr<AppState> app = b.checkedApp();
     if (FileFormat != xlExcel8 && FileFormat != xlNormal)
         throw ExcelError(QStringLiteral("SaveAs: file format %1 is not supported (56 or -4143 write an Excel 97-2003 workbook)")
@@ -454,40 +431,40 @@ void Workbook::SaveAs(const QString& path, int FileFormat)
 
 void Workbook::Close()
 {
-    BookState& b = live(book_);
+    BookState& b = live(mBook);
     std::shared_ptr<AppState> app = b.checkedApp();
     b.closed = true;
     b.wb = ss::Workbook();   // a stale handle need not keep the sheet alive
     auto& books = app->books;
-    books.erase(std::remove(books.begin(), books.end(), book_), books.end());
-    if (app->active == book_)
+    books.erase(std::remove(books.begin(), books.end(), mBook), books.end());
+    if (app->active == mBook)
         app->active = books.empty() ? nullptr : books.back();
 }
 
 Worksheet Workbook::ActiveSheet() const
 {
-    BookState& b = live(book_);
+    BookState& b = live(mBook);
     const int n = static_cast<int>(b.wb.sheets.size());
-    return Worksheet(book_, std::clamp(b.wb.activeSheet, 0, std::max(0, n - 1)));
+    return Worksheet(mBook, std::clamp(b.wb.activeSheet, 0, std::max(0, n - 1)));
 }
 
 Worksheet Workbook::Worksheets(int index) const
 {
-    BookState& b = live(book_);
+    BookState& b = live(mBook);
     b.sheet(index - 1);
-    return Worksheet(book_, index - 1);
+    return Worksheet(mBook, index - 1);
 }
 
-int Workbook::WorksheetsCount() const { return static_cast<int>(live(book_).wb.sheets.size()); }
-QString Workbook::Name() const { return QFileInfo(live(book_).path).fileName(); }
-QString Workbook::FullName() const { return live(book_).path; }
-bool Workbook::ReadOnly() const { return live(book_).readOnly; }
+int Workbook::WorksheetsCount() const { return static_cast<int>(live(mBook).wb.sheets.size()); }
+QString Workbook::Name() const { return QFileInfo(live(mBook).path).fileName(); }
+QString Workbook::FullName() const { return live(mBook).path; }
+bool Workbook::ReadOnly() const { return live(mBook).readOnly; }
 
 // ---------------------------------------------------------------- Workbooks
 
 Workbook Workbooks::Open(const QString& path, bool readOnly)
 {
-    app_->check();
+    mApp->check();
     if (path.trimmed().isEmpty())
         throw ExcelError(QStringLiteral("Open: no file name given"));
     const QFileInfo fi(path);
@@ -518,30 +495,30 @@ Workbook Workbooks::Open(const QString& path, bool readOnly)
     }
     if (book->wb.sheets.empty())
         throw ExcelError(QStringLiteral("\"%1\" holds no worksheet").arg(shown));
-    book->app = app_;
+    book->app = mApp;
     book->path = fi.absoluteFilePath();
     book->readOnly = readOnly;
     if (readOnly)
         book->protectedFile = book->path;
-    app_->books.push_back(book);
-    app_->active = book;
+    mApp->books.push_back(book);
+    mApp->active = book;
     return Workbook(book);
 }
 
 int Workbooks::count() const
 {
-    app_->check();
-    return static_cast<int>(app_->books.size());
+    mApp->check();
+    return static_cast<int>(mApp->books.size());
 }
 
 Workbook Workbooks::operator()(int index) const
 {
-    app_->check();
-    if (index < 1 || index > static_cast<int>(app_->books.size()))
+    mApp->check();
+    if (index < 1 || index > static_cast<int>(mApp->books.size()))
         throw ExcelError(QStringLiteral("Subscript out of range: there is no workbook %1 (%2 open)")
                              .arg(index)
-                             .arg(app_->books.size()));
-    return Workbook(app_->books[static_cast<std::size_t>(index - 1)]);
+                             .arg(mApp->books.size()));
+    return Workbook(mApp->books[static_cast<std::size_t>(index - 1)]);
 }
 
 // ---------------------------------------------------------------- Application

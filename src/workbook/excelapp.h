@@ -84,10 +84,10 @@ private:
     enum class Kind { Cells, Rows, Columns };
     Range(std::shared_ptr<excel_detail::BookState> book, int sheet, int r1, int c1, int r2, int c2, Kind kind);
     void assign(const QVariant& value);
-    std::shared_ptr<excel_detail::BookState> book_;
-    int sheet_ = 0;
-    int r1_ = 0, c1_ = 0, r2_ = 0, c2_ = 0;   // 0-based, inclusive
-    Kind kind_ = Kind::Cells;
+    std::shared_ptr<excel_detail::BookState> mBook;
+    int mSheet = 0;
+    int mR1 = 0, mC1 = 0, mR2 = 0, mC2 = 0;   // 0-based, inclusive
+    Kind mKind = Kind::Cells;
 };
 
 class Worksheet {
@@ -102,14 +102,14 @@ private:
     friend class Workbook;
     friend class Application;
     Worksheet(std::shared_ptr<excel_detail::BookState> book, int sheet);
-    std::shared_ptr<excel_detail::BookState> book_;
-    int sheet_ = 0;
+    std::shared_ptr<excel_detail::BookState> mBook;
+    int mSheet = 0;
 };
 
 class Workbook {
 public:
     Workbook() = default;                    // an empty reference
-    bool isNull() const { return !book_; }
+    bool isNull() const { return !mBook; }
 
     // Writes the workbook to `path` and makes that its file. 56 and -4143 write an Excel 97-2003
     // workbook; other codes are refused. The file a read-only workbook came from is never replaced.
@@ -125,8 +125,8 @@ public:
 private:
     friend class Application;
     friend class Workbooks;
-    explicit Workbook(std::shared_ptr<excel_detail::BookState> book) : book_(std::move(book)) {}
-    std::shared_ptr<excel_detail::BookState> book_;
+    explicit Workbook(std::shared_ptr<excel_detail::BookState> book) : mBook(std::move(book)) {}
+    std::shared_ptr<excel_detail::BookState> mBook;
 };
 
 // The open workbooks of one application, in the order they were opened.
@@ -140,8 +140,8 @@ public:
 
 private:
     friend class Application;
-    explicit Workbooks(std::shared_ptr<excel_detail::AppState> app) : app_(std::move(app)) {}
-    std::shared_ptr<excel_detail::AppState> app_;
+    explicit Workbooks(std::shared_ptr<excel_detail::AppState> app) : mApp(std::move(app)) {}
+    std::shared_ptr<excel_detail::AppState> mApp;
 };
 
 class Application {

@@ -1,8 +1,9 @@
 #include "workbook/excellifecycle.h"
 
-#include "app/apptitle.h"
-#include "app/dialogs.h"
-#include "workbook/numbertext.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
+#include "core/numbertext.h"
+#include "core/rounding.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -93,11 +94,7 @@ int versionNumber(const QString& versionText)
     const double value = QLocale().toDouble(text, &ok);
     if (!ok || !std::isfinite(value))
         throw ExcelError(QStringLiteral("Type mismatch: the version \"%1\" is not a number").arg(versionText));
-    // Halves go to the even neighbour.
-    double whole = std::floor(value);
-    const double fraction = value - whole;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
-        whole += 1.0;
+    const double whole = roundHalfEven(value);
     if (whole < -32768.0 || whole > 32767.0)
         throw ExcelError(QStringLiteral("Overflow: the version \"%1\" does not fit a 16-bit number").arg(versionText));
     return static_cast<int>(whole);

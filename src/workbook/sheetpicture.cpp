@@ -1,6 +1,6 @@
 #include "workbook/sheetpicture.h"
 
-#include "app/guard.h"
+#include "core/guard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #include "workbook/templatefilling.h"
 
-#include "app/guard.h"
+#include "core/files.h"
+#include "core/guard.h"
 #include "workbook/excellifecycle.h"
-#include "workbook/files.h"
 #include "workbook/sheetpicture.h"
 
 #include <QFile>
@@ -99,17 +99,13 @@ QString drawWorkbookName()
 bool GenerateWorkbook(GenerationHost& host)
 {
     Guard g("Form1", "PushButton22_Click");
-    int firstRow = 0, lastRow = 0, line = 0;
-    QString rowsToSkip;
 
     g.step(100, [&] { host.freezeDrawing(true); });
-    g.step(102, [&] { firstRow = kFirstLineRow; });
-    g.step(104, [&] { lastRow = kLastLineRow; });
-    g.step(106, [&] { line = 0; });
-    g.step(108, [&] {
-        rowsToSkip = QString::fromLatin1(skipRows);
-        host.setPointer(Pointer::Hourglass);
-    });
+    const int firstRow = kFirstLineRow;   // 102
+    const int lastRow = kLastLineRow;     // 104
+    int line = 0;                         // 106
+    const QString rowsToSkip = QString::fromLatin1(skipRows);
+    g.step(108, [&] { host.setPointer(Pointer::Hourglass); });
 
     // Without an application, a template file or the opened template every later step fails:
     // report the cause once and give the inputs back.
@@ -139,16 +135,14 @@ bool GenerateWorkbook(GenerationHost& host)
     g.step(118, [&] { ExcelApp->Worksheets(1).Cells(2, 11) = host.companyName(); });
     g.step(120, [&] { ExcelApp->Worksheets(1).Cells(2, 18) = host.fiscalStart(); });
     for (int row = firstRow; row <= lastRow; ++row) {   // 122
-        bool skipped = false;
-        g.step(124, [&] { skipped = rowsToSkip.contains(QLatin1Char('-') + QString::number(row)); });
-        if (skipped)
+        if (rowsToSkip.contains(QLatin1Char('-') + QString::number(row)))   // 124
             continue;
         for (int column = 0; column < 14; ++column) {
             g.step(126 + 2 * column, [&] {
                 ExcelApp->Worksheets(1).Cells(row, sheetColumn(column)) = host.cellText(line, column);
             });
         }
-        g.step(154, [&] { ++line; });
+        ++line;   // 154
     }
     g.step(156, [&] { ExcelApp->Range(QStringLiteral("B2")).Select(); });
     g.step(158, [&] { ExcelApp->Visible(false); });

@@ -2,7 +2,7 @@
 // "Start Creating Template": the inputs go into the projection template, the spreadsheet's own
 // formulas compute the rest, the result is saved as an Excel 97-2003 workbook in the scratch
 // folder, photographed, and handed to the preview window.
-#include "app/theme.h"
+#include "core/pointer.h"
 
 #include <QDate>
 #include <QString>

@@ -1,9 +1,10 @@
 // The main window: its frame, its layout and its start-up from the settings store.
-#include "app/apptitle.h"
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
-#include "app/settingsstore.h"
+#include "ui/controlkind.h"
+#include "core/settingsstore.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -88,7 +89,7 @@ private slots:
         for (QPushButton* b : {f->PushButton22(), f->PushButton6(), f->PushButton7()}) {
             QCOMPARE(b->font().pointSizeF(), 11.25);
             QVERIFY(b->font().bold());
-            QCOMPARE(b->property("kind").toString(), QStringLiteral("PushButton"));
+            QCOMPARE(controlKind(b), ControlKind::PushButton);
         }
         QCOMPARE(f->PushButton22()->text(), QStringLiteral("Start Creating Template"));
         QCOMPARE(f->PushButton6()->text(), QStringLiteral("Help"));
@@ -127,7 +128,7 @@ private slots:
         QCOMPARE(f->findChildren<QLineEdit*>(QString(), Qt::FindChildrenRecursively).size() >= 463, true);
         int textBoxes = 0;
         for (QWidget* w : f->findChildren<QWidget*>())
-            textBoxes += w->property("kind").toString() == QLatin1String("TextBox");
+            textBoxes += controlKind(w) == ControlKind::TextBox;
         QCOMPARE(textBoxes, 463);
         QCOMPARE(f->findChild<QLineEdit*>(QStringLiteral("txtYear12(32)")), f->txtYear(12, 32));
         QCOMPARE(f->findChild<QLineEdit*>(QStringLiteral("txtRevenue(3)")), f->txtRevenue(3));

@@ -1,5 +1,9 @@
 // Colours, the skin file, the hand cursor file and the hover pointer rules.
 #include "app/theme.h"
+#include "ui/controlkind.h"
+#include "ui/cursor.h"
+#include "ui/pointerrules.h"
+#include "ui/windowcolours.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,7 +23,7 @@ QLabel* label(QWidget* parent, const char* name, const QColor& back)
 {
     auto* l = new QLabel(QString::fromLatin1(name), parent);
     l->setObjectName(QString::fromLatin1(name));
-    l->setProperty("kind", "Label");
+    setControlKind(l, ControlKind::Label);
     QPalette p = l->palette();
     p.setColor(QPalette::Window, back);
     l->setPalette(p);
@@ -66,11 +70,11 @@ private slots:
 
         QWidget form;
         auto* frame = new QGroupBox("Your Company Data", &form);
-        frame->setProperty("kind", "Frame");
+        setControlKind(frame, ControlKind::Frame);
         QLabel* caption = label(frame, "Label7", Qt::white);
         QLabel* heading = label(frame, "Label1", QColor(224, 224, 224));
         auto* cell = new QLineEdit(frame);
-        cell->setProperty("kind", "TextBox");
+        setControlKind(cell, ControlKind::TextBox);
         const QColor cellBase = cell->palette().color(QPalette::Base);
 
         ApplyMainTheme(form);

@@ -1,8 +1,8 @@
 // The common error report, guarded procedures and the application title.
-#include "app/apptitle.h"
-#include "app/dialogs.h"
-#include "app/errorreport.h"
-#include "app/guard.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
+#include "core/guard.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // The scratch-file routines: the scratch folder, existence, writing and deleting.
-#include "workbook/files.h"
+#include "core/files.h"
 
-#include "app/errorreport.h"
-#include "app/guard.h"
+#include "core/errorreport.h"
+#include "core/guard.h"
 
 #include <QDir>
 #include <QFile>

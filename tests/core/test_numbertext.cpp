@@ -1,8 +1,8 @@
 // Number text: the decimal mark, the numeric test, cleaning and the currency form, under the
 // locales the program meets (injected as the default locale).
-#include "app/errorreport.h"
-#include "app/guard.h"
-#include "workbook/numbertext.h"
+#include "core/errorreport.h"
+#include "core/guard.h"
+#include "core/numbertext.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,11 +1,11 @@
 // The settings store: one value per cell key, restored at the next start, nothing lost when the
 // program is killed right after typing.
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "sheet/monthheaders.h"
-#include "workbook/numbertext.h"
+#include "core/numbertext.h"
 
 #include <QDateEdit>
 #include <QFile>

@@ -1,11 +1,11 @@
 #pragma once
 // The real main window with its generation wiring, loaded on a private settings file, with
 // scripted boxes and collected error reports: where every fault test starts, as the user would.
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
 #include "app/generationhost.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 
 #include <QApplication>
 #include <QDate>

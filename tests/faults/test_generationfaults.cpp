@@ -1,15 +1,16 @@
 // "Start Creating Template" against a scratch folder that is missing, unusable, full, or holds a
 // broken template.xlt: one report, the user back at the inputs, nothing half-written left, and
 // no crash, hang or huge allocation on the way.
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
 #include "app/generationhost.h"
-#include "app/settingsstore.h"
+#include "ui/pointerrules.h"
+#include "core/settingsstore.h"
 #include "app/theme.h"
 #include "preview/form2.h"
 #include "sheet/inputsheet.h"
-#include "workbook/files.h"
+#include "core/files.h"
 
 #include "faults/faultkit.h"
 #include "faults/mainwindowrig.h"

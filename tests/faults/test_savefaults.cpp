@@ -2,13 +2,13 @@
 // immutable file, a folder in the file's place, a locked or read-only folder, a full disk. Each
 // ends in the error report of the copy step, never in "Done.", with the user's existing file
 // byte for byte as it was and no partial copy left beside it.
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
 #include "app/generationhost.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "preview/form2.h"
-#include "workbook/files.h"
+#include "core/files.h"
 
 #include "faults/faultkit.h"
 #include "faults/mainwindowrig.h"

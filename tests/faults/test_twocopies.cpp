@@ -1,7 +1,7 @@
 // Two copies of the real program started at once on the same settings file and scratch folder:
 // both come up and stay up, and the settings file both write at start-up stays a valid INI that
 // still holds what the user had stored.
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 
 #include "faults/faultkit.h"
 

@@ -13,6 +13,7 @@
 //    (Excel and the engine show "-0") taken as the same.
 // The CSV exporters start at different corners (LibreOffice at A1, Gnumeric at the first cell
 // in use), so each grid is aligned on the title in B2 before comparing.
+#include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/datetime.h"
 #include "spreadsheet/formula.h"
@@ -48,15 +49,9 @@ constexpr int kFirstCol = 1;   // B
 constexpr int kLastCol = 28;   // AC
 const char* const kTitle = "Twelve-month profit and loss projection";
 
-std::string colLetters(int c)
-{
-    std::string s;
-    for (int n = c + 1; n > 0; n = (n - 1) / 26)
-        s.insert(s.begin(), static_cast<char>('A' + (n - 1) % 26));
-    return s;
-}
+std::string colLetters(int c) { return ss::columnLetters(c); }
 
-std::string a1(int row, int col) { return colLetters(col) + std::to_string(row + 1); }
+std::string a1(int row, int col) { return ss::cellAddress(row, col); }
 
 // The 33 line rows, 0-based: revenue 6-12, cost of sales 16-22, expenses 28-46 (1-based).
 const std::vector<int> kLineRows = [] {

@@ -2,15 +2,15 @@
 // the preview with zoom and panning, saving copies, "< Back", a second generation and the close
 // of the preview. Real settings file, real scratch folder, real widgets and events; the generated
 // workbook is read back by Gnumeric.
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
 #include "app/generationhost.h"
 #include "preview/form2.h"
 #include "preview/picturebox.h"
 #include "sheet/inputsheet.h"
 #include "sheet/sheetcell.h"
-#include "workbook/files.h"
+#include "core/files.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -390,9 +390,9 @@ class TestRoad : public QObject {
     void checkPictureWithinLimits(const char* when, int slackTwips)
     {
         Form2* f = form2();
-        const int left = f->Picture1->left(), top = f->Picture1->top();
-        const int minLeft = std::min(0, f->Picture2->innerWidth() - f->Picture1->outerWidth());
-        const int minTop = std::min(0, f->Picture2->innerHeight() - f->Picture1->outerHeight());
+        const int left = f->Picture1()->left(), top = f->Picture1()->top();
+        const int minLeft = std::min(0, f->Picture2()->innerWidth() - f->Picture1()->outerWidth());
+        const int minTop = std::min(0, f->Picture2()->innerHeight() - f->Picture1()->outerHeight());
         QVERIFY2(left <= 0 && left >= minLeft - slackTwips && top <= 0 && top >= minTop - slackTwips,
                  qPrintable(QStringLiteral("%1: picture at %2,%3 twips, limits %4..0, %5..0")
                                 .arg(QString::fromLatin1(when)).arg(left).arg(top).arg(minLeft).arg(minTop)));
@@ -496,14 +496,14 @@ private slots:
         QVERIFY(form2()->isVisible());
         QCOMPARE(form2()->windowTitle(), QStringLiteral("Corvantis"));
         // The snapshot is kept unscaled in Zoom_Ori and painted, unscaled, into Picture1.
-        const QPixmap& snapshot = form2()->Zoom_Ori->picture();
+        const QPixmap& snapshot = form2()->Zoom_Ori()->picture();
         QVERIFY(!snapshot.isNull());
         QVERIFY2(snapshot.width() > 600 && snapshot.height() > 400,
                  qPrintable(QStringLiteral("snapshot of %1 x %2").arg(snapshot.width()).arg(snapshot.height())));
         QCOMPARE(form2()->zoom(), 1.0f);
-        QVERIFY(!form2()->Picture1->drawnOutput().isNull());
-        QCOMPARE(form2()->Picture1->outerWidth(), form2()->zoomWidth());
-        QCOMPARE(form2()->Picture1->outerHeight(), form2()->zoomHeight());
+        QVERIFY(!form2()->Picture1()->drawnOutput().isNull());
+        QCOMPARE(form2()->Picture1()->outerWidth(), form2()->zoomWidth());
+        QCOMPARE(form2()->Picture1()->outerHeight(), form2()->zoomHeight());
 
         const QStringList books = scratchWorkbooks();
         QCOMPARE(books.size(), 1);
@@ -539,17 +539,17 @@ private slots:
         auto checkPainted = [&](float z) {
             QCOMPARE(f->zoom(), z);
             QCOMPARE(f->zoomWidth(), int(std::floor(baseWidth * double(z))));
-            QCOMPARE(f->Picture1->outerWidth(), f->zoomWidth());
-            QCOMPARE(f->Picture1->outerHeight(), f->zoomHeight());
+            QCOMPARE(f->Picture1()->outerWidth(), f->zoomWidth());
+            QCOMPARE(f->Picture1()->outerHeight(), f->zoomHeight());
             // Every accepted zoom homes the picture and the bars.
-            QCOMPARE(f->Picture1->left(), 0);
-            QCOMPARE(f->HScroll1->value(), 0);
-            QCOMPARE(f->VScroll1->value(), 0);
+            QCOMPARE(f->Picture1()->left(), 0);
+            QCOMPARE(f->HScroll1()->value(), 0);
+            QCOMPARE(f->VScroll1()->value(), 0);
         };
 
         float expected = 1.0f;
         for (int i = 0; i < 8; ++i) {
-            click(f->PushButton1);
+            click(f->PushButton1());
             expected = largerZoom(expected);
             QCOMPARE(f->zoom(), expected);
             QVERIFY(f->zoom() <= 2.0f);
@@ -558,16 +558,16 @@ private slots:
             checkPainted(2.0f);
 
         for (int i = 0; i < 12; ++i) {
-            click(f->PushButton2);
+            click(f->PushButton2());
             expected = std::max(0.25f, expected - 0.25f);
             QCOMPARE(f->zoom(), expected);
         }
         checkPainted(0.25f);
-        QVERIFY(f->Picture1->outerWidth() < f->Picture2->innerWidth());
+        QVERIFY(f->Picture1()->outerWidth() < f->Picture2()->innerWidth());
 
         // Up again to the largest zoom this snapshot allows.
         while (largerZoom(f->zoom()) > f->zoom()) {
-            click(f->PushButton1);
+            click(f->PushButton1());
             checkPainted(expected = largerZoom(expected));
         }
         QVERIFY(f->zoom() >= 1.0f);
@@ -583,11 +583,11 @@ private slots:
         small.show();
         QVERIFY(QTest::qWaitForWindowExposed(&small));
         for (int i = 0; i < 8; ++i)
-            click(small.PushButton1);
+            click(small.PushButton1());
         QCOMPARE(small.zoom(), 2.0f);
-        QCOMPARE(small.Picture1->outerWidth(), int(std::floor(small.baseWidth() * 2.0)));
+        QCOMPARE(small.Picture1()->outerWidth(), int(std::floor(small.baseWidth() * 2.0)));
         for (int i = 0; i < 8; ++i)
-            click(small.PushButton2);
+            click(small.PushButton2());
         QCOMPARE(small.zoom(), 0.25f);
         small.hide();
         QVERIFY2(reports.empty(), qPrintable(reportList()));
@@ -597,13 +597,13 @@ private slots:
     {
         Form2* f = form2();
         QVERIFY(f);
-        QVERIFY2(f->Picture1->outerWidth() > f->Picture2->innerWidth() && f->Picture1->outerHeight() > f->Picture2->innerHeight(),
+        QVERIFY2(f->Picture1()->outerWidth() > f->Picture2()->innerWidth() && f->Picture1()->outerHeight() > f->Picture2()->innerHeight(),
                  "the picture should exceed the viewport both ways");
         QWindow* window = f->windowHandle();
-        auto inWindow = [&](QPoint viewportPoint) { return f->Picture2->mapTo(f, viewportPoint); };
-        const QRect viewport = f->Picture2->rect().adjusted(10, 10, -10, -10);
-        const int minLeft = f->Picture2->innerWidth() - f->Picture1->outerWidth();
-        const int minTop = f->Picture2->innerHeight() - f->Picture1->outerHeight();
+        auto inWindow = [&](QPoint viewportPoint) { return f->Picture2()->mapTo(f, viewportPoint); };
+        const QRect viewport = f->Picture2()->rect().adjusted(10, 10, -10, -10);
+        const int minLeft = f->Picture2()->innerWidth() - f->Picture1()->outerWidth();
+        const int minTop = f->Picture2()->innerHeight() - f->Picture1()->outerHeight();
 
         // Drags from the bottom-right to the top-left of the viewport, again and again, until the
         // picture can go no further: it stops with its far corner at the viewport's.
@@ -614,10 +614,10 @@ private slots:
                 checkPictureWithinLimits("dragging up and left", 0);
             }
             if (drag == 0)
-                QVERIFY2(f->Picture1->left() < 0 && f->Picture1->top() < 0, "the drag did not move the picture");
+                QVERIFY2(f->Picture1()->left() < 0 && f->Picture1()->top() < 0, "the drag did not move the picture");
             if (drag == 5) {
-                QCOMPARE(f->Picture1->left(), minLeft);
-                QCOMPARE(f->Picture1->top(), minTop);
+                QCOMPARE(f->Picture1()->left(), minLeft);
+                QCOMPARE(f->Picture1()->top(), minTop);
             }
             QTest::mouseRelease(window, Qt::LeftButton, {}, inWindow(viewport.topLeft()));
             QCoreApplication::processEvents();
@@ -637,10 +637,10 @@ private slots:
             QCoreApplication::processEvents();
             checkPictureWithinLimits("released", 15);
         }
-        QCOMPARE(f->Picture1->left(), 0);
-        QCOMPARE(f->Picture1->top(), 0);
-        QCOMPARE(f->HScroll1->value(), 0);
-        QCOMPARE(f->VScroll1->value(), 0);
+        QCOMPARE(f->Picture1()->left(), 0);
+        QCOMPARE(f->Picture1()->top(), 0);
+        QCOMPARE(f->HScroll1()->value(), 0);
+        QCOMPARE(f->VScroll1()->value(), 0);
         QVERIFY2(reports.empty(), qPrintable(reportList()));
     }
 
@@ -653,7 +653,7 @@ private slots:
         savedCopy = saveDir->filePath(QStringLiteral("projection 2026.xls"));
         Dialogs::reset();
         Dialogs::queueFileName(savedCopy);
-        click(f->PushButton6);
+        click(f->PushButton6());
         QVERIFY2(reports.empty(), qPrintable(reportList()));
         QCOMPARE(Dialogs::saveRequests().size(), size_t(1));
         QCOMPARE(Dialogs::saveRequests()[0].title, QStringLiteral("Save File"));
@@ -668,7 +668,7 @@ private slots:
         // A name typed without an extension gets ".xls".
         Dialogs::reset();
         Dialogs::queueFileName(saveDir->filePath(QStringLiteral("plain")));
-        click(f->PushButton6);
+        click(f->PushButton6());
         QCOMPARE(lastBox()->text, QStringLiteral("Done."));
         QCOMPARE(fileBytes(saveDir->filePath(QStringLiteral("plain.xls"))), fileBytes(firstWorkbook));
         QVERIFY(!QFileInfo::exists(saveDir->filePath(QStringLiteral("plain"))));
@@ -684,7 +684,7 @@ private slots:
         Dialogs::reset();
         Dialogs::queueFileName(savedCopy);
         Dialogs::queueAnswer(Dialogs::Answer::No);
-        click(f->PushButton6);
+        click(f->PushButton6());
         QCOMPARE(Dialogs::shown().size(), size_t(2));
         QCOMPARE(Dialogs::shown()[0].text, QStringLiteral("Are you sure you wish to overwrite ") + savedCopy + QStringLiteral(" ?"));
         QCOMPARE(Dialogs::shown()[0].buttons, Dialogs::Buttons::YesNo);
@@ -695,7 +695,7 @@ private slots:
         Dialogs::reset();
         Dialogs::queueFileName(savedCopy);
         Dialogs::queueAnswer(Dialogs::Answer::Yes);
-        click(f->PushButton6);
+        click(f->PushButton6());
         QCOMPARE(Dialogs::shown().size(), size_t(2));
         QCOMPARE(Dialogs::shown()[0].buttons, Dialogs::Buttons::YesNo);
         QCOMPARE(Dialogs::shown()[1].text, QStringLiteral("Done."));
@@ -711,7 +711,7 @@ private slots:
 
         // Cancel: "Done." and nothing else.
         Dialogs::reset();
-        click(f->PushButton6);
+        click(f->PushButton6());
         QCOMPARE(Dialogs::saveRequests().size(), size_t(1));
         QCOMPARE(Dialogs::shown().size(), size_t(1));
         QCOMPARE(lastBox()->text, QStringLiteral("Done."));
@@ -721,7 +721,7 @@ private slots:
         Dialogs::reset();
         Dialogs::queueFileName(firstWorkbook);
         Dialogs::queueAnswer(Dialogs::Answer::Yes);
-        click(f->PushButton6);
+        click(f->PushButton6());
         QCOMPARE(fileBytes(firstWorkbook), workbook);
         QVERIFY(!Dialogs::shown().empty());
         QVERIFY(lastBox()->text != QLatin1String("Done."));
@@ -729,7 +729,7 @@ private slots:
         // A folder that does not exist: the failure is reported as the copy step, without "Done.".
         Dialogs::reset();
         Dialogs::queueFileName(saveDir->filePath(QStringLiteral("missing/folder/x.xls")));
-        click(f->PushButton6);
+        click(f->PushButton6());
         QCOMPARE(reports.size(), size_t(1));
         QCOMPARE(reports[0].step, 130);
         QVERIFY(reports[0].location.contains(QLatin1String("PushButton6_Click")));
@@ -745,10 +745,10 @@ private slots:
     {
         Form2* f = form2();
         for (int i = 0; i < 12; ++i)
-            click(f->PushButton2);
+            click(f->PushButton2());
         QCOMPARE(f->zoom(), 0.25f);
 
-        click(f->PushButton8);
+        click(f->PushButton8());
         QVERIFY(!QFileInfo::exists(firstWorkbook));
         QVERIFY(scratchFiles().isEmpty());
         QVERIFY(f->isHidden());
@@ -761,7 +761,7 @@ private slots:
     {
         QVERIFY(QTest::qWaitForWindowActive(form1.get()));
         Form2* f = form2();
-        const QSize firstSnapshot = f->Picture1->picture().size();
+        const QSize firstSnapshot = f->Picture1()->picture().size();
         click(form1->PushButton22());
         QVERIFY2(reports.empty(), qPrintable(reportList()));
         QCOMPARE(form2(), f);   // the same preview window, shown again
@@ -777,17 +777,17 @@ private slots:
 
         // The new snapshot is set up afresh: unscaled and homed, whatever the last zoom was.
         QCOMPARE(f->zoom(), 1.0f);
-        QCOMPARE(f->Picture1->picture().size(), firstSnapshot);
-        QCOMPARE(f->Picture1->left(), 0);
-        QCOMPARE(f->HScroll1->value(), 0);
-        click(f->PushButton2);
+        QCOMPARE(f->Picture1()->picture().size(), firstSnapshot);
+        QCOMPARE(f->Picture1()->left(), 0);
+        QCOMPARE(f->HScroll1()->value(), 0);
+        click(f->PushButton2());
         QCOMPARE(f->zoom(), 0.75f);
         checkWorkbook(second, typed, QStringLiteral("Brûlée & Sons, Ltd"), kFiscalStart);
     }
 
     void sampleDataGoesIntoTheWorkbook()
     {
-        click(form2()->PushButton8);
+        click(form2()->PushButton8());
         QVERIFY(scratchFiles().isEmpty());
         QVERIFY(form1->isVisible());
         QVERIFY(QTest::qWaitForWindowActive(form1.get()));

@@ -1,6 +1,6 @@
 #pragma once
 // Shared helpers of the preview tests.
-#include "app/errorreport.h"
+#include "core/errorreport.h"
 
 #include <QColor>
 #include <QPainter>

@@ -2,8 +2,8 @@
 #include "preview/form2.h"
 #include "preview/preview_support.h"
 
-#include "app/apptitle.h"
-#include "app/dialogs.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,7 +65,7 @@ class TestSaving : public QObject {
         if (!name.isNull())
             Dialogs::queueFileName(name);
         Dialogs::queueAnswer(answer);
-        QTest::mouseClick(form->PushButton6, Qt::LeftButton);
+        QTest::mouseClick(form->PushButton6(), Qt::LeftButton);
     }
 
 private slots:
@@ -162,7 +162,7 @@ private slots:
         QWidget main;
         form->setMainWindow(&main);
         form->show();
-        QTest::mouseClick(form->PushButton8, Qt::LeftButton);
+        QTest::mouseClick(form->PushButton8(), Qt::LeftButton);
         QVERIFY(!QFile::exists(workbook));
         QVERIFY(main.isVisible());
         QVERIFY(form->isHidden());

@@ -3,7 +3,7 @@
 #include "preview/picturebox.h"
 #include "preview/preview_support.h"
 
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 
 #include <QPushButton>
 #include <QScrollBar>
@@ -14,9 +14,9 @@ using previewtest::ReportCollector;
 using previewtest::snapshot;
 
 namespace {
-QColor drawnAt(const Form2& form, int x, int y) { return form.Picture1->drawnOutput().toImage().pixelColor(x, y); }
-void zoomIn(Form2& form) { QTest::mouseClick(form.PushButton1, Qt::LeftButton); }
-void zoomOut(Form2& form) { QTest::mouseClick(form.PushButton2, Qt::LeftButton); }
+QColor drawnAt(const Form2& form, int x, int y) { return form.Picture1()->drawnOutput().toImage().pixelColor(x, y); }
+void zoomIn(Form2& form) { QTest::mouseClick(form.PushButton1(), Qt::LeftButton); }
+void zoomOut(Form2& form) { QTest::mouseClick(form.PushButton2(), Qt::LeftButton); }
 } // namespace
 
 class TestZoom : public QObject {
@@ -35,12 +35,12 @@ private slots:
         QVERIFY(!form.firstActivatePending());
         QCOMPARE(form.zoom(), 1.0f);
         QCOMPARE(form.baseWidth(), 10500);
-        QCOMPARE(form.Picture1->outerWidth(), 10500);
-        QCOMPARE(form.Picture1->outerHeight(), 9000);
-        QVERIFY(form.Zoom_Ori->isHidden() && form.Zoom_Ori->hasPicture());
+        QCOMPARE(form.Picture1()->outerWidth(), 10500);
+        QCOMPARE(form.Picture1()->outerHeight(), 9000);
+        QVERIFY(form.Zoom_Ori()->isHidden() && form.Zoom_Ori()->hasPicture());
         // Excess 1170 twips: 117 units of 10; 1575 twips: nearest(157.5) = 158.
-        QCOMPARE(form.HScroll1->maximum(), 117);
-        QCOMPARE(form.VScroll1->maximum(), 158);
+        QCOMPARE(form.HScroll1()->maximum(), 117);
+        QCOMPARE(form.VScroll1()->maximum(), 158);
         QCOMPARE(form.hStep(), 10);
     }
 
@@ -53,20 +53,20 @@ private slots:
             zoomIn(form);
             QCOMPARE(form.zoom(), z);
         }
-        QCOMPARE(form.Picture1->outerWidth(), 12000);
+        QCOMPARE(form.Picture1()->outerWidth(), 12000);
         // The bars describe the zoomed picture, not the unscaled one.
-        QCOMPARE(form.HScroll1->maximum(), 267);
-        QVERIFY(form.HScroll1->isEnabled());
-        form.HScroll1->setValue(50);
-        QCOMPARE(form.Picture1->left(), -500);
+        QCOMPARE(form.HScroll1()->maximum(), 267);
+        QVERIFY(form.HScroll1()->isEnabled());
+        form.HScroll1()->setValue(50);
+        QCOMPARE(form.Picture1()->left(), -500);
 
         for (float z : {1.75f, 1.5f, 1.25f, 1.0f, 0.75f, 0.5f, 0.25f, 0.25f}) {
             zoomOut(form);
             QCOMPARE(form.zoom(), z);
         }
-        QCOMPARE(form.Picture1->pos(), QPoint(0, 0));
-        QCOMPARE(form.Picture1->outerWidth(), 1500);
-        QVERIFY(!form.HScroll1->isEnabled() && !form.VScroll1->isEnabled());
+        QCOMPARE(form.Picture1()->pos(), QPoint(0, 0));
+        QCOMPARE(form.Picture1()->outerWidth(), 1500);
+        QVERIFY(!form.HScroll1()->isEnabled() && !form.VScroll1()->isEnabled());
         QCOMPARE(form.hStep(), 0);
         zoomIn(form);   // 0.5: 200 pixels, red up to 100, blue beyond
         QCOMPARE(drawnAt(form, 50, 50), QColor(Qt::red));
@@ -80,15 +80,15 @@ private slots:
         form.setPicture(snapshot(1360, 300));   // 20400 twips wide
         form.show();
         zoomIn(form);
-        QCOMPARE(form.Picture1->outerWidth(), 25500);
-        const QImage painted = form.Picture1->drawnOutput().toImage();
+        QCOMPARE(form.Picture1()->outerWidth(), 25500);
+        const QImage painted = form.Picture1()->drawnOutput().toImage();
         zoomIn(form);   // 30600 would be too wide
         QCOMPARE(form.zoom(), 1.0f);
         QCOMPARE(form.zoomWidth(), 20400);
-        QCOMPARE(form.Picture1->outerWidth(), 25500);
-        QCOMPARE(form.Picture1->drawnOutput().toImage(), painted);
+        QCOMPARE(form.Picture1()->outerWidth(), 25500);
+        QCOMPARE(form.Picture1()->drawnOutput().toImage(), painted);
         zoomOut(form);
-        QCOMPARE(form.Picture1->outerWidth(), 15300);
+        QCOMPARE(form.Picture1()->outerWidth(), 15300);
         QVERIFY(reports.reports.empty());
 
         Form2 tall;
@@ -97,7 +97,7 @@ private slots:
         zoomIn(tall);
         zoomIn(tall);
         QCOMPARE(tall.zoom(), 1.0f);
-        QCOMPARE(tall.Picture1->outerHeight(), 15000);
+        QCOMPARE(tall.Picture1()->outerHeight(), 15000);
     }
 
     void scrollRangeFollowsTheExcess_data()
@@ -121,13 +121,13 @@ private slots:
         Form2 form;
         form.setPicture(snapshot(100, 100));
         form.show();
-        form.HScroll1->setMaximum(32767);   // the bar's design maximum stays when it is disabled
-        form.Picture1->setGeometryTwips(-300, -300, 9330 + excess, 3000);
+        form.HScroll1()->setMaximum(32767);   // the bar's design maximum stays when it is disabled
+        form.Picture1()->setGeometryTwips(-300, -300, 9330 + excess, 3000);
         form.ResetScrollBars();
-        QCOMPARE(form.Picture1->pos(), QPoint(0, 0));
-        QCOMPARE(form.HScroll1->maximum(), maximum);
+        QCOMPARE(form.Picture1()->pos(), QPoint(0, 0));
+        QCOMPARE(form.HScroll1()->maximum(), maximum);
         QCOMPARE(form.hStep(), step);
-        QCOMPARE(form.HScroll1->isEnabled(), step != 0);
+        QCOMPARE(form.HScroll1()->isEnabled(), step != 0);
     }
 
     void newSnapshotIsSetUpAgain()
@@ -139,13 +139,13 @@ private slots:
         form.show();
         zoomIn(form);
         zoomIn(form);
-        QTest::mouseClick(form.PushButton8, Qt::LeftButton);
+        QTest::mouseClick(form.PushButton8(), Qt::LeftButton);
         form.setPicture(snapshot(500, 200, 0));   // all blue, another size
         form.show();
         QCOMPARE(form.zoom(), 1.0f);
         QCOMPARE(form.baseWidth(), 7500);
         zoomOut(form);
-        QCOMPARE(form.Picture1->outerWidth(), 5625);
+        QCOMPARE(form.Picture1()->outerWidth(), 5625);
         QCOMPARE(drawnAt(form, 100, 50), QColor(Qt::blue));
     }
 

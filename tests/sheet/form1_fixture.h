@@ -1,10 +1,10 @@
 #pragma once
 // A shown main window on a private settings file, with scripted boxes and collected error reports.
 // Tests of the sheet start from here so each one meets the window as a user does after start-up.
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 
 #include <QDate>
 #include <QFile>

@@ -1,11 +1,11 @@
 // Editing the sheet with real focus changes: every change stored at once, leave checks that
 // keep the focus in the cell, reformatting of amounts.
 #define QTEST_QPA_MOUSE_HANDLING   // clicks travel through the window like real ones
-#include "app/apptitle.h"
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "sheet/form1_fixture.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 // Scrolling the sheet and following the focus with real focus changes.
 #define QTEST_QPA_MOUSE_HANDLING
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "sheet/form1_fixture.h"
-#include "app/twips.h"
+#include "core/twips.h"
 
 #include <QApplication>
 #include <QLineEdit>

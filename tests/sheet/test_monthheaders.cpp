@@ -1,7 +1,7 @@
 // Captions of the twelve fiscal months and the rounding the sheet's geometry uses.
 #include "sheet/focusfollow.h"
 #include "sheet/monthheaders.h"
-#include "sheet/rounding.h"
+#include "core/rounding.h"
 #include "sheet/sampledata.h"
 
 #include <QLocale>

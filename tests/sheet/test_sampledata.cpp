@@ -1,10 +1,10 @@
 // The example data and help buttons of the main window.
 #define QTEST_QPA_MOUSE_HANDLING
-#include "app/apptitle.h"
-#include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
+#include "core/errorreport.h"
 #include "app/form1.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "sheet/form1_fixture.h"
 
 #include <QDateEdit>

@@ -1,14 +1,14 @@
 // Inputs the fuzz targets once crashed on, kept in tests/data/fuzz/<target>/ and fed to the same
 // entry points the targets call, with what each input must give now.
-#include "app/errorreport.h"
-#include "app/guard.h"
+#include "core/errorreport.h"
+#include "core/guard.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/cfb.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/formula.h"
 #include "spreadsheet/textinput.h"
 #include "spreadsheet/xls.h"
-#include "workbook/numbertext.h"
+#include "core/numbertext.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,6 @@
 // The projection template as built: layout, labels, formulas, formats and sheet settings,
 // read back through the engine's own reader from the file the program embeds.
+#include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/cfb.h"
 #include "spreadsheet/datetime.h"
@@ -22,19 +23,12 @@ namespace {
 // 0-based column of a column name ("AB" -> 27).
 int col(const char* name)
 {
-    int c = 0;
-    for (const char* p = name; *p; ++p)
-        c = c * 26 + (*p - 'A' + 1);
-    return c - 1;
+    int row = 0, c = 0;
+    ss::parseCellAddress(std::string(name) + "1", row, c);
+    return c;
 }
 
-std::string colLetters(int c)
-{
-    std::string s;
-    for (int n = c + 1; n > 0; n = (n - 1) / 26)
-        s.insert(s.begin(), static_cast<char>('A' + (n - 1) % 26));
-    return s;
-}
+std::string colLetters(int c) { return ss::columnLetters(c); }
 
 // Replaces every occurrence of `from` in `text`.
 std::string replaced(std::string text, const std::string& from, const std::string& to)

@@ -1,10 +1,10 @@
 // Generation behind "Start Creating Template", with a fake main window.
-#include "app/errorreport.h"
+#include "core/errorreport.h"
 #include "spreadsheet/datetime.h"
 #include "spreadsheet/model.h"
 #include "spreadsheet/xls.h"
 #include "workbook/excellifecycle.h"
-#include "workbook/files.h"
+#include "core/files.h"
 #include "workbook/templatefilling.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // Starting, probing and versioning the spreadsheet application.
-#include "app/apptitle.h"
-#include "app/dialogs.h"
+#include "core/apptitle.h"
+#include "core/dialogs.h"
 #include "workbook/excellifecycle.h"
 
 #include <QLocale>

@@ -1,5 +1,5 @@
 // The sheet picture: what gets drawn, when nothing is written, and a busy clipboard.
-#include "app/errorreport.h"
+#include "core/errorreport.h"
 #include "spreadsheet/model.h"
 #include "spreadsheet/render/render.h"
 #include "spreadsheet/xls.h"
