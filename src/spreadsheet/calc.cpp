@@ -277,8 +277,7 @@ private:
             return ErrorCode::Ref;
         const SheetIndex& idx = index_[static_cast<std::size_t>(sheet)];
         const int node = idx.nodeAt(row, col);
-        if (node >= 0 && state_[static_cast<std::size_t>(node)] == Pending && !cyclic_[static_cast<std::size_t>(node)] &&
-            onDemandDepth_ < kMaxOnDemandDepth) {
+        if (node >= 0 && state_[static_cast<std::size_t>(node)] == Pending && onDemandDepth_ < kMaxOnDemandDepth) {
             // Reached through a reference computed at run time before its turn.
             ++onDemandDepth_;
             evaluate(node);

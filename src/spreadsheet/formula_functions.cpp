@@ -470,10 +470,15 @@ Item Evaluator::callItem(std::uint16_t index, std::span<Item> args, bool arrayCl
 
     // A value parameter given an array (or a range in an array formula) is computed element by
     // element, giving an array of results.
-    const FunctionEntry* entry = functionEntryByIndex(index);
+    bool anyArray = false;
+    for (const Item& a : args)
+        anyArray = anyArray || isArrayOperand(a);
+    const FunctionEntry* entry = anyArray ? functionEntryByIndex(index) : nullptr;
     int rows = 0, cols = 0;
     std::vector<std::size_t> lifted;
-    if (picks) {
+    if (!anyArray) {
+        // The common case: plain values and references.
+    } else if (picks) {
         // IF/CHOOSE go element by element only when their selector is an array; then every
         // array among the choices is read element by element too.
         if (!args.empty() && isArrayOperand(args[0]))
