@@ -5,9 +5,9 @@
 #                          and the fuzz targets (clang with libFuzzer)
 #   scripts/deps.sh bench  also what bench/run.sh uses (LibreOffice's picture export, Python bridge)
 set -euo pipefail
-pkgs=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation2 xvfb xauth)
+pkgs=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libzip-dev fonts-liberation2 xvfb xauth)
 if [ "${1:-}" = test ] || [ "${1:-}" = bench ]; then
-  pkgs+=(libreoffice-calc-nogui gnumeric python3-xlrd python3-olefile libbenchmark-dev clang libclang-rt-14-dev xdotool python3-uno libapache-poi-java)
+  pkgs+=(libreoffice-calc-nogui gnumeric python3-xlrd python3-olefile libbenchmark-dev clang libclang-rt-14-dev xdotool python3-uno libapache-poi-java python3-openpyxl poppler-utils)
 fi
 if [ "${1:-}" = bench ]; then
   pkgs+=(libreoffice-draw-nogui python3-uno)
