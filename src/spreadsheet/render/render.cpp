@@ -101,15 +101,23 @@ public:
             return img;
         img.fill(kWhite);
         QPainter p(&img);
+        paint(p);
+        p.end();
+        return img;
+    }
+
+    // Every layer through the painter, so a picture and a printed page come from the same code.
+    void paint(QPainter& p)
+    {
+        p.save();
         p.setRenderHint(QPainter::TextAntialiasing, true);
         p.setRenderHint(QPainter::Antialiasing, false);
         if (sheet_.showGridlines && opt_.gridlines)
             drawGridlines(p);
         drawFills(p);
         drawTexts(p);
-        p.end();
-        drawBorders(img);
-        return img;
+        drawBorders(p);
+        p.restore();
     }
 
 private:
@@ -257,6 +265,30 @@ private:
             r.width = fe.metrics.horizontalAdvance(text);
         }
         return r;
+    }
+
+    // The decimal and group marks of a formatted number in the reader's own; only marks that sit
+    // at digits change, so a format's literal text ("Rs.") keeps its points.
+    QString localSeparators(const QString& text) const
+    {
+        if (opt_.decimalSeparator == "." && opt_.groupSeparator == ",")
+            return text;
+        const QString decimal = QString::fromStdString(opt_.decimalSeparator);
+        const QString group = QString::fromStdString(opt_.groupSeparator);
+        QString out;
+        out.reserve(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            const bool digitBefore = i > 0 && text[i - 1].isDigit();
+            const bool digitAfter = i + 1 < text.size() && text[i + 1].isDigit();
+            if (c == QLatin1Char('.') && digitAfter && (digitBefore || i == 0 || !text[i - 1].isLetter()))
+                out += decimal;
+            else if (c == QLatin1Char(',') && digitBefore && digitAfter)
+                out += group;
+            else
+                out += c;
+        }
+        return out;
     }
 
     static void drawRun(QPainter& p, const FontEntry& fe, const Run& r, const QString& text, QPointF at)
@@ -435,6 +467,8 @@ private:
         FontEntry& fe = fontEntry(xf.fontIndex);
         const QFontMetricsF& fm = fe.metrics;
         const bool number = cell.value.isNumber();
+        if (number && !isDateFormat(code))
+            text = localSeparators(text);
 
         HAlign align = xf.hAlign;
         if (align == HAlign::General)
@@ -465,7 +499,7 @@ private:
             const bool allHashes = text.count(QLatin1Char('#')) == text.size();
             if (run.width > avail && (code == "General" || code.empty())) {
                 for (int n = 10; n >= 1 && run.width > avail; --n) {
-                    text = QString::fromStdString(formatGeneral(cell.value.number(), n));
+                    text = localSeparators(QString::fromStdString(formatGeneral(cell.value.number(), n)));
                     run = layout(fe, text);
                 }
             }
@@ -610,9 +644,9 @@ private:
         }
     }
 
-    // A line along the gridline at `g` (row or column of pixels) from `a` to `b` inclusive, written
-    // straight into the image: dotted lines would otherwise cost one fill call per dot.
-    void line(QImage& img, bool horizontal, int g, int a, int b, const Border& border) const
+    // A line along the gridline at `g` (row or column of pixels) from `a` to `b` inclusive, one fill
+    // per dash rather than one per dot.
+    void line(QPainter& p, bool horizontal, int g, int a, int b, const Border& border) const
     {
         int thickness;
         std::vector<int> pattern;
@@ -628,35 +662,49 @@ private:
             offsets = {-1, 0};
         else
             offsets = {-1, 0, 1};
-        const int across = horizontal ? img.height() : img.width();
-        const int along = horizontal ? img.width() : img.height();
+        const QColor fill = QColor::fromRgb(col);
+        const int across = horizontal ? ys_.back() : xs_.back();
+        const int along = horizontal ? xs_.back() : ys_.back();
         a = std::max(a, 0);
         b = std::min(b, along - 1);
-        QRgb* bits = reinterpret_cast<QRgb*>(img.bits());
-        const std::size_t stride = static_cast<std::size_t>(img.bytesPerLine()) / sizeof(QRgb);
+        auto dash = [&](int at, int from, int to) {
+            if (from > to)
+                return;
+            if (horizontal)
+                p.fillRect(from, at, to - from + 1, 1, fill);
+            else
+                p.fillRect(at, from, 1, to - from + 1, fill);
+        };
         for (int off : offsets) {
             const int at = std::clamp(g + off, 0, across - 1);
-            std::size_t k = 0;
-            int left = pattern.empty() ? 0 : pattern[0];
-            for (int pos = a; pos <= b; ++pos) {
-                if (!pattern.empty()) {
-                    if (left == 0) {
-                        k = (k + 1) % pattern.size();
-                        left = pattern[k];
-                    }
-                    --left;
-                    if (k % 2 == 1)
-                        continue;
-                }
-                const int x = horizontal ? pos : at, y = horizontal ? at : pos;
-                bits[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] = col;
+            if (pattern.empty()) {
+                dash(at, a, b);
+                continue;
             }
+            std::size_t k = 0;
+            int left = pattern[0];
+            int start = -1;
+            for (int pos = a; pos <= b; ++pos) {
+                if (left == 0) {
+                    k = (k + 1) % pattern.size();
+                    left = pattern[k];
+                }
+                --left;
+                if (k % 2 == 1) {
+                    dash(at, start, pos - 1);
+                    start = -1;
+                } else if (start < 0) {
+                    start = pos;
+                }
+            }
+            if (start >= 0)
+                dash(at, start, b);
         }
     }
 
-    void drawBorders(QImage& img) const
+    void drawBorders(QPainter& p) const
     {
-        if (img.width() <= 0 || img.height() <= 0)
+        if (xs_.back() <= 0 || ys_.back() <= 0)
             return;
         forEachCell([&](int r, int c, const Cell& cell) {
             const Xf& xf = xfOf(cell);
@@ -667,13 +715,13 @@ private:
                 return;
             const int xa = std::max(0, x0 - 1), ya = std::max(0, y0 - 1);
             if (xf.top.style)
-                line(img, true, y0 - 1, xa, x1 - 1, xf.top);
+                line(p, true, y0 - 1, xa, x1 - 1, xf.top);
             if (xf.bottom.style)
-                line(img, true, y1 - 1, xa, x1 - 1, xf.bottom);
+                line(p, true, y1 - 1, xa, x1 - 1, xf.bottom);
             if (xf.left.style)
-                line(img, false, x0 - 1, ya, y1 - 1, xf.left);
+                line(p, false, x0 - 1, ya, y1 - 1, xf.left);
             if (xf.right.style)
-                line(img, false, x1 - 1, ya, y1 - 1, xf.right);
+                line(p, false, x1 - 1, ya, y1 - 1, xf.right);
         });
     }
 
@@ -701,6 +749,13 @@ QSize renderedSize(const Workbook& wb, int sheetIndex, const RangeAddress& range
     if (!validRange(wb, sheetIndex, range))
         return {};
     return Renderer(wb, wb.sheets[static_cast<std::size_t>(sheetIndex)], range, opt).size();
+}
+
+void paintRange(QPainter& painter, const Workbook& wb, int sheetIndex, const RangeAddress& range, const RenderOptions& opt)
+{
+    if (!validRange(wb, sheetIndex, range))
+        return;
+    Renderer(wb, wb.sheets[static_cast<std::size_t>(sheetIndex)], range, opt).paint(painter);
 }
 
 QImage renderRange(const Workbook& wb, int sheetIndex, const RangeAddress& range, const RenderOptions& opt)

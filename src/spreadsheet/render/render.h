@@ -4,11 +4,19 @@
 
 #include <QImage>
 
+#include <string>
+
+class QPainter;
+
 namespace ss {
 
 struct RenderOptions {
     double dpi = 96.0;               // 96: one pixel per 15 twips
     bool gridlines = true;           // drawn only when the sheet also shows them
+    // The marks numbers are drawn with, the reader's regional settings, as a spreadsheet program
+    // shows a workbook ("12.500,5" under German settings); the number formats keep "." and ",".
+    std::string decimalSeparator = ".";
+    std::string groupSeparator = ",";
 };
 
 // The pixel size the range takes: column widths from character units of the workbook's default
@@ -17,6 +25,11 @@ QSize renderedSize(const Workbook& wb, int sheetIndex, const RangeAddress& range
 
 // The most pixels one picture may hold (64 megapixels, 256 MB as 32-bit pixels).
 constexpr qint64 kMaxPicturePixels = qint64(64) * 1024 * 1024;
+
+// Paints the range onto any painter (a picture, a PDF page, a printer) with its top-left corner at
+// the painter's origin, one unit per pixel at opt.dpi; the painter's transform scales it. The
+// background is the caller's. Nothing is painted for a range outside the sheet.
+void paintRange(QPainter& painter, const Workbook& wb, int sheetIndex, const RangeAddress& range, const RenderOptions& opt = {});
 
 // The range as an image of exactly renderedSize(): fills, borders, fonts, alignment, number formats.
 // Throws ss::LimitError, before allocating anything, when the picture would hold more than
