@@ -2,6 +2,7 @@
 // Signs follow the cash-flow convention: money paid out is negative.
 #include "spreadsheet/formula_functions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -197,7 +198,67 @@ Item fnIrr(Call& c)
     return Item::of(ErrorCode::Num);
 }
 
+// Straight-line and sum-of-years' digits depreciation.
+Item slnSyd(Call& c)
+{
+    double cost, salvage, life, per = 0;
+    if (!c.number(0, cost) || !c.number(1, salvage) || !c.number(2, life) || (c.id == Fn::Syd && !c.number(3, per)))
+        return Item::of(c.error());
+    if (c.id == Fn::Sln)
+        return life == 0 ? Item::of(ErrorCode::Div0) : Item::of(numberResult((cost - salvage) / life));
+    if (life <= 0 || per <= 0 || per > life)
+        return Item::of(ErrorCode::Num);
+    return Item::of(numberResult((cost - salvage) * (life - per + 1) * 2 / (life * (life + 1))));
+}
+
+// DDB: declining balance at `factor` (2) times the straight rate, never below the salvage value.
+Item fnDdb(Call& c)
+{
+    double cost, salvage, life, period, factor;
+    if (!c.number(0, cost) || !c.number(1, salvage) || !c.number(2, life) || !c.number(3, period) ||
+        !c.number(4, factor, 2))
+        return Item::of(c.error());
+    if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || period > life || factor <= 0 || life > 1e6)
+        return Item::of(ErrorCode::Num);
+    const double rate = std::min(1.0, factor / life);
+    double book = cost, dep = 0;
+    for (double p = 1; p <= std::ceil(period); ++p) {
+        dep = std::max(0.0, std::min(book * rate, book - salvage));
+        book -= dep;
+    }
+    return Item::of(numberResult(dep));
+}
+
+// MIRR(values, finance rate, reinvestment rate).
+Item fnMirr(Call& c)
+{
+    std::vector<double> flows;
+    if (!eachNumber(c.ev, c.args.subspan(0, 1), c.err, [&](double x) { flows.push_back(x); }))
+        return Item::of(c.error());
+    double finance, reinvest;
+    if (!c.number(1, finance) || !c.number(2, reinvest))
+        return Item::of(c.error());
+    if (finance == -1 || reinvest == -1 || flows.size() < 2)
+        return Item::of(ErrorCode::Div0);
+    const double n = static_cast<double>(flows.size());
+    double fvPositive = 0, pvNegative = 0;
+    for (std::size_t i = 0; i < flows.size(); ++i) {
+        const double k = static_cast<double>(i);
+        if (flows[i] > 0)
+            fvPositive += flows[i] * std::pow(1 + reinvest, n - 1 - k);
+        else
+            pvNegative += flows[i] / std::pow(1 + finance, k);
+    }
+    if (fvPositive == 0 || pvNegative == 0)
+        return Item::of(ErrorCode::Div0);
+    return Item::of(numberResult(std::pow(fvPositive / -pvNegative, 1 / (n - 1)) - 1));
+}
+
 const FunctionImpl kFinancial[] = {
+    {Fn::Sln, slnSyd},
+    {Fn::Syd, slnSyd},
+    {Fn::Ddb, fnDdb},
+    {Fn::Mirr, fnMirr},
     {Fn::Fv, fnFv},
     {Fn::Pv, fnPv},
     {Fn::Pmt, fnPmt},

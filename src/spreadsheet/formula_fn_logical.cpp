@@ -116,7 +116,25 @@ Item fnType(Call& c)
     return Item::of(v.isText() ? 2.0 : v.isBoolean() ? 4.0 : v.isError() ? 16.0 : 1.0);
 }
 
+Item fnErrorType(Call& c)
+{
+    const ss::Value v = c.value(0);
+    if (!v.isError())
+        return Item::of(ErrorCode::NA);
+    switch (v.error()) {
+    case ErrorCode::Null: return Item::of(1.0);
+    case ErrorCode::Div0: return Item::of(2.0);
+    case ErrorCode::Value: return Item::of(3.0);
+    case ErrorCode::Ref: return Item::of(4.0);
+    case ErrorCode::Name: return Item::of(5.0);
+    case ErrorCode::Num: return Item::of(6.0);
+    case ErrorCode::NA: return Item::of(7.0);
+    }
+    return Item::of(ErrorCode::NA);
+}
+
 const FunctionImpl kLogical[] = {
+    {Fn::ErrorType, fnErrorType},
     {Fn::If, fnIf},
     {Fn::And, andOr},
     {Fn::Or, andOr},

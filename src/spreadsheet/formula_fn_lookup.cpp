@@ -1,6 +1,7 @@
 // Lookup and reference functions: VLOOKUP, HLOOKUP, LOOKUP, MATCH, INDEX, CHOOSE, OFFSET,
 // INDIRECT, ROW, COLUMN, ROWS, COLUMNS, AREAS.
 #include "spreadsheet/formula_functions.h"
+#include "spreadsheet/formula_internal.h"
 
 #include <cctype>
 #include <cmath>
@@ -414,7 +415,59 @@ Item fnAreas(Call& c)
     return c.args[0].isReference() ? Item::of(1.0) : Item::of(ErrorCode::Value);
 }
 
+// ADDRESS(row, column, kind = 1, a1 = TRUE, sheet): the text of a cell reference; kind 1 is
+// $A$1, 2 A$1, 3 $A1, 4 A1.
+Item fnAddress(Call& c)
+{
+    double row, col, kind;
+    bool a1;
+    std::string sheet;
+    if (!c.integer(0, row) || !c.integer(1, col) || !c.integer(2, kind, 1) || !c.boolean(3, a1, true) ||
+        (c.has(4) && !c.text(4, sheet)))
+        return Item::of(c.error());
+    if (row < 1 || row > kMaxRows || col < 1 || col > kMaxCols || kind < 1 || kind > 4)
+        return Item::of(ErrorCode::Value);
+    const bool absRow = kind == 1 || kind == 2, absCol = kind == 1 || kind == 3;
+    const int r = static_cast<int>(row), k = static_cast<int>(col);
+    std::string text;
+    if (a1) {
+        text = (absCol ? "$" : "") + columnName(k - 1) + (absRow ? "$" : "") + std::to_string(r);
+    } else {
+        text = "R" + (absRow ? std::to_string(r) : "[" + std::to_string(r) + "]") + "C" +
+               (absCol ? std::to_string(k) : "[" + std::to_string(k) + "]");
+    }
+    if (c.has(4)) {
+        bool plain = !sheet.empty();
+        for (char ch : sheet)
+            plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
+        std::string quoted = "'";
+        for (char ch : sheet)
+            quoted += ch == '\'' ? std::string("''") : std::string(1, ch);
+        text = (plain ? sheet : quoted + "'") + "!" + text;
+    }
+    return Item::of(ss::Value(text));
+}
+
+// HYPERLINK(link, friendly name): the friendly name, else the link, as the cell shows it.
+Item fnHyperlink(Call& c)
+{
+    return Item::of(c.has(1) ? c.value(1) : c.value(0));
+}
+
+Item fnTranspose(Call& c)
+{
+    const Matrix m = c.ev.matrix(c.args[0]);
+    Matrix t(m.cols, m.rows);
+    for (int r = 0; r < m.rows; ++r)
+        for (int k = 0; k < m.cols; ++k)
+            t.at(k, r) = m.at(r, k);
+    return Item::of(std::move(t));
+}
+
 const FunctionImpl kLookup[] = {
+    {Fn::Address, fnAddress},
+    {Fn::Hyperlink, fnHyperlink},
+    {Fn::Transpose, fnTranspose},
     {Fn::Match, fnMatch},
     {Fn::Vlookup, tableLookup},
     {Fn::Hlookup, tableLookup},

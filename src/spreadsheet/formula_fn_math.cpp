@@ -202,7 +202,23 @@ Item fnSumProduct(Call& c)
     return Item::of(numberResult(total));
 }
 
+// COMBIN(n, k): the number of ways to choose k of n.
+Item fnCombin(Call& c)
+{
+    double n, k;
+    if (!c.integer(0, n) || !c.integer(1, k))
+        return Item::of(c.error());
+    if (n < 0 || k < 0 || n < k)
+        return Item::of(ErrorCode::Num);
+    k = std::min(k, n - k);
+    double r = 1;
+    for (double i = 1; i <= k && std::isfinite(r); ++i)
+        r = r * (n - k + i) / i;
+    return Item::of(numberResult(std::round(r)));
+}
+
 const FunctionImpl kMath[] = {
+    {Fn::Combin, fnCombin},
     {Fn::Sum, sumLike},
     {Fn::Product, sumLike},
     {Fn::SumSq, sumLike},

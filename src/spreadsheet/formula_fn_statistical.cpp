@@ -302,7 +302,103 @@ Item conditional(Call& c)
     return Item::of(numberResult(total));
 }
 
+// MODE: the number that occurs most often (the first of equals); none repeated: #N/A.
+Item fnMode(Call& c)
+{
+    std::vector<double> xs;
+    if (!numbers(c, xs))
+        return Item::of(c.error());
+    std::size_t best = 0;
+    double mode = 0;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        const auto n = static_cast<std::size_t>(std::count(xs.begin(), xs.end(), xs[i]));
+        if (n > best) {
+            best = n;
+            mode = xs[i];
+        }
+    }
+    if (best < 2)
+        return Item::of(ErrorCode::NA);
+    return Item::of(mode);
+}
+
+// PERCENTILE(values, k) with linear interpolation between ranks; QUARTILE(values, q) = k q/4.
+Item percentile(Call& c)
+{
+    std::vector<double> xs;
+    if (!eachNumber(c.ev, c.args.subspan(0, 1), c.err, [&](double x) { xs.push_back(x); }))
+        return Item::of(c.error());
+    double k;
+    if (!c.number(1, k))
+        return Item::of(c.error());
+    if (c.id == Fn::Quartile) {
+        k = std::trunc(k);
+        if (k < 0 || k > 4)
+            return Item::of(ErrorCode::Num);
+        k /= 4;
+    }
+    if (xs.empty() || k < 0 || k > 1)
+        return Item::of(ErrorCode::Num);
+    std::sort(xs.begin(), xs.end());
+    const double pos = k * static_cast<double>(xs.size() - 1);
+    const auto i = static_cast<std::size_t>(std::floor(pos));
+    const double frac = pos - std::floor(pos);
+    if (i + 1 >= xs.size())
+        return Item::of(xs.back());
+    return Item::of(xs[i] + frac * (xs[i + 1] - xs[i]));
+}
+
+// SUBTOTAL(function, ref...): the aggregate of the referenced cells leaving out other SUBTOTAL
+// results, and for functions 101-111 the rows that are hidden.
+Item fnSubtotal(Call& c)
+{
+    double f;
+    if (!c.integer(0, f))
+        return Item::of(c.error());
+    static const Fn kAggregates[] = {Fn::Average, Fn::Count, Fn::CountA, Fn::Max, Fn::Min, Fn::Product,
+                                     Fn::Stdev, Fn::StdevP, Fn::Sum, Fn::Var, Fn::VarP};
+    const bool skipHidden = f > 100;
+    const double k = skipHidden ? f - 100 : f;
+    if (k < 1 || k > 11 || c.size() < 2)
+        return Item::of(ErrorCode::Value);
+    const Workbook* wb = c.ev.ctx.workbook;
+    Matrix values;
+    for (std::size_t i = 1; i < c.size(); ++i) {
+        const Item& a = c.args[i];
+        if (!a.isReference())
+            return Item::of(ErrorCode::Value);
+        for (int s = firstSheetOf(a); s <= lastSheetOf(a); ++s) {
+            const int sheetIndex = s < 0 ? c.ev.ctx.sheet : s;
+            const Sheet* sheet = wb && sheetIndex >= 0 && static_cast<std::size_t>(sheetIndex) < wb->sheets.size()
+                                     ? &wb->sheets[static_cast<std::size_t>(sheetIndex)] : nullptr;
+            for (int r = a.range.firstRow; r <= a.range.lastRow; ++r) {
+                if (sheet && skipHidden) {
+                    const auto row = sheet->rows.find(r);
+                    if (row != sheet->rows.end() && row->second.hidden)
+                        continue;
+                }
+                for (int col = a.range.firstCol; col <= a.range.lastCol; ++col) {
+                    if (sheet) {
+                        const Cell* cell = sheet->find(r, col);
+                        if (cell && cell->isFormula() && callsSubtotal(cell->formula))
+                            continue;
+                    }
+                    values.cells.push_back(c.ev.cell(s, r, col));
+                }
+            }
+        }
+    }
+    values.rows = 1;
+    values.cols = static_cast<int>(values.cells.size());
+    Item all = Item::of(std::move(values));
+    return c.ev.callItem(static_cast<std::uint16_t>(kAggregates[static_cast<int>(k) - 1]), std::span<Item>(&all, 1));
+}
+
 const FunctionImpl kStatistical[] = {
+    {Fn::Mode, fnMode},
+    {Fn::Percentile, percentile},
+    {Fn::Quartile, percentile},
+    {Fn::Subtotal, fnSubtotal},
     {Fn::Average, extremes},
     {Fn::Min, extremes},
     {Fn::Max, extremes},

@@ -408,6 +408,24 @@ bool Call::boolean(std::size_t i, bool& out, bool fallback)
     return toBool(ev.value(args[i]), out, err);
 }
 
+bool callsSubtotal(std::span<const std::uint8_t> t)
+{
+    std::size_t pos = 0;
+    while (pos < t.size()) {
+        const std::size_t size = tokenSize(t, pos);
+        if (size == 0)
+            return false;
+        const std::uint8_t base = baseId(t[pos]);
+        if (base == kFunc || base == kFuncVar) {
+            const auto call = readFunctionCall(t, pos, base == kFunc);
+            if (call && call->index == static_cast<std::uint16_t>(Fn::Subtotal))
+                return true;
+        }
+        pos += size;
+    }
+    return false;
+}
+
 bool isVolatile(std::uint16_t index)
 {
     switch (static_cast<Fn>(index)) {

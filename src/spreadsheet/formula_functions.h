@@ -27,8 +27,13 @@ enum class Fn : std::uint16_t {
     RoundUp = 212, RoundDown = 213, Rank = 216, Days360 = 220, Today = 221, Median = 227,
     SumProduct = 228, Even = 279, Floor = 285, Ceiling = 288, Odd = 298, SumSq = 321, Large = 325,
     Small = 326, Concatenate = 336, Power = 337, Radians = 342, Degrees = 343, SumIf = 345, CountIf = 346,
-    CountBlank = 347, AverageA = 361, MaxA = 362, MinA = 363,
+    CountBlank = 347, AverageA = 361, MaxA = 362, MinA = 363, Sln = 142, Syd = 143, Ddb = 144, Mirr = 61,
+    Address = 219, Hyperlink = 359, Transpose = 83, Combin = 276, Subtotal = 344, Mode = 330,
+    Percentile = 328, Quartile = 327, ErrorType = 261,
 };
+
+// Whether tokens call SUBTOTAL (whose results SUBTOTAL leaves out of its own ranges).
+bool callsSubtotal(std::span<const std::uint8_t> tokens);
 
 // Functions whose value changes without a change of their arguments; Excel marks their formulas
 // with tAttrVolatile.
