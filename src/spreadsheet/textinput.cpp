@@ -1,5 +1,7 @@
 #include "spreadsheet/textinput.h"
 
+#include "spreadsheet/unicode.h"
+
 #include <charconv>
 #include <optional>
 
@@ -29,9 +31,39 @@ std::string_view trim(std::string_view s)
             s.remove_suffix(2);
         else if (endsWith(s, "\xE2\x80\xAF"))
             s.remove_suffix(3);
+        else if (startsWith(s, "\xE2\x80\x8E") || startsWith(s, "\xE2\x80\x8F"))   // left-to-right, right-to-left mark
+            s.remove_prefix(3);
+        else if (endsWith(s, "\xE2\x80\x8E") || endsWith(s, "\xE2\x80\x8F"))
+            s.remove_suffix(3);
+        else if (startsWith(s, "\xD8\x9C"))   // Arabic letter mark, before a sign
+            s.remove_prefix(2);
+        else if (endsWith(s, "\xD8\x9C"))
+            s.remove_suffix(2);
         else
             return s;
     }
+}
+
+// The text with the locale's own digits written as Latin ones.
+std::string latinDigits(std::string_view s, const std::string& zeroDigit)
+{
+    const std::u16string zero16 = utf8ToUtf16(zeroDigit);
+    char32_t zero = zero16.empty() ? U'0' : zero16[0];
+    if (zero16.size() == 2 && zero16[0] >= 0xD800 && zero16[0] < 0xDC00)
+        zero = 0x10000 + ((char32_t(zero16[0]) - 0xD800) << 10) + (char32_t(zero16[1]) - 0xDC00);
+    const std::u16string text = utf8ToUtf16(s);
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
+            ++i;
+        }
+        if (c >= zero && c <= zero + 9)
+            c = U'0' + (c - zero);
+        appendUtf8(out, c);
+    }
+    return out;
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -62,7 +94,7 @@ std::optional<std::string> plainNumber(std::string_view s, const NumberLocale& l
             i += loc.decimal.size();
         } else if (!decimal && digitsBefore && (startsWith(rest, loc.group)
                    || ((loc.group == "\xC2\xA0" || loc.group == "\xE2\x80\xAF") && rest[0] == ' '))) {
-            if (!groupOk())
+            if (!groupOk() && groupDigits != loc.secondaryGroupSize)   // "12,34,567" in India
                 return std::nullopt;
             grouped = true;
             groupDigits = 0;
@@ -101,6 +133,11 @@ Value valueFromTypedText(std::string_view text, const NumberLocale& loc)
     const Value asText{std::string(text)};
 
     std::string_view s = all;
+    std::string latin;
+    if (!loc.zeroDigit.empty() && loc.zeroDigit != "0") {
+        latin = latinDigits(all, loc.zeroDigit);
+        s = latin;
+    }
     bool negative = false, signSeen = false, currency = false, percent = false;
     if (s.size() >= 2 && s.front() == '(' && s.back() == ')') {
         negative = signSeen = true;

@@ -14,6 +14,12 @@ struct NumberLocale {
     std::string group = ",";
     std::string currencySymbol = "$";
     std::string negativeSign = "-";
+    // Locales with digits of their own (Arabic, Devanagari, ...): this zero and its nine
+    // successors read as 0-9, as well as the Latin digits.
+    std::string zeroDigit = "0";
+    // Digits in each group left of the last one: 2 where amounts are grouped as in India
+    // ("12,34,567"); groups of three are read as well.
+    int secondaryGroupSize = 3;
 };
 
 // A text that reads as a number (blanks around, sign or parentheses, grouping, decimal mark,
