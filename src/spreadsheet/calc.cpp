@@ -17,7 +17,7 @@ namespace ss {
 namespace {
 
 constexpr int kGridLimit = 1 << 20;     // cells; larger used areas fall back to map look-ups
-constexpr int kMaxOnDemandDepth = 64;   // nested on-demand evaluations before reading values as they are
+constexpr int kMaxOnDemandDepth = 24;   // nested on-demand evaluations before reading values as they are (below the evaluator's own bound)
 constexpr int kMaxNameDepth = 16;       // names inside names followed for dependencies
 
 // Where the cells and formulas of one sheet are: a dense grid over the used area, or a map.

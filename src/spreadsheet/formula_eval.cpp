@@ -278,6 +278,15 @@ bool skipMemData(std::span<const std::uint8_t> data, std::size_t& pos)
 
 Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
 {
+    // Evaluations inside evaluations (names, INDIRECT, cells a recalculation computes on demand)
+    // share one bound, so no mix of them can exhaust the call stack.
+    thread_local int nesting = 0;
+    struct Nesting {
+        Nesting() { ++nesting; }
+        ~Nesting() { --nesting; }
+    } const guard;
+    if (nesting > kMaxNestedEvaluation * 2)
+        return Item::unknown();
     StackLease lease;
     std::vector<Item>& st = lease.get();
     std::size_t arrayPos = 0;
