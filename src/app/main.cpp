@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/form1.h"
 #include "app/generationhost.h"
 #include "app/messageboxes.h"
@@ -5,8 +6,13 @@
 
 #include <QApplication>
 
+#include <optional>
+
 int main(int argc, char** argv)
 {
+    // `corvantis --generate PATH` and the like run without windows and end here.
+    if (const std::optional<int> status = corvantis::runCommandLine(argc, argv))
+        return *status;
     // The icon lives in a static library, so its resources are registered by hand.
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
