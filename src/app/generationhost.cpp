@@ -1,6 +1,7 @@
 #include "app/generationhost.h"
 
 #include "app/form1.h"
+#include "app/previewmenu.h"
 #include "core/guard.h"
 #include "preview/form2.h"
 #include "sheet/inputsheet.h"
@@ -57,6 +58,8 @@ Form2& MainGenerationHost::form2()
         // The preview stays alive from the first generation to the end of the run.
         mForm2 = std::make_unique<Form2>();
         mForm2->setMainWindow(&mForm1);
+        installPreviewMenu(*mForm2);   // copy, .xlsx, PDF and print on the picture
+        mForm2->setSettingsStore(&mForm1.store());   // the save folder is kept beside the inputs
     }
     return *mForm2;
 }

@@ -7,10 +7,12 @@
 #include "core/programfolder.h"
 #include "core/twips.h"
 #include "preview/picturebox.h"
+#include "spreadsheet/render/render.h"
 #include "ui/controlkind.h"
 #include "ui/cursor.h"
 #include "ui/pointerrules.h"
 #include "ui/windowcolours.h"
+#include "workbook/sheetdrawing.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -20,6 +22,7 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvantis {
@@ -31,8 +34,13 @@ constexpr int kClientHeight = 9360;
 // The unscaled picture is the auto-sized box less the border it had around the picture.
 constexpr int kBorderAllowance = pixelsToTwips(2);
 constexpr int kScrollMaximumAtStart = 32767;
-constexpr int kWidthLimit = 26000;
-constexpr int kHeightLimit = 18000;
+// About one sheet row (or a narrow column) at 100 %: what an arrow click on a bar moves.
+constexpr int kRowTwips = 300;
+constexpr int kLeastArrowTwips = 150;
+
+// The engine's own limit of one picture; a 2.0 zoom of the projection on a screen of twice
+// the usual density is about a third of it.
+qint64 gPictureBudget = ss::kMaxPicturePixels;
 
 void tag(QWidget* w, const char* name, ControlKind kind)
 {
@@ -85,7 +93,8 @@ void Form2::createControls()
     mHScroll1->setGeometry(twipsRect(120, 7545, 9330, 255));
     for (QScrollBar* bar : {mHScroll1, mVScroll1}) {
         bar->setRange(0, kScrollMaximumAtStart);
-        bar->setTracking(false);   // the picture follows the thumb when it is let go
+        bar->setTracking(true);   // the picture follows the thumb while it is dragged
+        bar->installEventFilter(this);   // the wheel over a bar pans and zooms as over the picture
     }
 
     mZoom_Ori = new PictureBox(this, 0);
@@ -130,6 +139,9 @@ void Form2::createControls()
     connect(mPicture1, &PictureBox::mouseDown, this, &Form2::picture1_MouseDown);
     connect(mPicture1, &PictureBox::mouseMove, this, &Form2::picture1_MouseMove);
     connect(mPicture1, &PictureBox::mouseUp, this, &Form2::Picture1_MouseUp);
+    mPicture1->installEventFilter(this);
+    mPicture2->installEventFilter(this);
+    createShortcuts();
 }
 
 void Form2::Form_Load()
@@ -149,6 +161,25 @@ void Form2::setPicture(const QPixmap& picture)
     mPicture1->setPicture(picture);
     // A new snapshot needs the set-up again, or a zoom would repaint the previous picture.
     mFirstActivate = true;
+}
+
+void Form2::setExcelFile(const QString& path)
+{
+    if (path != mExcelFile || !mDrawing || mDrawing->path() != path) {
+        mDrawing.reset();
+        mDrawingFailed = false;
+    }
+    mExcelFile = path;
+}
+
+qint64 Form2::pictureBudget()
+{
+    return gPictureBudget;
+}
+
+void Form2::setPictureBudget(qint64 pixels)
+{
+    gPictureBudget = pixels;
 }
 
 void Form2::changeEvent(QEvent* event)
@@ -196,34 +227,74 @@ void Form2::Form_Activate()
 void Form2::resetToUnscaled()
 {
     mZoom = 1.0f;
+    mPaintedZoom = 1.0f;
     mBaseWidth = nearestInt(mZoom_Ori->innerWidth() - kBorderAllowance);
     mBaseHeight = nearestInt(mZoom_Ori->innerHeight() - kBorderAllowance);
     mZoomWidth = mBaseWidth;
     mZoomHeight = mBaseHeight;
 }
 
-void Form2::RedrawImage()
+bool Form2::RedrawImage()
 {
     Guard g("Form2", "RedrawImage");
     mZoomWidth = int(std::floor(double(mBaseWidth) * double(mZoom)));     // 100
     mZoomHeight = int(std::floor(double(mBaseHeight) * double(mZoom)));   // 102
-    if (mZoomWidth < kWidthLimit && mZoomHeight < kHeightLimit) {         // 104
-        g.step(106, [&] { mPicture1->clearPicture(); });
-        g.step(108, [&] { mPicture1->setOuterWidth(mZoomWidth); });
-        g.step(110, [&] { mPicture1->setOuterHeight(mZoomHeight); });
-        g.step(112, [&] {
-            mPicture1->paintPicture(mZoom_Ori->picture(), QRect(0, 0, mZoomWidth, mZoomHeight),
-                                   QRect(0, 0, mBaseWidth, mBaseHeight));
-        });
-        g.step(114, [&] { mPointer->setPointer(Pointer::Default); });
-        g.step(116, [&] { mHScroll1->setValue(0); });
-        g.step(118, [&] { mVScroll1->setValue(0); });
-        g.step(120, [&] { mHScroll1->setEnabled(mPicture2->innerWidth() < mZoomWidth); });
-        g.step(122, [&] { mVScroll1->setEnabled(mPicture2->innerHeight() < mZoomHeight); });
-    } else {
-        // Too large to paint: back to the unscaled sizes, the last picture stays on screen.
-        resetToUnscaled();   // 124 to 132
+    // 104: a picture no larger than the snapshot is always painted; a larger one only within
+    // the budget, counted in the screen's own pixels.
+    const double ratio = devicePixelRatioF();
+    const double devicePixels = double(twipsToPixels(mZoomWidth)) * twipsToPixels(mZoomHeight) * ratio * ratio;
+    if (mZoom > 1.0f && devicePixels > double(gPictureBudget)) {
+        // Refused: the factor, the picture and the view stay exactly as they are.
+        mZoom = mPaintedZoom;
+        mZoomWidth = int(std::floor(double(mBaseWidth) * double(mZoom)));
+        mZoomHeight = int(std::floor(double(mBaseHeight) * double(mZoom)));
+        return false;
     }
+    mPaintedZoom = mZoom;
+    g.step(106, [&] { mPicture1->clearPicture(); });
+    g.step(108, [&] { mPicture1->setOuterWidth(mZoomWidth); });
+    g.step(110, [&] { mPicture1->setOuterHeight(mZoomHeight); });
+    g.step(112, [&] { mPicture1->setDrawnOutput(zoomedPicture(twipsToPixels(mZoomWidth), twipsToPixels(mZoomHeight))); });
+    g.step(114, [&] { mPointer->setPointer(Pointer::Default); });
+    g.step(116, [&] { mHScroll1->setValue(0); });
+    g.step(118, [&] { mVScroll1->setValue(0); });
+    g.step(120, [&] { mHScroll1->setEnabled(mPicture2->innerWidth() < mZoomWidth); });
+    g.step(122, [&] { mVScroll1->setEnabled(mPicture2->innerHeight() < mZoomHeight); });
+    return true;
+}
+
+// The picture at the current zoom, in the screen's own pixels. At its natural size it is the
+// snapshot itself; smaller, the snapshot scaled smoothly; larger (or on a denser screen) the
+// workbook drawn again at that scale, so text and lines stay sharp. Should the workbook not
+// draw, the snapshot is scaled instead: a softer picture is better than none.
+QPixmap Form2::zoomedPicture(int widthPixels, int heightPixels)
+{
+    const QPixmap& source = mZoom_Ori->picture();
+    if (source.isNull())
+        throw StepError(QStringLiteral("Invalid picture"));
+    double ratio = devicePixelRatioF();
+    if (double(widthPixels) * heightPixels * ratio * ratio > double(gPictureBudget))
+        ratio = 1.0;   // only a picture no larger than the snapshot gets here: drawn as on a plain screen
+    const QSize device(std::max(1, int(std::lround(widthPixels * ratio))), std::max(1, int(std::lround(heightPixels * ratio))));
+    QPixmap drawn;
+    if (device == source.size()) {
+        drawn = source;
+    } else {
+        if (device.width() > source.width() && !mExcelFile.isEmpty() && !mDrawingFailed) {
+            try {
+                if (!mDrawing)
+                    mDrawing = std::make_unique<SheetDrawing>(mExcelFile);
+                drawn = QPixmap::fromImage(mDrawing->draw(device));
+            } catch (...) {
+                mDrawingFailed = true;
+                mDrawing.reset();
+            }
+        }
+        if (drawn.isNull())
+            drawn = QPixmap::fromImage(source.toImage().scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    drawn.setDevicePixelRatio(ratio);
+    return drawn;
 }
 
 namespace {
@@ -248,6 +319,16 @@ void resetBar(QScrollBar* bar, int& step, int picture, int viewport)
     bar->setValue(0);
 }
 
+// An arrow click moves about one row, a click in the trough one viewport; the thumb's length
+// is the viewport's share of the picture.
+void setSteps(QScrollBar* bar, int step, int viewport, int row)
+{
+    if (step <= 0)
+        return;
+    bar->setSingleStep(std::max(1, row / step));
+    bar->setPageStep(std::max(1, viewport / step));
+}
+
 } // namespace
 
 void Form2::ResetScrollBars()
@@ -255,6 +336,18 @@ void Form2::ResetScrollBars()
     mPicture1->moveTo(0, 0);
     resetBar(mHScroll1, mHStep, mPicture1->outerWidth(), mPicture2->outerWidth());
     resetBar(mVScroll1, mVStep, mPicture1->outerHeight(), mPicture2->outerHeight());
+    setBarSteps();
+}
+
+void Form2::setBarSteps()
+{
+    setSteps(mHScroll1, mHStep, mPicture2->innerWidth(), rowTwips());
+    setSteps(mVScroll1, mVStep, mPicture2->innerHeight(), rowTwips());
+}
+
+int Form2::rowTwips() const
+{
+    return std::max(kLeastArrowTwips, int(std::lround(kRowTwips * double(mZoom))));
 }
 
 void Form2::PushButton1_Click()
@@ -279,10 +372,36 @@ void Form2::ApplyZoom(float factor)
 {
     if (factor < 0.25f || factor > 2.0f)
         return;
+    const QPointF centre = viewCentre();
     mZoom = factor;
-    RedrawImage();
+    if (!RedrawImage())
+        return;
     // The bars' ranges must describe the picture as it is now, not the unscaled one.
     ResetScrollBars();
+    centreOn(centre);
+}
+
+// The point of the picture at the viewport's centre, as a share of the picture's size.
+QPointF Form2::viewCentre() const
+{
+    const double width = std::max(1, mPicture1->outerWidth()), height = std::max(1, mPicture1->outerHeight());
+    return QPointF((mPicture2->innerWidth() / 2.0 - mPicture1->left()) / width,
+                   (mPicture2->innerHeight() / 2.0 - mPicture1->top()) / height);
+}
+
+// Puts the point at `share` of the picture back at the viewport's centre, as near as the bars
+// allow; a picture that fits the viewport stays at its edge.
+void Form2::centreOn(const QPointF& share)
+{
+    auto place = [](QScrollBar* bar, int step, int viewport, int picture, double at) {
+        if (step <= 0 || !bar->isEnabled())
+            return;
+        const double left = viewport / 2.0 - at * picture;
+        const int value = nearestInt(-left / step);
+        bar->setValue(std::clamp(value, bar->minimum(), bar->maximum()));
+    };
+    place(mHScroll1, mHStep, mPicture2->innerWidth(), mPicture1->outerWidth(), share.x());
+    place(mVScroll1, mVStep, mPicture2->innerHeight(), mPicture1->outerHeight(), share.y());
 }
 
 } // namespace corvantis

@@ -2,6 +2,7 @@
 // The preview window: the picture of the generated sheet with zoom and panning, saving a copy of
 // the generated workbook, going back to the inputs, and the end of the program.
 #include <QPixmap>
+#include <QPointF>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -11,11 +12,14 @@
 class QGroupBox;
 class QPushButton;
 class QScrollBar;
+class QWheelEvent;
 
 namespace corvantis {
 
 class PictureBox;
 class PointerRules;
+class SettingsStore;
+class SheetDrawing;
 
 class Form2 : public QWidget {
     Q_OBJECT
@@ -25,11 +29,13 @@ public:
 
     // Handed over by the generator before the window is shown.
     void setPicture(const QPixmap& picture);
-    void setExcelFile(const QString& path) { mExcelFile = path; }
+    void setExcelFile(const QString& path);
     QString excelFile() const { return mExcelFile; }
     // The main window, shown again on "< Back".
     void setMainWindow(QWidget* form1) { mMainWindow = form1; }
     QWidget* mainWindow() const { return mMainWindow; }
+    // Where the folder of the last save is kept; null: the user's store.
+    void setSettingsStore(SettingsStore* store) { mStore = store; }
 
     // Event procedures.
     void Form_Load();
@@ -45,8 +51,11 @@ public:
     void HScroll1_Change();
     void VScroll1_Change();
 
-    // Repaints Picture1 at mZoom from the unscaled picture in Zoom_Ori.
-    void RedrawImage();
+    // Repaints Picture1 at mZoom: smoothly scaled from the unscaled picture in Zoom_Ori at 100 %
+    // and below, drawn again from the workbook above (and on high-density screens). A factor
+    // whose picture would exceed the pixel budget is refused: mZoom goes back to the factor on
+    // screen and nothing else changes. Returns whether the factor was painted.
+    bool RedrawImage();
     // Homes the picture and sets range and unit of both scroll bars for Picture1's current size.
     void ResetScrollBars();
     // direction 0: larger, anything else: smaller.
@@ -54,6 +63,11 @@ public:
     void ApplyZoom(float factor);
     static void SetHScrollbarByPercent(QScrollBar* bar, int percent);
     static void SetVScrollbarByPercent(QScrollBar* bar, int percent);
+
+    // The most device pixels the painted picture may hold: twice the largest projection on a
+    // screen of twice the usual density fits with room to spare. Settable for tests.
+    static qint64 pictureBudget();
+    static void setPictureBudget(qint64 pixels);
 
     // Read access to the window's state.
     float zoom() const { return mZoom; }
@@ -80,13 +94,25 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
-    void resetToUnscaled();   // zoom 1 and the unscaled picture's sizes   // the first-activation set-up, steps 104 to 136
+    void createShortcuts();
+    void resetToUnscaled();   // zoom 1 and the unscaled picture's sizes
+    QPixmap zoomedPicture(int widthPixels, int heightPixels);
+    void setBarSteps();
+    int rowTwips() const;   // about one sheet row at the current zoom
+    QPointF viewCentre() const;
+    void centreOn(const QPointF& share);
+    void wheel(QWheelEvent* event, Qt::Orientation plainAxis);
+    void panBy(double horizontalTwips, double verticalTwips);
     void copyWorkbookTo(const QString& target, bool replaceExisting) const;
+    QString saveDialogFolder() const;
+    SettingsStore& store() const;
 
     PictureBox* mPicture2 = nullptr;
     PictureBox* mPicture1 = nullptr;
@@ -101,10 +127,14 @@ private:
 
     QString mExcelFile;   // full path of the generated scratch workbook
     QPointer<QWidget> mMainWindow;
+    SettingsStore* mStore = nullptr;
     std::unique_ptr<PointerRules> mPointer;
+    std::unique_ptr<SheetDrawing> mDrawing;   // the workbook behind the picture, opened when first drawn
+    bool mDrawingFailed = false;              // then the snapshot is scaled instead
     bool mFirstActivate = true;
     bool mPlaced = false;
     float mZoom = 1.0f;
+    float mPaintedZoom = 1.0f;   // the factor of the picture on screen
     int mBaseWidth = 0;
     int mBaseHeight = 0;
     int mZoomWidth = 0;
@@ -113,6 +143,8 @@ private:
     int mVStep = 0;
     float mDownX = 0;
     float mDownY = 0;
+    QPointF mPanRest;   // twips of wheel and touchpad movement not yet a whole scroll unit
+    int mZoomWheel = 0; // Ctrl+wheel turn not yet a whole notch
 };
 
 } // namespace corvantis

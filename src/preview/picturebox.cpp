@@ -1,6 +1,5 @@
 #include "preview/picturebox.h"
 
-#include "core/guard.h"
 #include "core/twips.h"
 #include "ui/controlkind.h"
 
@@ -106,35 +105,9 @@ void PictureBox::clearPicture()
     update();
 }
 
-// The drawn output covers the inside of the box; it is sized when something is drawn into it,
-// so moving or sizing a box never allocates. Growing keeps what was drawn.
-void PictureBox::fitCanvas()
+void PictureBox::setDrawnOutput(const QPixmap& drawn)
 {
-    const QSize inside(std::max(1, twipsToPixels(innerWidth())), std::max(1, twipsToPixels(innerHeight())));
-    if (mCanvas.size() == inside)
-        return;
-    QPixmap canvas(inside);
-    canvas.fill(mBack);
-    if (!mCanvas.isNull()) {
-        QPainter p(&canvas);
-        p.drawPixmap(0, 0, mCanvas);
-    }
-    mCanvas = canvas;
-}
-
-void PictureBox::paintPicture(const QPixmap& source, const QRect& destTwips, const QRect& sourceTwips)
-{
-    if (source.isNull())
-        throw StepError(QStringLiteral("Invalid picture"));
-    fitCanvas();
-    const QRect dest(twipsToPixels(destTwips.x()), twipsToPixels(destTwips.y()), twipsToPixels(destTwips.width()),
-                     twipsToPixels(destTwips.height()));
-    const QRect from(twipsToPixels(sourceTwips.x()), twipsToPixels(sourceTwips.y()),
-                     twipsToPixels(sourceTwips.width()), twipsToPixels(sourceTwips.height()));
-    QPainter p(&mCanvas);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawPixmap(dest, source, from);
-    p.end();
+    mCanvas = drawn;
     update();
 }
 

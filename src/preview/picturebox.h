@@ -1,7 +1,7 @@
 #pragma once
 // A picture box whose position and size are kept in twips. The widget's pixel geometry follows
 // from them, so the window's arithmetic works on exact twips while the screen shows pixels.
-// It shows an assigned picture (at its own size) over a persistent drawn canvas.
+// It shows an assigned picture (at its own size) over what was drawn into it.
 #include <QColor>
 #include <QPixmap>
 #include <QWidget>
@@ -45,9 +45,9 @@ public:
     const QPixmap& picture() const { return mPicture; }
     bool hasPicture() const { return !mPicture.isNull(); }
 
-    // Stretched copy of a rectangle of source into the drawn output; rectangles in twips.
-    // Throws StepError when there is no source picture.
-    void paintPicture(const QPixmap& source, const QRect& destTwips, const QRect& sourceTwips);
+    // What the box shows under its picture: drawn at the box's inside top-left corner, at the
+    // pixmap's own device-pixel ratio, clipped by the box. A null pixmap clears it.
+    void setDrawnOutput(const QPixmap& drawn);
     const QPixmap& drawnOutput() const { return mCanvas; }
 
 signals:
@@ -64,7 +64,6 @@ protected:
 
 private:
     void applyGeometry();
-    void fitCanvas();
     void pointInTwips(const QMouseEvent* event, float& x, float& y) const;
 
     int mBorder;

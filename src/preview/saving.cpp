@@ -5,6 +5,7 @@
 #include "core/dialogs.h"
 #include "core/files.h"
 #include "core/guard.h"
+#include "core/settingsstore.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 
 #include <filesystem>
 #include <system_error>
@@ -20,10 +22,14 @@ namespace corvantis {
 
 namespace {
 
-// A name typed without an extension gets the workbook's one.
+// The store key of the folder the user last saved to.
+const char* const kLastSaveFolderKey = "LastSaveFolder";
+
+// Every saved copy is a workbook: a name not ending in ".xls" gets it, whatever else it holds
+// ("Budget v1.2 final" gives "Budget v1.2 final.xls").
 QString withWorkbookExtension(const QString& path)
 {
-    if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty())
+    if (path.isEmpty() || path.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive))
         return path;
     return path.endsWith(QLatin1Char('.')) ? path + QStringLiteral("xls") : path + QStringLiteral(".xls");
 }
@@ -59,18 +65,44 @@ std::filesystem::path toPath(const QString& s)
 
 } // namespace
 
-// The user's existing file is replaced only once a complete copy stands beside it.
+// The user's existing file is replaced only once a complete copy stands beside it. What goes
+// wrong is told about the user's file: the copy in progress is the program's own business.
 void Form2::copyWorkbookTo(const QString& target, bool replaceExisting) const
 {
-    if (!QFileInfo(mExcelFile).isFile())
-        throw StepError(QStringLiteral("File not found: ") + mExcelFile);
-    const QString pending = pendingNameFor(target);
+    auto failed = [&](const QString& why) {
+        return StepError(QStringLiteral("The file could not be written: ") + target + QStringLiteral(" (") + why
+                         + QStringLiteral(")"));
+    };
     QFile source(mExcelFile);
-    if (!source.copy(pending)) {
-        const QString why = source.errorString();
+    if (!QFileInfo(mExcelFile).isFile() || !source.open(QIODevice::ReadOnly))
+        throw failed(QStringLiteral("the generated workbook is no longer there; please create it again"));
+
+    const QString pending = pendingNameFor(target);
+    // Only the system's reason is kept: Qt's texts may name the file they were working on.
+    auto reason = [&](const QFile& file) {
+        QString why = file.errorString();
+        why.replace(pending, target).replace(QDir::toNativeSeparators(pending), target);
+        return why;
+    };
+    QFile copy(pending);
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw failed(reason(copy));
+    QString why;
+    while (why.isEmpty() && !source.atEnd()) {
+        const QByteArray chunk = source.read(1 << 16);
+        if (chunk.isEmpty())
+            why = reason(source);
+        else if (copy.write(chunk) != chunk.size())
+            why = reason(copy);
+    }
+    if (why.isEmpty() && !copy.flush())
+        why = reason(copy);
+    copy.close();   // a full disk may only show here
+    if (why.isEmpty() && copy.error() != QFileDevice::NoError)
+        why = reason(copy);
+    if (!why.isEmpty()) {
         QFile::remove(pending);
-        throw StepError(QStringLiteral("The file could not be written: ") + target + QStringLiteral(" (") + why
-                        + QStringLiteral(")"));
+        throw failed(why);
     }
     if (QFileInfo::exists(target) && !replaceExisting) {
         QFile::remove(pending);
@@ -87,9 +119,26 @@ void Form2::copyWorkbookTo(const QString& target, bool replaceExisting) const
     }
     if (ec) {
         QFile::remove(pending);
-        throw StepError(QStringLiteral("The file could not be written: ") + target + QStringLiteral(" (")
-                        + QString::fromLocal8Bit(ec.message().c_str()) + QStringLiteral(")"));
+        throw failed(QString::fromLocal8Bit(ec.message().c_str()));
     }
+}
+
+SettingsStore& Form2::store() const
+{
+    return mStore ? *mStore : SettingsStore::standard();
+}
+
+// The save dialog opens where the user last saved, else in their Documents folder; never in
+// whatever folder the program happens to run in.
+QString Form2::saveDialogFolder() const
+{
+    const QString last = store().get(QString::fromLatin1(kLastSaveFolderKey), QString());
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
 }
 
 void Form2::PushButton6_Click()
@@ -100,7 +149,8 @@ void Form2::PushButton6_Click()
     Dialogs::Answer answer = Dialogs::Answer::Ok;   // neither Yes nor No yet
     bool replaceExisting = false;
 
-    request.fileName = QString();                             // 106
+    // 106: no file name yet; the dialog starts in the folder (the trailing "/" says so).
+    g.step(106, [&] { request.fileName = QDir(saveDialogFolder()).absolutePath() + QLatin1Char('/'); });
     request.title = QStringLiteral("Save File");              // 108
     request.filter = QStringLiteral("Excel Files (*.xls)");   // 110
     QString chosen;
@@ -132,7 +182,10 @@ void Form2::PushButton6_Click()
 
     bool copied = true;
     if (answer == Dialogs::Answer::Yes)
-        copied = g.step(130, [&] { copyWorkbookTo(target, replaceExisting); });
+        copied = g.step(130, [&] {
+            copyWorkbookTo(target, replaceExisting);
+            store().save(QString::fromLatin1(kLastSaveFolderKey), QFileInfo(target).absolutePath());
+        });
     if (copied)
         g.step(132, [&] { Dialogs::inform(QStringLiteral("Done."), this); });
 }

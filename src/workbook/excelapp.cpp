@@ -1,8 +1,11 @@
 #include "workbook/excelapp.h"
 
+#include "core/numbertext.h"
+
 #include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/datetime.h"
+#include "spreadsheet/error.h"
 #include "spreadsheet/model.h"
 #include "spreadsheet/render/render.h"
 #include "spreadsheet/textinput.h"
@@ -18,6 +21,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cmath>
 #include <span>
 #include <vector>
 
@@ -92,15 +96,30 @@ QString cellName(int row, int col) { return QString::fromStdString(ss::cellAddre
 
 bool parseCell(const QString& text, int& row, int& col) { return ss::parseCellAddress(text.toStdString(), row, col); }
 
+// The marks the user's currency texts carry (the symbol as written, Indian digit groups, the
+// locale's own digits), so every amount the sheet writes reads as a number.
 ss::NumberLocale numberLocale()
 {
-    const QLocale loc;
+    const AmountConventions a = amountConventions();
     ss::NumberLocale nl;
-    nl.decimal = loc.decimalPoint().toStdString();
-    nl.group = loc.groupSeparator().toStdString();
-    nl.currencySymbol = loc.currencySymbol(QLocale::CurrencySymbol).toStdString();
-    nl.negativeSign = loc.negativeSign().toStdString();
+    nl.decimal = a.decimal.toStdString();
+    nl.group = a.group.toStdString();
+    nl.currencySymbol = a.currencySymbol.toStdString();
+    nl.negativeSign = a.negativeSign.toStdString();
+    nl.zeroDigit = a.zeroDigit.toStdString();
+    nl.secondaryGroupSize = a.secondaryGroupSize;
     return nl;
+}
+
+// Numbers drawn with the user's decimal and group marks, the way a spreadsheet program shows a
+// workbook under the user's regional settings; the workbook's number formats stay as they are.
+ss::RenderOptions regionalRenderOptions()
+{
+    const QLocale loc;
+    ss::RenderOptions options;
+    options.decimalSeparator = loc.decimalPoint().toStdString();
+    options.groupSeparator = loc.groupSeparator().toStdString();
+    return options;
 }
 
 // The format a new cell takes: its row's when the row has one, else its column's.
@@ -317,10 +336,43 @@ void Range::CopyPicture() const
     auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!gui)
         throw ExcelError(QStringLiteral("CopyPicture: there is no clipboard to copy to"));
-    const QImage picture = ss::renderRange(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2});
+    const QImage picture = ss::renderRange(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, regionalRenderOptions());
     if (picture.isNull())
         throw ExcelError(QStringLiteral("CopyPicture: the range %1 could not be drawn").arg(Address()));
     QGuiApplication::clipboard()->setImage(picture);
+}
+
+namespace {
+ss::RenderOptions renderedAt(double scale)
+{
+    if (!(scale > 0) || !std::isfinite(scale))
+        throw ExcelError(QStringLiteral("A picture cannot be drawn at the scale %1").arg(scale));
+    ss::RenderOptions options;
+    options.dpi = 96.0 * scale;
+    return options;
+}
+} // namespace
+
+QSize Range::PictureSize(double scale) const
+{
+    mBook->sheet(mSheet);
+    return ss::renderedSize(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, renderedAt(scale));
+}
+
+QImage Range::Picture(double scale) const
+{
+    mBook->sheet(mSheet);
+    mBook->calculate();
+    const ss::RenderOptions options = renderedAt(scale);
+    QImage picture;
+    try {
+        picture = ss::renderRange(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, options);
+    } catch (const ss::LimitError& e) {
+        throw ExcelError(QString::fromStdString(e.what()));
+    }
+    if (picture.isNull())
+        throw ExcelError(QStringLiteral("Picture: the range %1 could not be drawn").arg(Address()));
+    return picture;
 }
 
 // ---------------------------------------------------------------- Worksheet

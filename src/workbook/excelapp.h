@@ -15,6 +15,8 @@
 //   book.SaveAs(target, 56);
 //   app->Quit();
 #include <QDate>
+#include <QImage>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 
@@ -74,6 +76,11 @@ public:
     void Select() const;                  // makes the first cell the sheet's cursor
     // Draws the range as the sheet shows it and puts the picture on the system clipboard.
     void CopyPicture() const;
+    // The picture CopyPicture makes, laid out afresh at `scale` times its size on screen: fonts,
+    // lines, column widths and row heights at that scale, so an enlarged picture stays sharp.
+    // Throws ExcelError when the range cannot be drawn that large.
+    QImage Picture(double scale) const;
+    QSize PictureSize(double scale) const;   // what Picture(scale) would measure, without drawing
 
     Range(const Range&) = default;
     // `Cells(1, 1) = Cells(2, 2)` would only copy a reference here, not the value: not allowed.

@@ -5,7 +5,9 @@
 #include "preview/preview_support.h"
 
 #include "core/dialogs.h"
+#include "core/settingsstore.h"
 
+#include <QPushButton>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -29,6 +31,14 @@ void clickForwardArrow(QScrollBar* bar)
     QTest::mouseClick(bar, Qt::LeftButton, {},
                       bar->orientation() == Qt::Horizontal ? QPoint(r.right() - 3, r.center().y())
                                                            : QPoint(r.center().x(), r.bottom() - 3));
+}
+
+// A wheel turn (angle, in eighths of a degree) or touchpad stroke (pixels) over a widget.
+void turnWheel(QWidget* w, QPoint angle, Qt::KeyboardModifiers modifiers = {}, QPoint pixels = {})
+{
+    const QPointF at(w->rect().center());
+    QWheelEvent e(at, w->mapToGlobal(at), pixels, angle, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &e);
 }
 
 } // namespace
@@ -55,11 +65,12 @@ private slots:
         QCOMPARE(form.Picture1()->left(), -5025);
         QCOMPARE(form.Picture1()->top(), -3105);
         QCOMPARE(form.HScroll1()->value(), 0);
-        // 101 % is beyond the range: the bars keep their values and the picture stays.
+        // 101 % is beyond the range: the thumbs go to the end, the picture stays where it was let go.
         QTest::mouseRelease(form.Picture1(), Qt::LeftButton, {}, {100, 100});
-        QCOMPARE(form.HScroll1()->value(), 0);
-        QCOMPARE(form.VScroll1()->value(), 0);
+        QCOMPARE(form.HScroll1()->value(), 500);
+        QCOMPARE(form.VScroll1()->value(), 308);
         QCOMPARE(form.Picture1()->left(), -5025);
+        QCOMPARE(form.Picture1()->top(), -3105);
         QVERIFY(reports.reports.empty());
     }
 
@@ -79,20 +90,84 @@ private slots:
         form.HScroll1()->setValue(0);
         drag(form, {300, 200}, {299, 200});
         QCOMPARE(form.Picture1()->left(), -15);
+        // An arrow click moves about one row: 300 twips, 20 pixels.
         clickForwardArrow(form.HScroll1());
-        QCOMPARE(form.Picture1()->left(), -10);
+        QCOMPARE(form.Picture1()->left(), -300);
     }
 
-    void narrowPictureDragsToEitherSide()
+    // A picture narrower than the viewport stays put across, and still pans down.
+    void narrowPictureDoesNotMoveAcross()
     {
         Form2 form;
         form.setPicture(snapshot(300, 700));   // 4500 twips wide in a 9300 inside
         form.show();
-        drag(form, {200, 100}, {50, 100});
-        QCOMPARE(form.Picture1()->left(), 9300 - 4500);   // right-aligned
-        QCOMPARE(form.HScroll1()->value(), 0);           // negative percentage leaves the bar alone
-        drag(form, {50, 100}, {100, 100});
+        drag(form, {200, 300}, {50, 200});
         QCOMPARE(form.Picture1()->left(), 0);
+        QCOMPARE(form.Picture1()->top(), -1510);   // 1500 is 49 % of the range: 151 units
+        QCOMPARE(form.HScroll1()->value(), 0);
+        QCOMPARE(form.VScroll1()->value(), 151);
+    }
+
+    // 955 x 2000 pixels: bar maxima 500 and 2258, 30 units a row, a viewport of 930 and 739 units.
+    void wheelAndKeysPan()
+    {
+        QTemporaryDir config;
+        SettingsStore store(config.filePath(QStringLiteral("settings.ini")));
+        Form2 form;
+        form.setSettingsStore(&store);
+        form.setPicture(snapshot(955, 2000));
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(form.VScroll1()->pageStep(), 739);   // the thumb's share of the bar
+        const int lines = QApplication::wheelScrollLines();
+
+        turnWheel(form.Picture1(), {0, -120});   // a notch down: as many rows as the system says
+        QCOMPARE(form.VScroll1()->value(), 30 * lines);
+        QCOMPARE(form.Picture1()->top(), -300 * lines);
+        turnWheel(form.Picture1(), {0, -120}, Qt::ShiftModifier);
+        QCOMPARE(form.HScroll1()->value(), 30 * lines);
+        QCOMPARE(form.Picture1()->left(), -300 * lines);
+        turnWheel(form.HScroll1(), {0, 120});   // over the bar across, the wheel pans across
+        QCOMPARE(form.HScroll1()->value(), 0);
+        // A touchpad's strokes add up: 7 pixels are 105 twips, 10 units and 5 twips kept.
+        const int before = form.VScroll1()->value();
+        turnWheel(form.Picture1(), {}, {}, {0, -7});
+        QCOMPARE(form.VScroll1()->value(), before + 10);
+        turnWheel(form.Picture1(), {}, {}, {0, -1});
+        QCOMPARE(form.VScroll1()->value(), before + 12);
+
+        // The keys pan even while a button has the focus.
+        form.PushButton6()->setFocus();
+        form.VScroll1()->setValue(0);
+        QTest::keyClick(&form, Qt::Key_Down);
+        QCOMPARE(form.VScroll1()->value(), 30);
+        QTest::keyClick(&form, Qt::Key_PageDown);
+        QCOMPARE(form.VScroll1()->value(), 769);
+        QCOMPARE(form.Picture1()->top(), -7690);
+        QTest::keyClick(&form, Qt::Key_End);
+        QCOMPARE(form.VScroll1()->value(), 2258);
+        QTest::keyClick(&form, Qt::Key_Home);
+        QCOMPARE(form.VScroll1()->value(), 0);
+        QTest::keyClick(&form, Qt::Key_Right);
+        QCOMPARE(form.HScroll1()->value(), 30);
+        QTest::keyClick(&form, Qt::Key_End, Qt::ShiftModifier);
+        QCOMPARE(form.HScroll1()->value(), 500);
+        QCOMPARE(form.Picture1()->left(), -5000);
+
+        // Ctrl with the wheel or with plus and minus zooms; Ctrl+S saves.
+        turnWheel(form.Picture1(), {0, 120}, Qt::ControlModifier);
+        QCOMPARE(form.zoom(), 1.25f);
+        turnWheel(form.Picture1(), {0, 60}, Qt::ControlModifier);   // half a notch: not yet
+        QCOMPARE(form.zoom(), 1.25f);
+        turnWheel(form.Picture1(), {0, 60}, Qt::ControlModifier);
+        QCOMPARE(form.zoom(), 1.5f);
+        QTest::keyClick(&form, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(form.zoom(), 1.25f);
+        QTest::keyClick(&form, Qt::Key_Plus, Qt::ControlModifier);
+        QCOMPARE(form.zoom(), 1.5f);
+        QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(Dialogs::saveRequests().size(), size_t(1));
     }
 
     void oddSizesPanWithoutFailing()
@@ -108,8 +183,8 @@ private slots:
 
         form.Picture1()->setGeometryTwips(0, 0, 9330 + 60, 7425);   // small excess: 1 twip per unit
         form.ResetScrollBars();
-        clickForwardArrow(form.HScroll1());
-        QCOMPARE(form.Picture1()->left(), -1);
+        clickForwardArrow(form.HScroll1());   // one row is more than the whole range
+        QCOMPARE(form.Picture1()->left(), -60);
 
         form.Picture1()->setGeometryTwips(0, 0, 9330 + 400000, 3000);   // far beyond 16 bits
         form.ResetScrollBars();

@@ -4,6 +4,7 @@
 
 #include "core/apptitle.h"
 #include "core/dialogs.h"
+#include "core/settingsstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,8 +55,11 @@ class TestSaving : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> scratch, target;
+    std::unique_ptr<SettingsStore> store;
     std::unique_ptr<Form2> form;
     QString workbook;
+    QTemporaryDir home;   // the user's configuration and Documents folder
+    QString documents;
 
     QString out(const QString& name) const { return target->filePath(name); }
     QStringList targetFolder() const { return QDir(target->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
@@ -69,6 +73,17 @@ class TestSaving : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        // The Documents folder as the desktop names it.
+        documents = home.filePath(QStringLiteral("My Documents"));
+        QVERIFY(QDir().mkpath(documents));
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("config"))));
+        writeFile(home.filePath(QStringLiteral("config/user-dirs.dirs")),
+                  "XDG_DOCUMENTS_DIR=\"" + documents.toUtf8() + "\"\n");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+    }
+
     void init()
     {
         Dialogs::setScripted(true);
@@ -76,7 +91,9 @@ private slots:
         target = std::make_unique<QTemporaryDir>();
         workbook = scratch->filePath(QStringLiteral("tolvek73519246.xls"));
         writeFile(workbook, kWorkbook);
+        store = std::make_unique<SettingsStore>(scratch->filePath(QStringLiteral("settings.ini")));
         form = std::make_unique<Form2>();
+        form->setSettingsStore(store.get());
         form->setExcelFile(workbook);
         form->setPicture(previewtest::snapshot(200, 100));
     }
@@ -89,7 +106,7 @@ private slots:
         const auto& request = Dialogs::saveRequests().at(0);
         QCOMPARE(request.title, QStringLiteral("Save File"));
         QCOMPARE(request.filter, QStringLiteral("Excel Files (*.xls)"));
-        QCOMPARE(request.fileName, QString());
+        QCOMPARE(request.fileName, documents + QLatin1Char('/'));   // no name yet, in Documents
         QCOMPARE(contents(out(QStringLiteral("results.xls"))), kWorkbook);
         QCOMPARE(contents(workbook), kWorkbook);   // a copy: the scratch workbook stays
         QCOMPARE(shownTexts(), QStringList{kDone});
@@ -116,14 +133,40 @@ private slots:
         QCOMPARE(shownTexts(), QStringList{kDone});
     }
 
-    void typedNameGetsTheExtension()
+    void everyNameEndsInXls_data()
     {
-        save(out(QStringLiteral("report")));
-        QCOMPARE(targetFolder(), QStringList{QStringLiteral("report.xls")});
-        save(out(QStringLiteral("report")));
-        QCOMPARE(shownTexts().value(0), question(out(QStringLiteral("report.xls"))));
-        save(out(QStringLiteral("copy.bak")));   // an extension of its own stays
-        QVERIFY(QFile::exists(out(QStringLiteral("copy.bak"))));
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("plain") << "report" << "report.xls";
+        QTest::newRow("dots inside") << "Budget v1.2 final" << "Budget v1.2 final.xls";
+        QTest::newRow("another extension") << "copy.bak" << "copy.bak.xls";
+        QTest::newRow("upper case") << "BOOK.XLS" << "BOOK.XLS";
+        QTest::newRow("trailing dot") << "draft." << "draft.xls";
+    }
+    void everyNameEndsInXls()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        save(out(typed));
+        QCOMPARE(targetFolder(), QStringList{saved});
+        save(out(typed));
+        QCOMPARE(shownTexts().value(0), question(out(saved)));
+    }
+
+    // The dialog opens where the last save went; a folder gone since means Documents again.
+    void dialogOpensInTheLastFolder()
+    {
+        ReportCollector reports;
+        save(out(QStringLiteral("first.xls")));
+        QCOMPARE(store->get(QStringLiteral("LastSaveFolder"), QString()), QDir(target->path()).absolutePath());
+        save(QString());
+        QCOMPARE(Dialogs::saveRequests().at(0).fileName, QDir(target->path()).absolutePath() + QLatin1Char('/'));
+        save(out(QStringLiteral("missing-folder/x.xls")));   // a failed save does not move it
+        save(QString());
+        QCOMPARE(Dialogs::saveRequests().at(0).fileName, QDir(target->path()).absolutePath() + QLatin1Char('/'));
+        QVERIFY(target->remove());
+        save(QString());
+        QCOMPARE(Dialogs::saveRequests().at(0).fileName, documents + QLatin1Char('/'));
     }
 
     void scratchWorkbookItselfIsRefused()
@@ -145,6 +188,10 @@ private slots:
         QCOMPARE(reports.reports.size(), size_t(1));
         QCOMPARE(reports.reports[0].location, QStringLiteral("in Marrowfen2021/08/31.Form2.PushButton6_Click "));
         QCOMPARE(reports.reports[0].step, 130);
+        // The message names the user's file, never the copy in progress.
+        QVERIFY2(reports.reports[0].description.contains(out(QStringLiteral("missing-folder/results.xls")))
+                     && !reports.reports[0].description.contains(QStringLiteral(".part")),
+                 qPrintable(reports.reports[0].description));
         QVERIFY(shownTexts().isEmpty());   // no "Done." after a failure
 
         QVERIFY(QFile::remove(workbook));   // the scratch workbook has gone missing
@@ -152,6 +199,7 @@ private slots:
         save(out(QStringLiteral("old.xls")), Dialogs::Answer::Yes);
         QCOMPARE(reports.reports.size(), size_t(2));
         QCOMPARE(reports.reports[1].step, 130);
+        QVERIFY2(reports.reports[1].description.contains(out(QStringLiteral("old.xls"))), qPrintable(reports.reports[1].description));
         QCOMPARE(contents(out(QStringLiteral("old.xls"))), QByteArray("OLD"));
         QCOMPARE(targetFolder(), QStringList{QStringLiteral("old.xls")});
         QCOMPARE(shownTexts(), QStringList{question(out(QStringLiteral("old.xls")))});

@@ -9,6 +9,8 @@
 #include <QScrollBar>
 #include <QtTest>
 
+#include <cmath>
+
 using namespace corvantis;
 using previewtest::ReportCollector;
 using previewtest::snapshot;
@@ -42,6 +44,9 @@ private slots:
         QCOMPARE(form.HScroll1()->maximum(), 117);
         QCOMPARE(form.VScroll1()->maximum(), 158);
         QCOMPARE(form.hStep(), 10);
+        // An arrow click moves a row (20 pixels), the thumb is the viewport's share.
+        QCOMPARE(form.HScroll1()->singleStep(), 30);
+        QCOMPARE(form.HScroll1()->pageStep(), 930);
     }
 
     void zoomStopsAtItsLimits()
@@ -73,31 +78,56 @@ private slots:
         QCOMPARE(drawnAt(form, 150, 50), QColor(Qt::blue));
     }
 
-    void tooLargeResetsWithoutRepaint()
+    // A step whose picture would exceed the pixel budget changes nothing at all.
+    void stepBeyondTheBudgetIsRefused()
     {
         ReportCollector reports;
+        const qint64 budget = Form2::pictureBudget();
+        Form2::setPictureBudget(1000 * 1000);
         Form2 form;
-        form.setPicture(snapshot(1360, 300));   // 20400 twips wide
+        form.setPicture(snapshot(800, 560));   // 448 000 pixels; 1.25 gives 700 000, 1.5 1 008 000
         form.show();
         zoomIn(form);
-        QCOMPARE(form.Picture1()->outerWidth(), 25500);
+        form.HScroll1()->setValue(40);
+        form.VScroll1()->setValue(20);
         const QImage painted = form.Picture1()->drawnOutput().toImage();
-        zoomIn(form);   // 30600 would be too wide
-        QCOMPARE(form.zoom(), 1.0f);
-        QCOMPARE(form.zoomWidth(), 20400);
-        QCOMPARE(form.Picture1()->outerWidth(), 25500);
+        zoomIn(form);
+        QCOMPARE(form.zoom(), 1.25f);
+        QCOMPARE(form.zoomWidth(), 15000);
+        QCOMPARE(form.Picture1()->outerWidth(), 15000);
         QCOMPARE(form.Picture1()->drawnOutput().toImage(), painted);
+        QCOMPARE(form.HScroll1()->value(), 40);
+        QCOMPARE(form.VScroll1()->value(), 20);
+        QCOMPARE(form.Picture1()->pos(), QPoint(-400 / 15, -200 / 15));
         zoomOut(form);
-        QCOMPARE(form.Picture1()->outerWidth(), 15300);
+        QCOMPARE(form.Picture1()->outerWidth(), 12000);
+        Form2::setPictureBudget(budget);
         QVERIFY(reports.reports.empty());
+    }
 
-        Form2 tall;
-        tall.setPicture(snapshot(300, 800));   // 12000 twips: 1.5 gives exactly 18000, already too tall
-        tall.show();
-        zoomIn(tall);
-        zoomIn(tall);
-        QCOMPARE(tall.zoom(), 1.0f);
-        QCOMPARE(tall.Picture1()->outerHeight(), 15000);
+    // The point at the viewport's centre stays there, zooming in and out again.
+    void zoomKeepsTheCentre()
+    {
+        Form2 form;
+        form.setPicture(snapshot(1400, 1000));
+        form.show();
+        form.HScroll1()->setValue(300);
+        form.VScroll1()->setValue(200);
+        auto centre = [&] {
+            return QPointF((form.Picture2()->innerWidth() / 2.0 - form.Picture1()->left()) / form.zoom(),
+                           (form.Picture2()->innerHeight() / 2.0 - form.Picture1()->top()) / form.zoom());
+        };
+        const QPointF before = centre();   // in twips of the unscaled picture
+        for (auto step : {zoomIn, zoomIn, zoomOut, zoomOut, zoomOut}) {
+            step(form);
+            QVERIFY2(std::abs(centre().x() - before.x()) < 10 && std::abs(centre().y() - before.y()) < 10,
+                     qPrintable(QStringLiteral("at %1: %2,%3 instead of %4,%5").arg(form.zoom()).arg(centre().x())
+                                    .arg(centre().y()).arg(before.x()).arg(before.y())));
+        }
+        // The bars moved the picture there: their thumbs show where it is.
+        QCOMPARE(form.Picture1()->left(), -form.hStep() * form.HScroll1()->value());
+        QCOMPARE(form.Picture1()->top(), -form.vStep() * form.VScroll1()->value());
+        QVERIFY(form.HScroll1()->hasTracking());
     }
 
     void scrollRangeFollowsTheExcess_data()
