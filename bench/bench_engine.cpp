@@ -160,6 +160,47 @@ void BM_RenderSheet(benchmark::State& state)
 }
 BENCHMARK(BM_RenderSheet)->Unit(benchmark::kMillisecond);
 
+// A column of 40 wrapped cells each holding a 32,000-character text (words, or one long word):
+// only the lines each cell can show are laid out, so this stays near the cost of short texts.
+void BM_RenderHugeWrappedTexts(benchmark::State& state)
+{
+    ss::Workbook wb = ss::Workbook::makeDefault();
+    wb.sheets.emplace_back();
+    ss::Sheet& sheet = wb.sheets[0];
+    sheet.name = "Texts";
+    ss::Xf wrap = wb.xfs[15];
+    wrap.wrap = true;
+    const std::uint16_t xf = wb.addXf(wrap);
+    std::string words;
+    while (words.size() < 32000)
+        words += "lorem ipsum dolor ";
+    for (int r = 0; r < 40; ++r) {
+        ss::Cell& c = sheet.at(r, 0);
+        c.value = state.range(0) ? std::string(32000, 'W') : words;
+        c.xf = xf;
+    }
+    const ss::RangeAddress range{0, 0, 39, 0};
+    for (auto _ : state) {
+        QImage img = ss::renderRange(wb, 0, range);
+        benchmark::DoNotOptimize(img.constBits());
+    }
+}
+BENCHMARK(BM_RenderHugeWrappedTexts)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The whole sheet as one picture (16,384 x 1,114,112 pixels): refused before anything is allocated.
+void BM_RefuseOversizedPicture(benchmark::State& state)
+{
+    ss::Workbook wb = ss::xls::readFile(templateBytes());
+    const ss::RangeAddress all{0, 0, ss::kMaxRows - 1, ss::kMaxCols - 1};
+    for (auto _ : state) {
+        try {
+            benchmark::DoNotOptimize(ss::renderRange(wb, 0, all).constBits());
+        } catch (const std::exception&) {
+        }
+    }
+}
+BENCHMARK(BM_RefuseOversizedPicture)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv)

@@ -125,9 +125,14 @@ void readFormat(Cursor c, Workbook& wb)
 Xf readXf(Cursor c)
 {
     Xf x;
-    auto raw = c.bytes(20);
-    x.raw.assign(raw.begin(), raw.end());
-    Cursor f(raw, "XF");
+    // An XF a few bytes short still names its font and format; the missing border and fill
+    // bits read as none, as LibreOffice reads them.
+    if (c.remaining() < 4)
+        c.fail("too short");
+    auto present = c.bytes(std::min<std::size_t>(20, c.remaining()));
+    x.raw.assign(present.begin(), present.end());
+    x.raw.resize(20, 0);
+    Cursor f(x.raw, "XF");
     x.fontIndex = f.u16();
     x.formatIndex = f.u16();
     const std::uint16_t prot = f.u16();

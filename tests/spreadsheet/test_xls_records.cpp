@@ -747,15 +747,18 @@ void TestXlsRecords::refusalsAndShortRecords()
     } catch (const UnsupportedError& e) {
         QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("The workbook is password-protected."));
     }
-    // A FORMAT record a byte short, and a FONT whose name is cut: read as far as they go.
+    // A FORMAT record a byte short, a FONT whose name is cut, an XF two bytes short: read as far as they go.
     const Workbook wb = readSheet(
         cat({rec(0x0406, B().u16(0).u16(0).u16(15).f64(12.5).u16(0).u16(3).u8(0x1E).u16(1)),
              rec(0x0206, B().u16(1).u16(0).u16(15).u8(0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u16(3).u8(0x1E).u16(1)),
              rec(0x0207, B().u16(2).u8(0).str("ok"))}),
         cat({rec(0x041E, B().u16(164).u16(5).u8(0).str("0.00")),
-             rec(0x0031, B().u16(200).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0).u8(5).u8(0).str("Ari"))}));
+             rec(0x0031, B().u16(200).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0).u8(5).u8(0).str("Ari")),
+             rec(0x00E0, B().u16(0).u16(164).u16(0x0001).u8(0x08).zeros(11))}));
     QCOMPARE(wb.formats.at(164), std::string("0.00"));
     QCOMPARE(wb.fonts.at(0).name, std::string("Ari"));
+    QCOMPARE(wb.xfs.at(0).formatIndex, std::uint16_t(164));   // an XF two bytes short
+    QVERIFY(wb.xfs.at(0).wrap);
     // The FORMULA records of BIFF3 and BIFF4 give their results as values.
     QVERIFY(!wb.sheets[0].find(0, 0)->isFormula());
     QCOMPARE(wb.sheets[0].find(0, 0)->value.number(), 12.5);

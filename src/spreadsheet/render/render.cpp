@@ -390,6 +390,11 @@ private:
     {
         QStringList lines;
         const double space = fm.horizontalAdvance(QLatin1Char(' '));
+        // A run of more characters than two per pixel of the cell is wider than the cell in any
+        // font drawn; it is broken between characters without measuring the whole of it.
+        const qsizetype measurable = static_cast<qsizetype>(std::min(width, 1e6)) * 2 + 64;
+        const double tooWide = width + 1e9;
+        auto measure = [&](const QString& t) { return t.size() > measurable ? tooWide : fm.horizontalAdvance(t); };
         const qsizetype n = text.size();
         qsizetype pos = 0;
         while (pos <= n && lines.size() < maxLines) {
@@ -403,7 +408,7 @@ private:
                 if (wordEnd < 0 || wordEnd > end)
                     wordEnd = end;
                 const QString word = text.mid(w, wordEnd - w);
-                const double wordW = fm.horizontalAdvance(word);
+                const double wordW = measure(word);
                 w = wordEnd + 1;
                 if (line.isEmpty()) {
                     line = word;
@@ -433,7 +438,7 @@ private:
                         break;
                     lines << line.left(k);
                     line.remove(0, k);
-                    lineW = std::max(0.0, lineW - taken);
+                    lineW = lineW >= tooWide ? measure(line) : std::max(0.0, lineW - taken);
                 }
             }
             if (lines.size() < maxLines)
