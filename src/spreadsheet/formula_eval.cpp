@@ -419,19 +419,29 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
         }
         case kName: {
             const std::vector<std::uint8_t>* tokens = ev.nameTokens(readU16(t, pos + 1));
-            st.push_back(tokens ? ev.evaluateNested(*tokens) : Item::unknown());
+            if (tokens) {
+                st.push_back(ev.evaluateNested(*tokens));
+            } else {
+                Item u = Item::unknown();   // perhaps the name of a function called by name
+                u.value = ev.nameText(readU16(t, pos + 1));
+                st.push_back(std::move(u));
+            }
             break;
         }
         case kNameX: {
-            // A name of the workbook itself through its own SUPBOOK; add-in and external names are unknown.
+            // A name of the workbook itself through its own SUPBOOK; add-in and external names are
+            // unknown, holding their text for a call by name.
             Item r = Item::unknown();
             const std::uint16_t ixti = readU16(t, pos + 1);
             const auto* wb = ev.ctx.workbook;
             if (wb && ixti < wb->externSheets.size()) {
                 const std::uint16_t sb = wb->externSheets[ixti].supBook;
-                if (sb < wb->supBooks.size() && wb->supBooks[sb] == SupBookKind::Self)
+                if (sb < wb->supBooks.size() && wb->supBooks[sb] == SupBookKind::Self) {
                     if (const auto* tokens = ev.nameTokens(readU16(t, pos + 3)))
                         r = ev.evaluateNested(*tokens);
+                } else {
+                    r.value = ev.externalNameText(ixti, readU16(t, pos + 3));
+                }
             }
             st.push_back(std::move(r));
             break;

@@ -3,6 +3,7 @@
 #include "spreadsheet/datetime.h"
 #include "spreadsheet/formula_functions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <ctime>
@@ -344,7 +345,147 @@ const FunctionImpl kDate[] = {
     {Fn::TimeValue, fnDateValue},
 };
 
+// ---------------------------------------------------------------- the Analysis ToolPak's
+
+bool dateArg(Call& c, std::size_t i, double& out)
+{
+    if (!c.integer(i, out))
+        return false;
+    if (out < 0 || out > kMaxSerial) {
+        c.err = ErrorCode::Num;
+        return false;
+    }
+    return true;
+}
+
+// EDATE(start, months): the same day `months` later, or the month's last day when it is
+// shorter; EOMONTH(start, months): the last day of the month `months` later.
+Item edateEomonth(Call& c, bool endOfMonth)
+{
+    double start, months;
+    if (c.size() != 2 || !dateArg(c, 0, start) || !c.integer(1, months))
+        return Item::of(c.size() != 2 ? ErrorCode::Value : c.error());
+    if (std::fabs(months) > 120000)
+        return Item::of(ErrorCode::Num);
+    const bool d1904 = c.ev.ctx.date1904;
+    const Date d = serialToDate(start, d1904);
+    const int m = d.month + static_cast<int>(months);
+    const double firstOfNext = dateToSerial(d.year, m + 1, 1, d1904);
+    double s = firstOfNext - 1;
+    if (!endOfMonth)
+        s = std::min(s, dateToSerial(d.year, m, 1, d1904) + d.day - 1);
+    if (s < 0 || s > kMaxSerial)
+        return Item::of(ErrorCode::Num);
+    return Item::of(s);
+}
+Item fnEdate(Call& c) { return edateEomonth(c, false); }
+Item fnEomonth(Call& c) { return edateEomonth(c, true); }
+
+bool weekend(double serial, bool date1904)
+{
+    const long long day = static_cast<long long>(serial) + (date1904 ? 1462 : 0);
+    const long long dow = (day + 6) % 7;   // 0 Sunday ... 6 Saturday
+    return dow == 0 || dow == 6;
+}
+
+bool holidays(Call& c, std::size_t i, std::vector<double>& out)
+{
+    if (!c.has(i))
+        return true;
+    return eachNumber(c.ev, c.args.subspan(i, 1), c.err, [&](double x) { out.push_back(std::floor(x)); });
+}
+
+// NETWORKDAYS(start, end, holidays): the weekdays from start to end, both counted, less the
+// holidays among them; negative when end comes first.
+Item fnNetworkdays(Call& c)
+{
+    double a, b;
+    std::vector<double> off;
+    if (c.size() < 2 || c.size() > 3)
+        return Item::of(ErrorCode::Value);
+    if (!dateArg(c, 0, a) || !dateArg(c, 1, b) || !holidays(c, 2, off))
+        return Item::of(c.error());
+    const double sign = b < a ? -1 : 1;
+    if (b < a)
+        std::swap(a, b);
+    double count = 0;
+    for (double d = a; d <= b; ++d)
+        if (!weekend(d, c.ev.ctx.date1904) && std::find(off.begin(), off.end(), d) == off.end())
+            ++count;
+    return Item::of(sign * count);
+}
+
+// WORKDAY(start, days, holidays): the weekday `days` working days after (before) start.
+Item fnWorkday(Call& c)
+{
+    double start, days;
+    std::vector<double> off;
+    if (c.size() < 2 || c.size() > 3)
+        return Item::of(ErrorCode::Value);
+    if (!dateArg(c, 0, start) || !c.integer(1, days) || !holidays(c, 2, off))
+        return Item::of(c.error());
+    if (std::fabs(days) > 1e6)
+        return Item::of(ErrorCode::Num);
+    const double step = days < 0 ? -1 : 1;
+    double d = start;
+    for (double left = std::fabs(days); left > 0;) {
+        d += step;
+        if (d < 0 || d > kMaxSerial)
+            return Item::of(ErrorCode::Num);
+        if (!weekend(d, c.ev.ctx.date1904) && std::find(off.begin(), off.end(), d) == off.end())
+            --left;
+    }
+    return Item::of(d);
+}
+
+// YEARFRAC(start, end, basis): the part of a year between two dates under a day count basis
+// (0 US 30/360, 2 actual/360, 3 actual/365, 4 European 30/360). Actual/actual (1) is left
+// to the result the file holds.
+Item fnYearfrac(Call& c)
+{
+    double a, b, basis;
+    if (c.size() < 2 || c.size() > 3)
+        return Item::of(ErrorCode::Value);
+    if (!dateArg(c, 0, a) || !dateArg(c, 1, b) || !c.integer(2, basis, 0))
+        return Item::of(c.error());
+    if (basis < 0 || basis > 4)
+        return Item::of(ErrorCode::Num);
+    if (b < a)
+        std::swap(a, b);
+    if (basis == 1)
+        return Item::unknown();
+    if (basis == 2 || basis == 3)
+        return Item::of((b - a) / (basis == 2 ? 360 : 365));
+    const bool d1904 = c.ev.ctx.date1904;
+    const Date d1 = serialToDate(a, d1904), d2 = serialToDate(b, d1904);
+    int day1 = d1.day, day2 = d2.day;
+    if (basis == 4) {
+        day1 = std::min(day1, 30);
+        day2 = std::min(day2, 30);
+    } else {
+        const auto lastOfFeb = [](const Date& d) { return d.month == 2 && d.day >= (leap(d.year) ? 29 : 28); };
+        if (day1 == 31 || lastOfFeb(d1)) {
+            if (lastOfFeb(d1) && lastOfFeb(d2))
+                day2 = 30;
+            day1 = 30;
+        }
+        if (day2 == 31 && day1 >= 30)
+            day2 = 30;
+    }
+    return Item::of(((d2.year - d1.year) * 360.0 + (d2.month - d1.month) * 30.0 + (day2 - day1)) / 360);
+}
+
+const NamedImpl kNamedDate[] = {
+    {"EDATE", fnEdate},
+    {"EOMONTH", fnEomonth},
+    {"NETWORKDAYS", fnNetworkdays},
+    {"WORKDAY", fnWorkday},
+    {"YEARFRAC", fnYearfrac},
+};
+
 } // namespace
+
+std::span<const NamedImpl> namedDateFunctions() { return kNamedDate; }
 
 bool parseDateTimeText(std::string_view text, double& serial, bool date1904)
 {

@@ -156,8 +156,25 @@ const FunctionImpl kLogical[] = {
     {Fn::Type, fnType},
 };
 
+// IFERROR(value, value if error): passes on whichever it picks.
+Item fnIfError(Call& c)
+{
+    if (c.size() != 2)
+        return Item::of(ErrorCode::Value);
+    if (c.args[0].kind == Item::Unknown)
+        return Item::unknown();
+    if (!c.value(0).isError())
+        return c.has(0) ? c.args[0] : Item::of(0.0);
+    return c.has(1) ? c.args[1] : Item::of(0.0);
+}
+
+const NamedImpl kNamedLogical[] = {
+    {"IFERROR", fnIfError},
+};
+
 } // namespace
 
 std::span<const FunctionImpl> logicalFunctions() { return kLogical; }
+std::span<const NamedImpl> namedLogicalFunctions() { return kNamedLogical; }
 
 } // namespace ss::formula::detail

@@ -420,8 +420,83 @@ const FunctionImpl kStatistical[] = {
     {Fn::CountIf, conditional},
 };
 
+// SUMIFS(sum range, range, criterion, ...), COUNTIFS(range, criterion, ...), AVERAGEIFS(average
+// range, range, criterion, ...), AVERAGEIF(range, criterion, average range): cells where every
+// criterion holds; the ranges have one shape.
+Item conditionalSet(Call& c, bool sum, bool average, bool single)
+{
+    const std::size_t first = (sum || (average && !single)) ? 1 : 0;
+    std::size_t pairs = (c.size() - first) / 2;
+    if (single)
+        pairs = 1;
+    if (c.size() < first + 2 || (!single && (c.size() - first) % 2 != 0) || (single && c.size() > 3))
+        return Item::of(ErrorCode::Value);
+    std::vector<Grid> ranges;
+    std::vector<Criterion> criteria;
+    for (std::size_t p = 0; p < pairs; ++p) {
+        const Item& r = c.args[first + 2 * p];
+        if (!r.isReference() && r.kind != Item::Array)
+            return Item::of(ErrorCode::Value);
+        const ss::Value cv = c.value(first + 2 * p + 1);
+        if (cv.isError())
+            return Item::of(cv);
+        ranges.emplace_back(c.ev, r);
+        criteria.emplace_back(cv);
+        if (!ranges.back().valid() || ranges.back().rows() != ranges.front().rows() ||
+            ranges.back().cols() != ranges.front().cols())
+            return Item::of(ErrorCode::Value);
+    }
+    const Item* values = nullptr;
+    if (sum || (average && !single))
+        values = &c.args[0];
+    else if (average && c.has(2))
+        values = &c.args[2];
+    else if (average)
+        values = &c.args[0];
+    if (values && !values->isReference() && values->kind != Item::Array)
+        return Item::of(ErrorCode::Value);
+    double total = 0, count = 0;
+    for (int r = 0; r < ranges.front().rows(); ++r) {
+        for (int k = 0; k < ranges.front().cols(); ++k) {
+            bool all = true;
+            for (std::size_t p = 0; p < pairs && all; ++p)
+                all = criteria[p].matches(ranges[p].at(r, k));
+            if (!all)
+                continue;
+            if (!values) {
+                ++count;
+                continue;
+            }
+            const ss::Value v = values->kind == Item::Array
+                                    ? (r < values->array->rows && k < values->array->cols ? values->array->at(r, k) : ss::Value())
+                                    : c.ev.cell(values->sheet, values->range.firstRow + r, values->range.firstCol + k);
+            if (v.isError())
+                return Item::of(v);
+            if (v.isNumber()) {
+                total += v.number();
+                ++count;
+            }
+        }
+    }
+    if (average)
+        return count ? Item::of(numberResult(total / count)) : Item::of(ErrorCode::Div0);
+    return Item::of(numberResult(sum ? total : count));
+}
+Item fnSumIfs(Call& c) { return conditionalSet(c, true, false, false); }
+Item fnCountIfs(Call& c) { return conditionalSet(c, false, false, false); }
+Item fnAverageIfs(Call& c) { return conditionalSet(c, false, true, false); }
+Item fnAverageIf(Call& c) { return conditionalSet(c, false, true, true); }
+
+const NamedImpl kNamedStatistical[] = {
+    {"SUMIFS", fnSumIfs},
+    {"COUNTIFS", fnCountIfs},
+    {"AVERAGEIFS", fnAverageIfs},
+    {"AVERAGEIF", fnAverageIf},
+};
+
 } // namespace
 
 std::span<const FunctionImpl> statisticalFunctions() { return kStatistical; }
+std::span<const NamedImpl> namedStatisticalFunctions() { return kNamedStatistical; }
 
 } // namespace ss::formula::detail

@@ -318,7 +318,9 @@ const std::vector<std::uint8_t>* Evaluator::nameTokens(std::uint16_t nameIndex) 
     if (!wb || nameIndex == 0 || nameIndex > wb->names.size())
         return nullptr;
     const DefinedName& n = wb->names[nameIndex - 1];
-    if (n.formula.empty())
+    // A function name (fFunc: a macro, or a function newer than the file format such as
+    // _xlfn.IFERROR) has no value of its own.
+    if (n.formula.empty() || (n.options & 0x0002))
         return nullptr;
     return &n.formula;
 }
@@ -339,6 +341,43 @@ const std::vector<std::uint8_t>* Evaluator::nameTokens(std::string_view name) co
             global = &n;
     }
     return global ? &global->formula : nullptr;
+}
+
+std::string Evaluator::nameText(std::uint16_t nameIndex) const
+{
+    const Workbook* wb = ctx.workbook;
+    if (!wb || nameIndex == 0 || nameIndex > wb->names.size())
+        return {};
+    return wb->names[nameIndex - 1].name;
+}
+
+std::string Evaluator::externalNameText(std::uint16_t ixti, std::uint16_t nameIndex) const
+{
+    const Workbook* wb = ctx.workbook;
+    if (!wb || ixti >= wb->externSheets.size() || nameIndex == 0)
+        return {};
+    const std::uint16_t sb = wb->externSheets[ixti].supBook;
+    if (sb >= wb->linkRecords.supBooks.size())
+        return {};
+    // The EXTERNNAME records after the SUPBOOK, counted from 1: flags (2), reserved (4), then
+    // the name as a short Unicode string (length, flags, characters).
+    std::uint16_t n = 0;
+    for (const RawRecord& r : wb->linkRecords.supBooks[sb]) {
+        if (r.type != 0x0023 || ++n != nameIndex)
+            continue;
+        const auto& d = r.data;
+        if (d.size() < 8)
+            return {};
+        const std::size_t cch = d[6];
+        const bool wide = d[7] & 0x01;
+        if (d.size() < 8 + cch * (wide ? 2 : 1))
+            return {};
+        std::u16string u;
+        for (std::size_t i = 0; i < cch; ++i)
+            u.push_back(wide ? static_cast<char16_t>(d[8 + 2 * i] | (d[9 + 2 * i] << 8)) : static_cast<char16_t>(d[8 + i]));
+        return utf16ToUtf8(u);
+    }
+    return {};
 }
 
 Item Evaluator::evaluateNested(std::span<const std::uint8_t> tokens) const
@@ -406,6 +445,17 @@ bool Call::boolean(std::size_t i, bool& out, bool fallback)
         return true;
     }
     return toBool(ev.value(args[i]), out, err);
+}
+
+Handler namedFunction(std::string_view name)
+{
+    if (name.size() > 6 && compareText(name.substr(0, 6), "_xlfn.") == 0)
+        name.remove_prefix(6);
+    for (auto family : {namedDateFunctions, namedStatisticalFunctions, namedLogicalFunctions})
+        for (const NamedImpl& f : family())
+            if (compareText(name, f.name) == 0)
+                return f.handler;
+    return nullptr;
 }
 
 bool callsSubtotal(std::span<const std::uint8_t> t)
@@ -477,6 +527,21 @@ bool picksArgument(std::uint16_t index) { return index == static_cast<std::uint1
 
 Item Evaluator::callItem(std::uint16_t index, std::span<Item> args, bool arrayClass) const
 {
+    if (index == static_cast<std::uint16_t>(Fn::ExternalCall)) {
+        // A call by name: the first argument names the function.
+        if (args.empty() || args[0].kind != Item::Unknown || !args[0].value.isText())
+            return Item::unknown();
+        const Handler named = namedFunction(args[0].value.text());
+        if (!named)
+            return Item::unknown();
+        std::span<Item> rest = args.subspan(1);
+        if (named != namedFunction("IFERROR"))
+            for (const Item& a : rest)
+                if (a.kind == Item::Unknown)
+                    return Item::unknown();
+        Call call(*this, Fn::ExternalCall, rest, arrayClass);
+        return named(call);
+    }
     const Handler handler = registry().find(index);
     if (!handler)
         return Item::unknown();

@@ -72,6 +72,18 @@ struct FunctionImpl {
     Handler handler;
 };
 
+// Functions that BIFF8 files call by name (ptgFuncVar 255 with the name first): the Analysis
+// ToolPak add-in's (EOMONTH ...) and Excel 2007's (_xlfn.IFERROR ...).
+struct NamedImpl {
+    const char* name;
+    Handler handler;
+};
+std::span<const NamedImpl> namedDateFunctions();
+std::span<const NamedImpl> namedStatisticalFunctions();
+std::span<const NamedImpl> namedLogicalFunctions();
+// The implementation of a function called by name (without regard to case, "_xlfn." ignored).
+Handler namedFunction(std::string_view name);
+
 // The implementations of each family.
 std::span<const FunctionImpl> financialFunctions();
 std::span<const FunctionImpl> lookupFunctions();

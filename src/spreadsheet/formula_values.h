@@ -29,6 +29,8 @@ constexpr long long kMaxArrayCells = 1 << 20;
 // A stack entry: a plain value, a reference (one cell or a range, read lazily), an array, a
 // missing argument, or Unknown: something the engine cannot compute (a function it does not
 // implement, an add-in, another workbook), which spreads to every result that depends on it.
+// An Unknown that names a function (the first argument of a call by name) holds the name as
+// its text value.
 struct Item {
     enum Kind : std::uint8_t { Val, Ref, Area, Missing, Array, Unknown } kind = Val;
     bool arrayClass = false;   // a reference token of array class: read as an array by operators
@@ -124,6 +126,10 @@ public:
     // The tokens of a defined name, as seen from the sheet being evaluated; null when unknown.
     const std::vector<std::uint8_t>* nameTokens(std::uint16_t nameIndex) const;
     const std::vector<std::uint8_t>* nameTokens(std::string_view name) const;
+    // The text of a defined name, and of an external name (EXTERNNAME) through EXTERNSHEET
+    // index `ixti`; empty when there is none.
+    std::string nameText(std::uint16_t nameIndex) const;
+    std::string externalNameText(std::uint16_t ixti, std::uint16_t nameIndex) const;
     // Evaluates name or INDIRECT tokens at this cell; Unknown past the nesting limit.
     Item evaluateNested(std::span<const std::uint8_t> tokens) const;
 };

@@ -224,6 +224,7 @@ private slots:
     void agreesWithLibreOffice_data();
     void agreesWithLibreOffice();
     void cachedResultsStay();
+    void functionsCalledByName();
     void arrayFormulas();
     void sheetsNamesAndRunTimeReferences();
     void boundedNesting();
@@ -292,6 +293,57 @@ void TestFunctions::cachedResultsStay()
     QCOMPARE(describe(s.find(0, 1)->value), QString("N:20"));
     QCOMPARE(describe(s.find(1, 1)->value), QString("N:17"));
     QCOMPARE(describe(s.find(2, 1)->value), QString("N:14"));
+}
+
+// Functions newer than BIFF8 (_xlfn. names) and the Analysis ToolPak's (external names of the
+// add-in SUPBOOK) are called through ptgFuncVar 255 with the name first, as Excel and
+// LibreOffice write them; the values are LibreOffice's.
+void TestFunctions::functionsCalledByName()
+{
+    Workbook wb = Workbook::makeDefault();
+    wb.sheets.resize(1);
+    Sheet& s = wb.sheets[0];
+    for (int r = 0; r < 3; ++r)
+        s.at(r, 0).value = r + 1.0;   // A1:A3 1, 2, 3
+    for (const char* name : {"_xlfn.IFERROR", "_xlfn.COUNTIFS"}) {
+        DefinedName n;
+        n.name = name;
+        n.options = 0x000B;            // hidden function name
+        n.formula = {0x1C, 0x1D};
+        wb.names.push_back(n);
+    }
+    wb.supBooks = {SupBookKind::AddIn};
+    wb.externSheets = {{0, 0xFFFE, 0xFFFE}};
+    auto externName = [](const std::string& name) {
+        RawRecord r{0x0023, {0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(name.size()), 0}};
+        r.data.insert(r.data.end(), name.begin(), name.end());
+        r.data.insert(r.data.end(), {0x02, 0x00, 0x1C, 0x17});
+        return r;
+    };
+    wb.linkRecords.supBooks = {{RawRecord{0x01AE, {0x01, 0x00, 0x01, 0x3A}}, externName("EOMONTH"), externName("NETWORKDAYS")}};
+    wb.linkRecords.externSheets = wb.externSheets;
+    using B = std::vector<std::uint8_t>;
+    // IFERROR(1/0,"none"), IFERROR(A1*2,0)
+    s.at(0, 1).formula = B{0x23, 1, 0, 0, 0, 0x1E, 1, 0, 0x1E, 0, 0, 0x06, 0x17, 4, 0, 'n', 'o', 'n', 'e', 0x42, 3, 0xFF, 0};
+    s.at(1, 1).formula = B{0x23, 1, 0, 0, 0, 0x44, 0, 0, 0, 0xC0, 0x1E, 2, 0, 0x05, 0x1E, 0, 0, 0x42, 3, 0xFF, 0};
+    // COUNTIFS(A1:A3,">1")
+    s.at(2, 1).formula = B{0x23, 2, 0, 0, 0, 0x25, 0, 0, 2, 0, 0, 0xC0, 0, 0xC0, 0x17, 2, 0, '>', '1', 0x42, 3, 0xFF, 0};
+    // EOMONTH(45306,1): 15 January 2024 to 29 February 2024.
+    s.at(3, 1).formula = B{0x39, 0, 0, 1, 0, 0, 0, 0x1E, 0xFA, 0xB0, 0x1E, 1, 0, 0x42, 3, 0xFF, 0};
+    // NETWORKDAYS(45292,45322): the weekdays of January 2024.
+    s.at(4, 1).formula = B{0x39, 0, 0, 2, 0, 0, 0, 0x1E, 0xEC, 0xB0, 0x1E, 0x0A, 0xB1, 0x42, 3, 0xFF, 0};
+    // A name the engine does not know keeps its result.
+    wb.linkRecords.supBooks[0].push_back(externName("ODDFPRICE"));
+    s.at(5, 1).formula = B{0x39, 0, 0, 3, 0, 0, 0, 0x1E, 1, 0, 0x42, 2, 0xFF, 0};
+    s.at(5, 1).value = 99.0;
+    recalculate(wb);
+    auto v = [&](int r) { return describe(s.find(r, 1)->value); };
+    QCOMPARE(v(0), QString("T:none"));
+    QCOMPARE(v(1), QString("N:2"));
+    QCOMPARE(v(2), QString("N:2"));
+    QCOMPARE(v(3), QString("N:45351"));
+    QCOMPARE(v(4), QString("N:23"));
+    QCOMPARE(v(5), QString("N:99"));
 }
 
 void TestFunctions::arrayFormulas()
