@@ -66,7 +66,7 @@ PreviewMenu::PreviewMenu(Form2& form2) : QObject(&form2), mForm2(form2)
 void PreviewMenu::showAt(const QPoint& position)
 {
     const bool haveWorkbook = FileExists(mForm2.excelFile());
-    mCopy->setEnabled(mForm2.Picture1()->hasPicture());
+    mCopy->setEnabled(haveWorkbook || mForm2.Picture1()->hasPicture());
     mSaveXlsx->setEnabled(haveWorkbook);
     mExportPdf->setEnabled(haveWorkbook);
     mPrint->setEnabled(haveWorkbook);
@@ -77,10 +77,15 @@ void PreviewMenu::CopyPicture_Click()
 {
     Guard g("Form2", "mnuCopyPicture_Click");
     g.step(100, [&] {
-        const QPixmap& picture = mForm2.Picture1()->picture();
+        // Drawn afresh from the workbook at its natural size, whatever the zoom on screen.
+        QImage picture;
+        if (FileExists(mForm2.excelFile()))
+            picture = SheetImage(mForm2.excelFile());
+        if (picture.isNull())
+            picture = mForm2.Picture1()->picture().toImage();
         if (picture.isNull())
             throw StepError(QStringLiteral("There is no picture to copy"));
-        QGuiApplication::clipboard()->setImage(picture.toImage());
+        QGuiApplication::clipboard()->setImage(picture);
     });
 }
 

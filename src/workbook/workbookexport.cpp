@@ -210,6 +210,20 @@ void ExportPdf(const QString& xlsPath, const QString& target)
     out.commit();
 }
 
+QImage SheetImage(const QString& xlsPath)
+{
+    const ss::Workbook wb = loadWorkbook(xlsPath);
+    const int sheet = printedSheet(wb);
+    const auto used = wb.sheets[static_cast<std::size_t>(sheet)].usedRange();
+    if (!used)
+        throw StepError(QStringLiteral("The sheet is empty"));
+    try {
+        return ss::renderRange(wb, sheet, *used);
+    } catch (const std::exception& e) {
+        throw StepError(QString::fromUtf8(e.what()));
+    }
+}
+
 void PreparePrinter(const QString& xlsPath, QPrinter& printer)
 {
     const ss::Workbook wb = loadWorkbook(xlsPath);

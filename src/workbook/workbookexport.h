@@ -8,6 +8,7 @@
 // with a text meant for the user.
 #include "spreadsheet/model.h"
 
+#include <QImage>
 #include <QSizeF>
 #include <QString>
 
@@ -29,6 +30,9 @@ std::optional<ExportFormat> exportFormatFor(const QString& path);
 void ExportWorkbook(const QString& xlsPath, const QString& target, ExportFormat format);
 void SaveAsXlsx(const QString& xlsPath, const QString& target);
 void ExportPdf(const QString& xlsPath, const QString& target);
+
+// The picture of the sheet's used range as the screen shows it (for the clipboard).
+QImage SheetImage(const QString& xlsPath);
 
 // Gives the printer the sheet's page setup (orientation, paper) before its dialog is shown.
 void PreparePrinter(const QString& xlsPath, QPrinter& printer);
