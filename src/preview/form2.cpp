@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -165,8 +166,8 @@ void Form2::setPicture(const QPixmap& picture)
 
 void Form2::setExcelFile(const QString& path)
 {
-    if (path != mExcelFile || !mDrawing || mDrawing->path() != path) {
-        mDrawing.reset();
+    if (path != mExcelFile) {
+        mDrawing.reset();   // a picture still painting from it keeps its own reference
         mDrawingFailed = false;
     }
     mExcelFile = path;
@@ -254,7 +255,7 @@ bool Form2::RedrawImage()
     g.step(106, [&] { mPicture1->clearPicture(); });
     g.step(108, [&] { mPicture1->setOuterWidth(mZoomWidth); });
     g.step(110, [&] { mPicture1->setOuterHeight(mZoomHeight); });
-    g.step(112, [&] { mPicture1->setDrawnOutput(zoomedPicture(twipsToPixels(mZoomWidth), twipsToPixels(mZoomHeight))); });
+    g.step(112, [&] { showZoomed(twipsToPixels(mZoomWidth), twipsToPixels(mZoomHeight)); });
     g.step(114, [&] { mPointer->setPointer(Pointer::Default); });
     g.step(116, [&] { mHScroll1->setValue(0); });
     g.step(118, [&] { mVScroll1->setValue(0); });
@@ -263,38 +264,53 @@ bool Form2::RedrawImage()
     return true;
 }
 
-// The picture at the current zoom, in the screen's own pixels. At its natural size it is the
-// snapshot itself; smaller, the snapshot scaled smoothly; larger (or on a denser screen) the
-// workbook drawn again at that scale, so text and lines stay sharp. Should the workbook not
-// draw, the snapshot is scaled instead: a softer picture is better than none.
-QPixmap Form2::zoomedPicture(int widthPixels, int heightPixels)
+// Puts the picture at the current zoom into Picture1. At its natural size in the screen's own
+// pixels it is the snapshot itself; smaller, the snapshot scaled smoothly; larger (a zoom above
+// 100 %, or a screen of higher density) the workbook is painted afresh for whatever part is on
+// screen, so text and lines stay sharp and no picture of the whole size is ever held. Should the
+// workbook not open, the snapshot is scaled instead: a softer picture is better than none.
+void Form2::showZoomed(int widthPixels, int heightPixels)
 {
     const QPixmap& source = mZoom_Ori->picture();
     if (source.isNull())
         throw StepError(QStringLiteral("Invalid picture"));
     double ratio = devicePixelRatioF();
     if (double(widthPixels) * heightPixels * ratio * ratio > double(gPictureBudget))
-        ratio = 1.0;   // only a picture no larger than the snapshot gets here: drawn as on a plain screen
+        ratio = 1.0;   // only a picture no larger than the snapshot gets here: shown as on a plain screen
     const QSize device(std::max(1, int(std::lround(widthPixels * ratio))), std::max(1, int(std::lround(heightPixels * ratio))));
-    QPixmap drawn;
     if (device == source.size()) {
-        drawn = source;
-    } else {
-        if (device.width() > source.width() && !mExcelFile.isEmpty() && !mDrawingFailed) {
-            try {
-                if (!mDrawing)
-                    mDrawing = std::make_unique<SheetDrawing>(mExcelFile);
-                drawn = QPixmap::fromImage(mDrawing->draw(device));
-            } catch (...) {
-                mDrawingFailed = true;
-                mDrawing.reset();
-            }
-        }
-        if (drawn.isNull())
-            drawn = QPixmap::fromImage(source.toImage().scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        QPixmap same = source;
+        same.setDevicePixelRatio(ratio);
+        mPicture1->setDrawnOutput(same);
+        return;
     }
-    drawn.setDevicePixelRatio(ratio);
-    return drawn;
+    if (device.width() > source.width() && openDrawing()) {
+        std::shared_ptr<const SheetDrawing> drawing = mDrawing;
+        const double scale = double(widthPixels) / std::max(1, drawing->size().width());
+        mPicture1->setPainting([drawing](QPainter& painter) { drawing->paint(painter); }, scale);
+        return;
+    }
+    QPixmap scaled = QPixmap::fromImage(source.toImage().scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    scaled.setDevicePixelRatio(ratio);
+    mPicture1->setDrawnOutput(scaled);
+}
+
+// The workbook behind the picture, opened the first time it is needed.
+bool Form2::openDrawing()
+{
+    if (mDrawing)
+        return true;
+    if (mExcelFile.isEmpty() || mDrawingFailed)
+        return false;
+    try {
+        auto drawing = std::make_shared<SheetDrawing>(mExcelFile);
+        drawing->open();
+        mDrawing = std::move(drawing);
+        return true;
+    } catch (...) {
+        mDrawingFailed = true;   // not again for this workbook
+        return false;
+    }
 }
 
 namespace {

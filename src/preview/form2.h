@@ -103,7 +103,8 @@ private:
     void createControls();
     void createShortcuts();
     void resetToUnscaled();   // zoom 1 and the unscaled picture's sizes
-    QPixmap zoomedPicture(int widthPixels, int heightPixels);
+    void showZoomed(int widthPixels, int heightPixels);
+    bool openDrawing();
     void setBarSteps();
     int rowTwips() const;   // about one sheet row at the current zoom
     QPointF viewCentre() const;
@@ -129,8 +130,8 @@ private:
     QPointer<QWidget> mMainWindow;
     SettingsStore* mStore = nullptr;
     std::unique_ptr<PointerRules> mPointer;
-    std::unique_ptr<SheetDrawing> mDrawing;   // the workbook behind the picture, opened when first drawn
-    bool mDrawingFailed = false;              // then the snapshot is scaled instead
+    std::shared_ptr<SheetDrawing> mDrawing;   // the workbook behind the picture, opened when first needed
+    bool mDrawingFailed = false;              // it would not open: the snapshot is scaled instead
     bool mFirstActivate = true;
     bool mPlaced = false;
     float mZoom = 1.0f;

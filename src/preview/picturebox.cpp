@@ -4,6 +4,7 @@
 #include "ui/controlkind.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -107,16 +108,34 @@ void PictureBox::clearPicture()
 
 void PictureBox::setDrawnOutput(const QPixmap& drawn)
 {
+    mPainting = nullptr;
     mCanvas = drawn;
     update();
 }
 
-void PictureBox::paintEvent(QPaintEvent*)
+void PictureBox::setPainting(Painting painting, double scale)
+{
+    mCanvas = QPixmap();
+    mPainting = std::move(painting);
+    mPaintingScale = scale;
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
     const QPoint inside(mBorder, mBorder);
-    if (!mCanvas.isNull())
+    if (mPainting) {
+        // Only the exposed part costs anything: the painter's clip drops the rest.
+        p.save();
+        p.setClipRegion(event->region());
+        p.translate(inside);
+        p.scale(mPaintingScale, mPaintingScale);
+        mPainting(p);
+        p.restore();
+    } else if (!mCanvas.isNull()) {
         p.drawPixmap(inside, mCanvas);
+    }
     if (hasPicture())
         p.drawPixmap(inside, mPicture);
     if (mBorder > 0) {

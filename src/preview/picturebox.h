@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <functional>
+
 namespace corvantis {
 
 class PictureBox : public QWidget {
@@ -50,6 +52,13 @@ public:
     void setDrawnOutput(const QPixmap& drawn);
     const QPixmap& drawnOutput() const { return mCanvas; }
 
+    // Instead of drawn output: something that paints itself, called for the exposed part of the
+    // box on every repaint with the painter scaled by `scale`, so it is drawn at the screen's
+    // own resolution whatever the size. An empty function ends it.
+    using Painting = std::function<void(QPainter&)>;
+    void setPainting(Painting painting, double scale);
+    bool isPainting() const { return bool(mPainting); }
+
 signals:
     // Button state and position in twips, measured from the box's inside top-left corner.
     void mouseDown(Qt::MouseButtons buttons, float x, float y);
@@ -73,6 +82,8 @@ private:
     QColor mBack = Qt::white;
     QPixmap mPicture;
     QPixmap mCanvas;
+    Painting mPainting;
+    double mPaintingScale = 1.0;
     QWidget* mClient = nullptr;
 };
 

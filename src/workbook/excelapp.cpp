@@ -5,7 +5,6 @@
 #include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/datetime.h"
-#include "spreadsheet/error.h"
 #include "spreadsheet/model.h"
 #include "spreadsheet/render/render.h"
 #include "spreadsheet/textinput.h"
@@ -21,7 +20,6 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <cmath>
 #include <span>
 #include <vector>
 
@@ -342,37 +340,17 @@ void Range::CopyPicture() const
     QGuiApplication::clipboard()->setImage(picture);
 }
 
-namespace {
-ss::RenderOptions renderedAt(double scale)
-{
-    if (!(scale > 0) || !std::isfinite(scale))
-        throw ExcelError(QStringLiteral("A picture cannot be drawn at the scale %1").arg(scale));
-    ss::RenderOptions options;
-    options.dpi = 96.0 * scale;
-    return options;
-}
-} // namespace
-
-QSize Range::PictureSize(double scale) const
+QSize Range::PictureSize() const
 {
     mBook->sheet(mSheet);
-    return ss::renderedSize(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, renderedAt(scale));
+    return ss::renderedSize(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, regionalRenderOptions());
 }
 
-QImage Range::Picture(double scale) const
+void Range::Paint(QPainter& painter) const
 {
     mBook->sheet(mSheet);
     mBook->calculate();
-    const ss::RenderOptions options = renderedAt(scale);
-    QImage picture;
-    try {
-        picture = ss::renderRange(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, options);
-    } catch (const ss::LimitError& e) {
-        throw ExcelError(QString::fromStdString(e.what()));
-    }
-    if (picture.isNull())
-        throw ExcelError(QStringLiteral("Picture: the range %1 could not be drawn").arg(Address()));
-    return picture;
+    ss::paintRange(painter, mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, regionalRenderOptions());
 }
 
 // ---------------------------------------------------------------- Worksheet

@@ -15,7 +15,6 @@
 //   book.SaveAs(target, 56);
 //   app->Quit();
 #include <QDate>
-#include <QImage>
 #include <QSize>
 #include <QString>
 #include <QVariant>
@@ -23,6 +22,8 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+
+class QPainter;
 
 namespace corvantis {
 
@@ -76,11 +77,11 @@ public:
     void Select() const;                  // makes the first cell the sheet's cursor
     // Draws the range as the sheet shows it and puts the picture on the system clipboard.
     void CopyPicture() const;
-    // The picture CopyPicture makes, laid out afresh at `scale` times its size on screen: fonts,
-    // lines, column widths and row heights at that scale, so an enlarged picture stays sharp.
-    // Throws ExcelError when the range cannot be drawn that large.
-    QImage Picture(double scale) const;
-    QSize PictureSize(double scale) const;   // what Picture(scale) would measure, without drawing
+    // Paints the picture CopyPicture makes onto any painter, one unit per pixel of that picture,
+    // with its top-left corner at the painter's origin; the background is the caller's. The
+    // painter's transform scales it, so an enlarged picture is drawn afresh, not stretched.
+    void Paint(QPainter& painter) const;
+    QSize PictureSize() const;   // the size of that picture in pixels
 
     Range(const Range&) = default;
     // `Cells(1, 1) = Cells(2, 2)` would only copy a reference here, not the value: not allowed.
