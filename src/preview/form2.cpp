@@ -397,12 +397,16 @@ void Form2::ApplyZoom(float factor)
     centreOn(centre);
 }
 
-// The point of the picture at the viewport's centre, as a share of the picture's size.
+// The point of the picture at the viewport's centre, as a share of the picture's size. Across
+// a picture that fits the viewport no point of it need be at the centre: there the share is
+// negative, and the picture keeps its edge where it is.
 QPointF Form2::viewCentre() const
 {
-    const double width = std::max(1, mPicture1->outerWidth()), height = std::max(1, mPicture1->outerHeight());
-    return QPointF((mPicture2->innerWidth() / 2.0 - mPicture1->left()) / width,
-                   (mPicture2->innerHeight() / 2.0 - mPicture1->top()) / height);
+    auto share = [](int viewport, int picture, int position) {
+        return picture <= viewport ? -1.0 : (viewport / 2.0 - position) / picture;
+    };
+    return QPointF(share(mPicture2->innerWidth(), mPicture1->outerWidth(), mPicture1->left()),
+                   share(mPicture2->innerHeight(), mPicture1->outerHeight(), mPicture1->top()));
 }
 
 // Puts the point at `share` of the picture back at the viewport's centre, as near as the bars
@@ -410,7 +414,7 @@ QPointF Form2::viewCentre() const
 void Form2::centreOn(const QPointF& share)
 {
     auto place = [](QScrollBar* bar, int step, int viewport, int picture, double at) {
-        if (step <= 0 || !bar->isEnabled())
+        if (step <= 0 || !bar->isEnabled() || at < 0)
             return;
         const double left = viewport / 2.0 - at * picture;
         const int value = nearestInt(-left / step);

@@ -128,6 +128,14 @@ private slots:
         QCOMPARE(form.Picture1()->left(), -form.hStep() * form.HScroll1()->value());
         QCOMPARE(form.Picture1()->top(), -form.vStep() * form.VScroll1()->value());
         QVERIFY(form.HScroll1()->hasTracking());
+
+        // A picture that fits the viewport has no point at its centre: zooming in from there
+        // keeps its top-left corner in place.
+        zoomOut(form);
+        zoomOut(form);
+        QCOMPARE(form.zoom(), 0.25f);
+        zoomIn(form);   // 700 x 500 pixels: wider than the viewport, not as high
+        QCOMPARE(form.Picture1()->pos(), QPoint(0, 0));
     }
 
     void scrollRangeFollowsTheExcess_data()
