@@ -5,6 +5,7 @@
 #include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
 #include "spreadsheet/datetime.h"
+#include "spreadsheet/error.h"
 #include "spreadsheet/model.h"
 #include "spreadsheet/render/render.h"
 #include "spreadsheet/textinput.h"
@@ -334,7 +335,13 @@ void Range::CopyPicture() const
     auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!gui)
         throw ExcelError(QStringLiteral("CopyPicture: there is no clipboard to copy to"));
-    const QImage picture = ss::renderRange(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, regionalRenderOptions());
+    QImage picture;
+    try {
+        picture = ss::renderRange(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, regionalRenderOptions());
+    } catch (const ss::LimitError& e) {
+        // Too large to draw: said plainly, before anything was allocated for it.
+        throw ExcelError(QStringLiteral("CopyPicture: %1").arg(QString::fromUtf8(e.what())));
+    }
     if (picture.isNull())
         throw ExcelError(QStringLiteral("CopyPicture: the range %1 could not be drawn").arg(Address()));
     QGuiApplication::clipboard()->setImage(picture);
@@ -519,6 +526,9 @@ Workbook Workbooks::Open(const QString& path, bool readOnly)
     try {
         book->wb = ss::xls::readFile(std::span<const std::uint8_t>(
             reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())));
+    } catch (const ss::UnsupportedError& e) {
+        // A workbook the engine reads but will not open (a password-protected one) is no damage.
+        throw ExcelError(QStringLiteral("\"%1\": %2").arg(shown, QString::fromUtf8(e.what())));
     } catch (const std::exception& e) {
         throw ExcelError(QStringLiteral("\"%1\" is not an Excel 97-2003 workbook or is damaged (%2)")
                              .arg(shown, QString::fromUtf8(e.what())));
