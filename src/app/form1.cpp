@@ -139,14 +139,23 @@ void Form1::Form_Load()
     g.step(132, [&] { bar->setSingleStep(toInt16(viewport - viewport * 3 / 4)); });
     Picture2()->move(Picture2()->x(), 0);   // 134
 
+    // The stored amounts, percentages and date were written in the locale the store names; each
+    // is read in that locale and shown (and so stored) in today's. A store without the name is
+    // read as it always was, in today's locale.
+    const QLocale current;
+    const std::optional<QLocale> writtenIn = mStore->textsLocale();
+    const bool otherLocale = writtenIn && LocaleName(*writtenIn) != LocaleName(current);
+
     g.step(136, [&] {
         txtCompanyName()->setText(mStore->get(QStringLiteral("txtCompanyName"), txtCompanyName()->text()));
     });
+    const QString storedDate = mStore->get(QStringLiteral("DTPicker1"), QString());
     g.step(138, [&] {
-        const QString stored = mStore->get(QStringLiteral("DTPicker1"), QString());
         QDate date = today();
-        if (!stored.isNull()) {
-            date = sheet::dateFromSetting(stored);
+        if (!storedDate.isNull()) {
+            date = otherLocale ? sheet::dateFromSetting(storedDate, *writtenIn) : QDate();
+            if (!date.isValid())
+                date = sheet::dateFromSetting(storedDate);
             if (!date.isValid())
                 throw StepError(QStringLiteral("Type mismatch"));
         }
@@ -154,8 +163,13 @@ void Form1::Form_Load()
             throw StepError(QStringLiteral("Invalid property value"));
         DTPicker1()->setDate(date);
     });
+    // The store keeps the date the window shows, in today's form: a date written under another
+    // locale is stored again in this one, and one that could not be read is reported once, not
+    // at every start.
+    if (!storedDate.isNull() && storedDate != sheet::dateSettingText(DTPicker1()->date()))
+        mStore->save(QStringLiteral("DTPicker1"), sheet::dateSettingText(DTPicker1()->date()));
     for (int i = 0; i < kMonthCount; ++i)
-        g.step(142, [&] { lblYear(i)->setText(sheet::monthCaption(DTPicker1()->date(), i)); });
+        g.step(142, [&] { mSheet->setMonthCaption(i, sheet::monthCaption(DTPicker1()->date(), i)); });
 
     for (int line = 0; line < kLineCount; ++line) {
         QLineEdit* name = txtRevenue(line);
@@ -163,13 +177,20 @@ void Form1::Form_Load()
             name->setText(mStore->get(cellSettingKey(QStringLiteral("txtRevenue"), line), sheet::designName(line)));
         });
         name->setToolTip(name->text());   // 148
-        g.step(150, [&] { txtInd(line)->setText(mStore->get(cellSettingKey(QStringLiteral("txtInd"), line), QStringLiteral("0"))); });
+        g.step(150, [&] {
+            const QString key = cellSettingKey(QStringLiteral("txtInd"), line);
+            const QString stored = mStore->get(key, QStringLiteral("0"));
+            const QString shown = otherLocale ? ConvertNumberText(stored, *writtenIn) : stored;
+            txtInd(line)->setText(shown);
+            if (shown != stored)
+                mStore->save(key, shown);
+        });
         for (int m = 1; m <= kMonthCount; ++m) {
             QLineEdit* cell = txtYear(m, line);
             g.step(152 + 2 * (m - 1), [&] {
                 const QString stored = mStore->get(cellSettingKey(sheet::monthControlName(m), line), QStringLiteral("0"));
                 try {
-                    cell->setText(FormatAmount(stored, 2));
+                    cell->setText(otherLocale ? FormatStoredAmount(stored, 2, *writtenIn) : FormatAmount(stored, 2));
                 } catch (...) {
                     // An unreadable stored amount leaves a sane cell behind before it is reported.
                     cell->setText(FormatAmount(QStringLiteral("0"), 2));
@@ -178,6 +199,10 @@ void Form1::Form_Load()
             });
         }
     }
+
+    // Every stored text is now in today's locale: the store says so.
+    if (!writtenIn || otherLocale)
+        mStore->save(QLatin1String(kLocaleKey), LocaleName(current));
 
     // Tab order: line by line, name, IND. %, months 1-12; then the date, the company name, the buttons.
     QWidget* previous = nullptr;

@@ -1,8 +1,12 @@
 #include "core/settingsstore.h"
 
+#include "core/dialogs.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
 namespace corvantis {
 
@@ -71,13 +75,72 @@ void SettingsStore::SaveSetting(const QString& application, const QString& secti
     mSettings->setValue(stored.isEmpty() ? key : stored, value);
     mSettings->endGroup();
     if (mBatchDepth == 0)
-        mSettings->sync();
+        flush();
 }
 
 SettingsStore::Batch::~Batch()
 {
     if (--mStore.mBatchDepth == 0)
-        mStore.mSettings->sync();
+        mStore.flush();
+}
+
+void SettingsStore::flush()
+{
+    mSettings->sync();
+    if (mSettings->status() == QSettings::NoError || mWriteFailureTold)
+        return;
+    // Said once: a box on every keystroke would stop the typing it cannot save.
+    mWriteFailureTold = true;
+    QString reason = writeProblem();
+    if (reason.isEmpty())
+        reason = mSettings->status() == QSettings::FormatError ? QStringLiteral("its contents cannot be read back")
+                                                               : QStringLiteral("the file cannot be written");
+    Dialogs::inform(QStringLiteral("Your entries cannot be saved. The settings file \"%1\" cannot be written: %2.\n\n"
+                                   "You can go on typing, but what you type now will be lost when the program ends.")
+                        .arg(QDir::toNativeSeparators(fileName()), reason));
+}
+
+QString SettingsStore::writeProblem() const
+{
+    const QFileInfo file(fileName());
+    if (!file.isAbsolute())
+        return QString();   // the native store: no file of ours
+    const QString folder = file.absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        // Its folder is missing and cannot be made: find what stands in the way.
+        QString path = folder;
+        while (!QFileInfo::exists(path) && QFileInfo(path).absolutePath() != path)
+            path = QFileInfo(path).absolutePath();
+        const QFileInfo blocker(path);
+        if (!blocker.isDir())
+            return QStringLiteral("its folder cannot be created, because \"%1\" is a file, not a folder")
+                .arg(QDir::toNativeSeparators(path));
+        if (!blocker.isWritable())
+            return QStringLiteral("its folder cannot be created inside \"%1\" (permission denied)")
+                .arg(QDir::toNativeSeparators(path));
+        return QString();   // nothing known stands in the way of making it
+    }
+    if (file.exists() && file.isDir())
+        return QStringLiteral("a folder of that name is in the way");
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("the file is read-only (permission denied)");
+    if (!QFileInfo(folder).isWritable())
+        return QStringLiteral("its folder \"%1\" cannot be written to (permission denied)")
+            .arg(QDir::toNativeSeparators(folder));
+    const QStorageInfo volume(folder);
+    if (volume.isValid() && volume.isReadOnly())
+        return QStringLiteral("the disk is read-only");
+    if (volume.isValid() && volume.bytesAvailable() == 0)
+        return QStringLiteral("the disk is full");
+    return QString();
+}
+
+std::optional<QLocale> SettingsStore::textsLocale() const
+{
+    const QString name = get(QLatin1String(kLocaleKey), QString()).trimmed();
+    if (name.isEmpty())
+        return std::nullopt;
+    return QLocale(name);
 }
 
 QString SettingsStore::GetSetting(const QString& application, const QString& section, const QString& key,

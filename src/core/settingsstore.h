@@ -2,10 +2,14 @@
 // The per-user settings store: one string per key, all under the application "Kestrelon" and
 // the section "Corvantis". On Linux an INI file (Kestrelon/Corvantis.ini under $XDG_CONFIG_HOME,
 // else ~/.config), every key in the group "Corvantis"; on Windows the native store.
-// Every write is flushed at once, so nothing typed is lost when the program is killed.
+// Every write is flushed at once, so nothing typed is lost when the program is killed. A store
+// that cannot be written is said once per store (its file and the reason); typing goes on, and
+// the values stay readable for as long as the program runs.
+#include <QLocale>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QSettings;
 
@@ -13,6 +17,9 @@ namespace corvantis {
 
 inline constexpr const char* kSettingsApplication = "Kestrelon";
 inline constexpr const char* kSettingsSection = "Corvantis";
+// The key that names the locale the stored texts (amounts, IND. %, the fiscal date) were
+// written in, as LocaleName() gives it.
+inline constexpr const char* kLocaleKey = "Locale";
 
 // The key of a sheet cell: the control name followed by the line index ("txtInd" + 7 gives txtInd7).
 // "txtYear1" + 10..29 would coincide with "txtYear11"/"txtYear12" + 0..9, so month 1 of those
@@ -49,6 +56,16 @@ public:
 
     QString fileName() const;
 
+    // The locale named under "Locale": the one the stored texts were written in. nullopt for a
+    // store without the key (written before the key existed), whose texts are read as today.
+    std::optional<QLocale> textsLocale() const;
+
+    // Why the store's file cannot be written, in a few words ("permission denied"); empty when
+    // nothing is known to stand in the way.
+    QString writeProblem() const;
+    // Whether a failed write has already been told to the user.
+    bool writeFailureTold() const { return mWriteFailureTold; }
+
     // Holds the disk writes back while it lives and writes everything once at its end. For
     // work that runs before any input is handled (start-up, the example data), where one
     // write instead of hundreds keeps the window quick.
@@ -65,8 +82,10 @@ public:
 
 private:
     QString existingKey(const QString& key) const;   // the stored spelling of a key, or empty
+    void flush();                                    // writes to disk; tells a failure once
     std::unique_ptr<QSettings> mSettings;
     int mBatchDepth = 0;
+    bool mWriteFailureTold = false;
 };
 
 } // namespace corvantis

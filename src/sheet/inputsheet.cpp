@@ -10,12 +10,16 @@
 #include "ui/controlkind.h"
 #include "ui/windowcolours.h"
 
+#include <QApplication>
 #include <QDateEdit>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWheelEvent>
+
+#include <cmath>
 
 namespace corvantis::sheet {
 
@@ -34,41 +38,40 @@ QString arrayName(const QString& control, int index)
     return control + QLatin1Char('(') + QString::number(index) + QLatin1Char(')');
 }
 
+// Room left between a label and the control to its right, in twips.
+constexpr int kLabelGap = 60;
+
+} // namespace
+
 // Grey heading: single-line border, centred caption.
-QLabel* heading(QWidget* parent, const QString& objectName, const QString& caption, int left, int top, int width,
-                int height)
+CaptionLabel* InputSheet::heading(const QString& objectName, const QString& caption, int left, int top, int width,
+                                  int height)
 {
-    auto* l = new QLabel(caption, parent);
+    auto* l = new CaptionLabel(caption, mFrame1);
     name(l, objectName, ControlKind::Label);
     l->setGeometry(twipsRect(left, top, width, height));
     l->setFrameStyle(QFrame::Box | QFrame::Plain);
     l->setLineWidth(1);
     l->setAlignment(Qt::AlignCenter);
     setBackColour(l, kHeadingGrey);
+    l->fit();
+    mCaptions << l;
     return l;
 }
 
-QLabel* plainLabel(QWidget* parent, const QString& objectName, const QString& caption, int left, int top, int width,
-                   int height)
+// A caption beside a control; it may grow to the right up to `roomRight` twips from its left.
+CaptionLabel* InputSheet::plainLabel(const QString& objectName, const QString& caption, int left, int top, int width,
+                                     int height, int roomRight)
 {
-    auto* l = new QLabel(caption, parent);
+    auto* l = new CaptionLabel(caption, mFrame1);
     name(l, objectName, ControlKind::Label);
     l->setGeometry(twipsRect(left, top, width, height));
     setBackColour(l, kWhite);
+    l->setRoomToGrow(twipsToPixels(roomRight));
+    l->fit();
+    mCaptions << l;
     return l;
 }
-
-// Tab leaves the date picker as it leaves every other control; the arrow keys still walk its
-// day, month and year.
-class DatePicker : public QDateEdit {
-public:
-    using QDateEdit::QDateEdit;
-
-protected:
-    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
-};
-
-} // namespace
 
 InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mForm(form), mStore(store)
 {
@@ -91,6 +94,9 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     // The sheet follows the thumb live while it is dragged, and every other change of the value.
     connect(mVscroll, &QScrollBar::valueChanged, this, &InputSheet::moveSheetTo);
     connect(mVscroll, &QScrollBar::sliderMoved, this, &InputSheet::moveSheetTo);
+    // The wheel over any part of the sheet reaches the viewport unless a control takes it.
+    mPicture1->installEventFilter(this);
+    mVscroll->installEventFilter(this);
 
     mFrame1 = new QGroupBox(QStringLiteral("Your Company Data"), mPicture2);
     name(mFrame1, QStringLiteral("Frame1"), ControlKind::Frame);
@@ -126,6 +132,10 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     mDtPicker->setDisplayFormat(QStringLiteral("dd-MMM-yyyy"));
     mDtPicker->setDateRange(QDate(1601, 1, 1), kLastDate);
     mDtPicker->setFocusPolicy(Qt::StrongFocus);   // no focus change by the mouse wheel
+    // Every month's date shows whole ("30-Sept.-2025" under German settings): the picker grows to
+    // the right, where the company row has room.
+    mDtPicker->fitDates(twipsToPixels(kFrame1Width - 7740 - 240));
+    mDtPicker->setFocusArrivedHandler([this] { bringTopRowIntoView(mDtPicker); });
     connect(mDtPicker, &QDateEdit::dateChanged, this, &InputSheet::dateChanged);
 
     mCompany = new SheetCell(CellKind::CompanyName, -1, 0, mFrame1);
@@ -135,20 +145,20 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     mCompany->setFocusHandler(this);
     connect(mCompany, &QLineEdit::textChanged, this, [this](const QString& t) { cellChanged(mCompany, t); });
 
-    plainLabel(mFrame1, QStringLiteral("Label7"), QStringLiteral("Company Name"), 150, 465, 1335, 225);
-    plainLabel(mFrame1, QStringLiteral("Label8"), QStringLiteral("Fiscal Year Begins"), 6000, 465, 1560, 225);
+    // The two captions of the company row may use the room up to the box beside them.
+    plainLabel(QStringLiteral("Label7"), QStringLiteral("Company Name"), 150, 465, 1335, 225, 1710 - kLabelGap - 150);
+    plainLabel(QStringLiteral("Label8"), QStringLiteral("Fiscal Year Begins"), 6000, 465, 1560, 225,
+               7740 - kLabelGap - 6000);
 
-    heading(mFrame1, QStringLiteral("Label1"), QStringLiteral("Revenue (Sales)"), kNameLeft, kHeaderTop, kNameWidth,
-            kHeaderHeight);
-    heading(mFrame1, QStringLiteral("Label4"), QStringLiteral("IND. %"), kIndLeft, kHeaderTop, kIndWidth,
-            kHeaderHeight);
+    heading(QStringLiteral("Label1"), QStringLiteral("Revenue (Sales)"), kNameLeft, kHeaderTop, kNameWidth, kHeaderHeight);
+    heading(QStringLiteral("Label4"), QStringLiteral("IND. %"), kIndLeft, kHeaderTop, kIndWidth, kHeaderHeight);
     for (int i = 0; i < kMonthCount; ++i)
-        mLblYear[i] = heading(mFrame1, arrayName(QStringLiteral("lblYear"), i), QStringLiteral("IND. %"),
-                              monthLeft(i + 1), kHeaderTop, kMonthWidth, kHeaderHeight);
-    heading(mFrame1, QStringLiteral("Label2"), QStringLiteral("Cost of Sales"), 120, 3510, 1800, 360);
-    heading(mFrame1, QStringLiteral("Label5"), QString(), 1905, 3510, 11265, 360);
-    heading(mFrame1, QStringLiteral("Label3"), QStringLiteral("Expenses"), 120, 6060, 1800, 360);
-    heading(mFrame1, QStringLiteral("Label6"), QString(), 1905, 6060, 11265, 360);
+        mLblYear[i] = heading(arrayName(QStringLiteral("lblYear"), i), QStringLiteral("IND. %"), monthLeft(i + 1),
+                              kHeaderTop, kMonthWidth, kHeaderHeight);
+    heading(QStringLiteral("Label2"), QStringLiteral("Cost of Sales"), 120, 3510, 1800, 360);
+    heading(QStringLiteral("Label5"), QString(), 1905, 3510, 11265, 360);
+    heading(QStringLiteral("Label3"), QStringLiteral("Expenses"), 120, 6060, 1800, 360);
+    heading(QStringLiteral("Label6"), QString(), 1905, 6060, 11265, 360);
 
     mGate = new LeaveGate(form);
 }
@@ -194,7 +204,12 @@ void InputSheet::dateChanged(const QDate& date)
 void InputSheet::applyMonthHeaders(const QDate& start)
 {
     for (int i = 0; i < kMonthCount; ++i)
-        mLblYear[i]->setText(monthCaption(start, i));
+        setMonthCaption(i, monthCaption(start, i));
+}
+
+void InputSheet::setMonthCaption(int i, const QString& caption)
+{
+    mLblYear.at(i)->setCaption(caption);
 }
 
 bool InputSheet::allowLeave(SheetCell* cell)
@@ -230,8 +245,10 @@ void InputSheet::focusArrived(SheetCell* cell, Qt::FocusReason reason)
     // Coming back to the window (after a message box or from another program) is no arrival.
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
         return;
-    if (cell->kind() == CellKind::CompanyName)
+    if (cell->kind() == CellKind::CompanyName) {
+        bringTopRowIntoView(cell);
         return;
+    }
     followFocus(cell);
     if (cell->kind() == CellKind::IndPercent || cell->kind() == CellKind::MonthAmount) {
         // After the focus has settled, so a click that placed the caret does not undo it.
@@ -266,6 +283,47 @@ void InputSheet::followFocus(SheetCell* cell)
 void InputSheet::moveSheetTo(int scrollValue)
 {
     mPicture2->move(mPicture2->x(), twipsToPixels(-scrollValue));
+}
+
+void InputSheet::bringTopRowIntoView(QWidget* control)
+{
+    // The company name and the date sit at the top of the sheet: scrolled out of sight, the
+    // sheet goes back to its top, so nothing is typed into a box the user cannot see.
+    const int top = pixelsToTwips(control->mapTo(mPicture2, QPoint(0, 0)).y());
+    if (top < mVscroll->value())
+        mVscroll->setValue(0);
+}
+
+bool InputSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Wheel && (watched == mPicture1 || watched == mVscroll)) {
+        wheelScroll(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void InputSheet::wheelScroll(QWheelEvent* e)
+{
+    e->accept();
+    const QPoint pixels = e->pixelDelta();
+    double twips = 0;
+    if (!pixels.isNull()) {
+        twips = pixelsToTwips(pixels.y());   // a touchpad: the sheet follows the fingers
+    } else {
+        // A wheel: 120 to the notch (finer on smooth wheels), a few lines of the sheet each.
+        const int lines = std::max(1, QApplication::wheelScrollLines());
+        twips = e->angleDelta().y() / 120.0 * lines * kLinePitch;
+    }
+    mWheelTwips += twips;
+    const int move = static_cast<int>(std::trunc(mWheelTwips));
+    mWheelTwips -= move;
+    if (move == 0)
+        return;
+    const int value = std::clamp(mVscroll->value() - move, mVscroll->minimum(), mVscroll->maximum());
+    if (value == mVscroll->minimum() || value == mVscroll->maximum())
+        mWheelTwips = 0;   // nothing saved up against an end
+    mVscroll->setValue(value);
 }
 
 } // namespace corvantis::sheet

@@ -2,8 +2,11 @@
 // The input sheet of the main window: the viewport Picture1 with its scroll bar VScroll1, the
 // moving content Picture2, the frame Frame1 with the company row, the headings and the 462
 // cells of the 33 lines. The cells hold the data; each change is stored at once, each leave
-// is checked, each focus arrival scrolls the cell into view.
+// is checked, each focus arrival scrolls the cell into view (the company name and the date
+// too). The mouse wheel and the touchpad scroll the sheet, over it and over its scroll bar.
+#include "sheet/captionlabel.h"
 #include "sheet/cellvalidation.h"
+#include "sheet/datepicker.h"
 #include "sheet/sheetcell.h"
 #include "sheet/sheetlayout.h"
 
@@ -17,6 +20,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QScrollBar;
+class QWheelEvent;
 class QWidget;
 
 namespace corvantis {
@@ -38,8 +42,8 @@ public:
     SheetCell* txtInd(int line) const { return mInds.at(line); }
     SheetCell* txtYear(int month1to12, int line) const { return mMonths.at(month1to12 - 1).at(line); }
     SheetCell* txtCompanyName() const { return mCompany; }
-    QDateEdit* DTPicker1() const { return mDtPicker; }
-    QLabel* lblYear(int i) const { return mLblYear.at(i); }
+    DatePicker* DTPicker1() const { return mDtPicker; }
+    CaptionLabel* lblYear(int i) const { return mLblYear.at(i); }
     QScrollBar* VScroll1() const { return mVscroll; }
     QFrame* Picture1() const { return mPicture1; }
     QFrame* Picture2() const { return mPicture2; }
@@ -49,12 +53,26 @@ public:
 
     // The twelve month captions for a fiscal year starting on `start`.
     void applyMonthHeaders(const QDate& start);
+    // The caption of month column i + 1, shown whole.
+    void setMonthCaption(int i, const QString& caption);
+    // Every caption of the sheet: "Your Company Data" aside, the labels and headings.
+    QList<CaptionLabel*> captions() const { return mCaptions; }
 
+    // Scrolls by a wheel or touchpad event: three lines a notch (the desktop's lines per
+    // notch), a touchpad's pixels as they come.
+    void wheelScroll(QWheelEvent* e);
     // CellFocusHandler
     bool allowLeave(SheetCell* cell) override;
     void focusArrived(SheetCell* cell, Qt::FocusReason reason) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    CaptionLabel* heading(const QString& objectName, const QString& caption, int left, int top, int width, int height);
+    CaptionLabel* plainLabel(const QString& objectName, const QString& caption, int left, int top, int width,
+                             int height, int roomRight);
+    void bringTopRowIntoView(QWidget* control);
     SheetCell* makeCell(CellKind kind, const QString& control, int line, int month, const QRect& twips,
                         const QString& designText);
     void cellChanged(SheetCell* cell, const QString& text);
@@ -69,8 +87,10 @@ private:
     QFrame* mPicture2 = nullptr;
     QGroupBox* mFrame1 = nullptr;
     SheetCell* mCompany = nullptr;
-    QDateEdit* mDtPicker = nullptr;
-    std::array<QLabel*, kMonthCount> mLblYear{};
+    DatePicker* mDtPicker = nullptr;
+    std::array<CaptionLabel*, kMonthCount> mLblYear{};
+    QList<CaptionLabel*> mCaptions;
+    double mWheelTwips = 0;   // the part of a notch not scrolled yet
     std::array<SheetCell*, kLineCount> mNames{};
     std::array<SheetCell*, kLineCount> mInds{};
     std::array<std::array<SheetCell*, kLineCount>, kMonthCount> mMonths{};

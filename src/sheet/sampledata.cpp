@@ -41,7 +41,7 @@ void loadSampleData(InputSheet& sheet, const QDate& today)
     g.step(100, [&] { sheet.txtCompanyName()->setText(QStringLiteral("ACME Inc")); });
     g.step(102, [&] { sheet.DTPicker1()->setDate(sampleStartDate(today)); });
     for (int k = 0; k < 12; ++k)
-        g.step(106, [&] { sheet.lblYear(k)->setText(monthCaption(sheet.DTPicker1()->date(), k)); });
+        g.step(106, [&] { sheet.setMonthCaption(k, monthCaption(sheet.DTPicker1()->date(), k)); });
 
     for (const SampleLine& s : kSample) {
         int step = s.firstStep + 2;

@@ -14,6 +14,17 @@ SheetCell::SheetCell(CellKind kind, int line, int month, QWidget* parent)
     // The border is drawn by hand; keep the text clear of it.
     setTextMargins(2, 1, 2, 1);
     setControlKind(this, ControlKind::TextBox);
+    // QLineEdit puts the caret at the end of every text set by the program (even an unchanged
+    // one), which scrolls a long text to its tail: "00,000.00" for $100,000.00.
+    connect(this, &QLineEdit::textChanged, this, [this] { showStart(); });
+    connect(this, &QLineEdit::cursorPositionChanged, this, [this] { showStart(); });
+}
+
+void SheetCell::showStart()
+{
+    // The window's focus cell keeps its caret while a message box or another program is in front.
+    if (window()->focusWidget() != this && cursorPosition() != 0)
+        setCursorPosition(0);
 }
 
 bool SheetCell::focusNextPrevChild(bool next)
@@ -27,8 +38,28 @@ bool SheetCell::focusNextPrevChild(bool next)
 void SheetCell::focusInEvent(QFocusEvent* e)
 {
     QLineEdit::focusInEvent(e);
+    // Unfocused, the caret sat at the start so the box showed it; entered from the keyboard or
+    // by the program, the caret goes to the end as in any edit box. (A click places it itself.)
+    const Qt::FocusReason reason = e->reason();
+    if (!hasSelectedText() && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+                               || reason == Qt::ShortcutFocusReason || reason == Qt::OtherFocusReason))
+        end(false);
+    // QLineEdit selects the whole text on Tab; a name is entered as it is, caret at its end.
+    if ((mKind == CellKind::LineName || mKind == CellKind::CompanyName) && hasSelectedText()
+        && (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason
+            || e->reason() == Qt::ShortcutFocusReason))
+        deselect();
     if (mHandler)
         mHandler->focusArrived(this, e->reason());
+}
+
+void SheetCell::focusOutEvent(QFocusEvent* e)
+{
+    QLineEdit::focusOutEvent(e);
+    // Left for another control: show the text from its start. (A message box or another
+    // program in front is no leave; the caret waits where it was.)
+    if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason)
+        setCursorPosition(0);
 }
 
 void SheetCell::paintEvent(QPaintEvent* e)

@@ -1,6 +1,8 @@
 #pragma once
 // One edit box of the main window's input: a flat box with a thin border that asks its owner
-// before the focus leaves it, and tells its owner when the focus arrives.
+// before the focus leaves it, and tells its owner when the focus arrives. Whenever it does not
+// have the focus it shows the beginning of its text, however the text was set; names are
+// entered without selecting them, so a key typed on arrival never wipes a name out.
 #include "sheet/cellvalidation.h"
 
 #include <QLineEdit>
@@ -34,9 +36,11 @@ public:
 protected:
     bool focusNextPrevChild(bool next) override;
     void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    void showStart();
     CellKind mKind;
     int mLine;
     int mMonth;

@@ -1,13 +1,17 @@
 // The settings store: one value per cell key, restored at the next start, nothing lost when the
 // program is killed right after typing.
+#include "core/apptitle.h"
 #include "core/dialogs.h"
 #include "core/errorreport.h"
 #include "app/form1.h"
 #include "core/settingsstore.h"
+#include "sheet/form1_fixture.h"
 #include "sheet/monthheaders.h"
+#include "sheet/sheetlayout.h"
 #include "core/numbertext.h"
 
 #include <QDateEdit>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -64,7 +68,12 @@ private slots:
         reports.clear();
         setErrorReportSink([this](const ErrorReport& r) { reports.push_back(r); });
     }
-    void cleanup() { setErrorReportSink({}); }
+    void cleanup()
+    {
+        setErrorReportSink({});
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+        Dialogs::reset();
+    }
 
     void defaultFileFollowsXdgConfigHome()
     {
@@ -224,6 +233,227 @@ private slots:
         }
         QCOMPARE(steps, (QList<int>{138, 152 + 2 * (4 - 1), 152 + 2 * (6 - 1)}));
         QCOMPARE(store.get(QStringLiteral("txtYear42"), QString()), QStringLiteral("$0.00"));
+    }
+
+    // ------------------------------------------------------------------ a store that cannot be written
+
+    void anUnwritableStoreIsSaidOnceAndTypingGoesOn()
+    {
+        // Its folder cannot be made: a file stands where the folder should be.
+        QFile blocker(dir->filePath(QStringLiteral("Kestrelon")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Dialogs::reset();
+        SettingsStore store(iniPath());
+        store.save(QStringLiteral("txtInd3"), QStringLiteral("1"));
+        QCOMPARE(Dialogs::shown().size(), size_t(1));
+        const Dialogs::Shown box = Dialogs::shown().front();
+        QVERIFY2(box.text.contains(QDir::toNativeSeparators(iniPath())), qPrintable(box.text));
+        QVERIFY2(box.text.contains(QStringLiteral("is a file, not a folder")), qPrintable(box.text));
+        QCOMPARE(box.caption, ApplicationTitle());
+        QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
+        store.save(QStringLiteral("txtInd3"), QStringLiteral("12"));
+        {
+            SettingsStore::Batch batch(store);
+            store.save(QStringLiteral("txtInd4"), QStringLiteral("5"));
+        }
+        QCOMPARE(Dialogs::shown().size(), size_t(1));   // once a run
+        QCOMPARE(store.get(QStringLiteral("txtInd3"), QString()), QStringLiteral("12"));   // still there to read
+        QVERIFY(store.writeFailureTold());
+        QVERIFY(!QFile::exists(iniPath()));
+
+        // The whole window: one message at start-up, then typing goes on without another.
+        Dialogs::reset();
+        SettingsStore windowStore(iniPath());
+        auto f = startForm(windowStore);
+        QCOMPARE(Dialogs::shown().size(), size_t(1));
+        f->txtInd(2)->setText(QStringLiteral("7"));
+        f->txtYear(1, 2)->setText(QStringLiteral("99"));
+        f->txtRevenue(2)->setText(QStringLiteral("Bread"));
+        QCOMPARE(Dialogs::shown().size(), size_t(1));
+        QCOMPARE(f->txtRevenue(2)->text(), QStringLiteral("Bread"));
+        QCOMPARE(windowStore.get(QStringLiteral("txtRevenue2"), QString()), QStringLiteral("Bread"));
+        QVERIFY(reports.empty());
+        Dialogs::reset();
+    }
+
+    void theReasonNamesWhatStandsInTheWay()
+    {
+        SettingsStore writable(iniPath());
+        QVERIFY(writable.writeProblem().isEmpty());
+        QFile blocker(dir->filePath(QStringLiteral("Kestrelon")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(SettingsStore(dir->filePath(QStringLiteral("Kestrelon/deeper/Corvantis.ini"))).writeProblem().contains(
+            QStringLiteral("is a file, not a folder")));
+        QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("a/Corvantis.ini")));
+        QCOMPARE(SettingsStore(dir->filePath(QStringLiteral("a/Corvantis.ini"))).writeProblem(),
+                 QStringLiteral("a folder of that name is in the way"));
+    }
+
+    // ------------------------------------------------------------------ the locale of the texts
+
+    void aStoreNamesTheLocaleItsTextsAreWrittenIn()
+    {
+        SettingsStore store(iniPath());
+        QVERIFY(!store.textsLocale());
+        auto f = startForm(store);
+        QCOMPARE(store.get(QStringLiteral("Locale"), QString()), QStringLiteral("en_Latn_US"));
+        QCOMPARE(store.textsLocale()->territory(), QLocale::UnitedStates);
+    }
+
+    void figuresTypedUnderOneLocaleKeepTheirValueUnderEveryOther_data()
+    {
+        QTest::addColumn<QStringList>("locales");
+        QTest::newRow("round the world") << QStringList{QStringLiteral("de_DE"), QStringLiteral("fr_FR"), QStringLiteral("en_IN"),
+                                                        QStringLiteral("ar_EG"), QStringLiteral("de_CH"), QStringLiteral("ja_JP"),
+                                                        QStringLiteral("sv_SE"), QStringLiteral("hi_IN"), QStringLiteral("en_US")};
+        QTest::newRow("there and back") << QStringList{QStringLiteral("de_DE"), QStringLiteral("en_US")};
+    }
+    void figuresTypedUnderOneLocaleKeepTheirValueUnderEveryOther()
+    {
+        QFETCH(QStringList, locales);
+        const QuietFontWarnings quiet;   // scripts this machine may have no font for
+        const QDate fiscal(2025, 9, 30);
+        const double amounts[] = {450, 1250, 1234567.89, -5.5, 0.01, 100000, 999999999.99};
+        QStringList firstTexts;
+        {
+            SettingsStore store(iniPath());
+            auto f = startForm(store);
+            f->PushButton7_Click();
+            for (int i = 0; i < int(std::size(amounts)); ++i)
+                f->txtYear(4 + i, 20)->setText(FormatAmount(amounts[i], 2));
+            f->txtInd(20)->setText(QStringLiteral("7.5"));
+            f->txtInd(21)->setText(QStringLiteral("-3"));
+            f->txtInd(22)->setText(QStringLiteral("abc"));   // no number: kept as it is
+            f->DTPicker1()->setDate(fiscal);
+            for (int m = 1; m <= 12; ++m)
+                firstTexts << f->txtYear(m, 20)->text() << f->txtYear(m, 0)->text();
+        }
+        for (const QString& locale : locales) {
+            QLocale::setDefault(QLocale(locale));
+            SettingsStore store(iniPath());
+            auto f = startForm(store);
+            QVERIFY2(reports.empty(), qPrintable(locale));
+            QCOMPARE(f->DTPicker1()->date(), fiscal);
+            QCOMPARE(sheet::dateFromSetting(store.get(QStringLiteral("DTPicker1"), QString())), fiscal);
+            QCOMPARE(store.get(QStringLiteral("Locale"), QString()), LocaleName(QLocale()));
+            for (int i = 0; i < int(std::size(amounts)); ++i) {
+                QLineEdit* cell = f->txtYear(4 + i, 20);
+                QCOMPARE(cell->text(), FormatAmount(amounts[i], 2));
+                QCOMPARE(store.get(cellSettingKey(sheet::monthControlName(4 + i), 20), QString()), cell->text());
+            }
+            QCOMPARE(NumericValue(f->txtYear(1, 0)->text()).value(), 1250.0);   // the example data
+            QCOMPARE(NumericValue(f->txtYear(2, 7)->text()).value(), 320.0);
+            QCOMPARE(NumericValue(f->txtInd(20)->text()).value(), 7.5);
+            QCOMPARE(NumericValue(f->txtInd(21)->text()).value(), -3.0);
+            QCOMPARE(f->txtInd(22)->text(), QStringLiteral("abc"));
+            QCOMPARE(store.get(QStringLiteral("txtInd20"), QString()), f->txtInd(20)->text());
+        }
+        // back where it started: the very texts of the first run
+        QStringList lastTexts;
+        {
+            QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+            SettingsStore store(iniPath());
+            auto f = startForm(store);
+            for (int m = 1; m <= 12; ++m)
+                lastTexts << f->txtYear(m, 20)->text() << f->txtYear(m, 0)->text();
+            QCOMPARE(f->txtInd(20)->text(), QStringLiteral("7.5"));
+        }
+        QCOMPARE(lastTexts, firstTexts);
+    }
+
+    void aStoreWithoutTheLocaleIsReadAsBefore()
+    {
+        {
+            QSettings raw(iniPath(), QSettings::IniFormat);
+            raw.beginGroup(QStringLiteral("Corvantis"));
+            raw.setValue(QStringLiteral("txtYear10"), QStringLiteral("$1,234.00"));
+            raw.setValue(QStringLiteral("txtYear20"), QStringLiteral("7,5"));
+            raw.setValue(QStringLiteral("txtInd0"), QStringLiteral("7.5"));
+        }
+        QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
+        SettingsStore store(iniPath());
+        auto f = startForm(store);
+        // neither text is known to be of another locale: read by today's, as they always were
+        QCOMPARE(f->txtYear(1, 0)->text(), QStringLiteral("1,23\u00a0\u20ac"));
+        QCOMPARE(f->txtYear(2, 0)->text(), QStringLiteral("7,50\u00a0\u20ac"));
+        QCOMPARE(f->txtInd(0)->text(), QStringLiteral("7.5"));
+        QCOMPARE(store.get(QStringLiteral("Locale"), QString()), QStringLiteral("de_Latn_DE"));
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    }
+
+    void aTextNeitherLocaleReadsIsReducedAsBefore()
+    {
+        {
+            QSettings raw(iniPath(), QSettings::IniFormat);
+            raw.beginGroup(QStringLiteral("Corvantis"));
+            raw.setValue(QStringLiteral("Locale"), QStringLiteral("en_US"));
+            raw.setValue(QStringLiteral("txtYear10"), QStringLiteral("x1,2y"));
+            raw.setValue(QStringLiteral("txtYear20"), QStringLiteral("7,5"));   // German reads it
+        }
+        QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
+        SettingsStore store(iniPath());
+        auto f = startForm(store);
+        QCOMPARE(f->txtYear(1, 0)->text(), QStringLiteral("1,20\u00a0\u20ac"));
+        QCOMPARE(f->txtYear(2, 0)->text(), QStringLiteral("7,50\u00a0\u20ac"));
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    }
+
+    void aDateWrittenUnderAnotherLocaleIsReadInIt()
+    {
+        {
+            QSettings raw(iniPath(), QSettings::IniFormat);
+            raw.beginGroup(QStringLiteral("Corvantis"));
+            raw.setValue(QStringLiteral("Locale"), QStringLiteral("en_Latn_US"));
+            raw.setValue(QStringLiteral("DTPicker1"), QStringLiteral("8/1/2026"));
+        }
+        QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
+        {
+            SettingsStore store(iniPath());
+            auto f = startForm(store);
+            QVERIFY(reports.empty());
+            QCOMPARE(f->DTPicker1()->date(), QDate(2026, 8, 1));
+            QCOMPARE(store.get(QStringLiteral("DTPicker1"), QString()), QStringLiteral("01.08.2026"));
+        }
+        QLocale::setDefault(QLocale(QStringLiteral("en_GB")));
+        SettingsStore store(iniPath());
+        auto f = startForm(store);
+        QVERIFY(reports.empty());
+        QCOMPARE(f->DTPicker1()->date(), QDate(2026, 8, 1));
+        QCOMPARE(store.get(QStringLiteral("DTPicker1"), QString()), QStringLiteral("01/08/2026"));
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    }
+
+    void anUnreadableDateIsReportedOnceNotAtEveryStart()
+    {
+        {
+            QSettings raw(iniPath(), QSettings::IniFormat);
+            raw.setValue(QStringLiteral("Corvantis/DTPicker1"), QStringLiteral("the day after"));
+        }
+        {
+            SettingsStore store(iniPath());
+            auto f = startForm(store);
+            QCOMPARE(reports.size(), size_t(1));
+            QCOMPARE(reports.front().step, 138);
+            QCOMPARE(f->DTPicker1()->date(), kToday);
+        }
+        reports.clear();
+        SettingsStore store(iniPath());
+        auto f = startForm(store);
+        QVERIFY(reports.empty());
+        QCOMPARE(f->DTPicker1()->date(), kToday);
+    }
+
+    void theFiscalDateRoundTripsInEveryLocale()
+    {
+        const QList<QLocale> all = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+        for (const QLocale& l : all) {
+            for (const QDate d : {QDate(2026, 1, 31), QDate(1926, 7, 4), QDate(2099, 12, 1)}) {
+                const QString text = sheet::dateSettingText(d, l);
+                QVERIFY2(sheet::dateFromSetting(text, l) == d, qPrintable(l.name() + QStringLiteral(": ") + text));
+            }
+        }
     }
 
     // Child side of the kill test: types into the real window with the real store, then waits.

@@ -1,0 +1,59 @@
+#include "sheet/captionlabel.h"
+
+#include <QFontMetrics>
+
+#include <algorithm>
+
+namespace corvantis::sheet {
+
+namespace {
+// Room kept between the text and the label's edges or border.
+constexpr int kSlack = 2;
+} // namespace
+
+int CaptionLabel::textRoom(int width) const
+{
+    const QMargins m = contentsMargins();
+    return width - m.left() - m.right() - 2 * margin() - indent() * (indent() > 0 ? 1 : 0) - kSlack;
+}
+
+bool CaptionLabel::showsWhole() const
+{
+    return fontMetrics().horizontalAdvance(text()) <= textRoom(width());
+}
+
+void CaptionLabel::setCaption(const QString& text)
+{
+    setText(text);
+    fit();
+}
+
+void CaptionLabel::fit()
+{
+    if (!mHasDesignFont) {
+        mDesignFont = font();
+        mHasDesignFont = true;
+    }
+    if (mDesignWidth < 0)
+        mDesignWidth = width();
+    const QString t = text();
+    int w = mDesignWidth;
+    QFont f = mDesignFont;
+    const int needed = QFontMetrics(f).horizontalAdvance(t);
+    if (needed > textRoom(w) && mMaxWidth > w)
+        w = std::min(mMaxWidth, needed + (w - textRoom(w)));
+    while (QFontMetrics(f).horizontalAdvance(t) > textRoom(w) && f.pointSizeF() > 3)
+        f.setPointSizeF(f.pointSizeF() - 0.25);
+    if (w != width())
+        resize(w, height());
+    if (f != font())
+        setFont(f);
+}
+
+void CaptionLabel::paintEvent(QPaintEvent* e)
+{
+    fit();   // a text set from anywhere shows whole as well
+    QLabel::paintEvent(e);
+}
+
+} // namespace corvantis::sheet
