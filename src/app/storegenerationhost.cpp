@@ -24,11 +24,16 @@ StoreGenerationHost::StoreGenerationHost(const SettingsStore& store, QDate today
 {
     // As the main window's start-up: a missing value keeps the control's design value, an
     // unreadable date keeps today's, an unreadable amount shows as zero.
+    // Texts written under another locale are read in that one, as the main window reads them.
+    const std::optional<QLocale> writtenIn = store.textsLocale();
+    const bool otherLocale = writtenIn && LocaleName(*writtenIn) != LocaleName(QLocale());
     mCompany = store.get(QStringLiteral("txtCompanyName"), QString());
     mStart = today;
     const QString storedDate = store.get(QStringLiteral("DTPicker1"), QString());
     if (!storedDate.isNull()) {
-        const QDate date = sheet::dateFromSetting(storedDate);
+        QDate date = otherLocale ? sheet::dateFromSetting(storedDate, *writtenIn) : QDate();
+        if (!date.isValid())
+            date = sheet::dateFromSetting(storedDate);
         if (date.isValid() && date >= QDate(1601, 1, 1) && date <= sheet::kLastDate)
             mStart = date;
     }
@@ -38,7 +43,7 @@ StoreGenerationHost::StoreGenerationHost(const SettingsStore& store, QDate today
         for (int column = 2; column < kColumns; ++column) {
             const QString stored = store.get(cellSettingKey(controlOfColumn(column), line), QStringLiteral("0"));
             try {
-                mCells[line][column] = FormatAmount(stored, 2);
+                mCells[line][column] = otherLocale ? FormatStoredAmount(stored, 2, *writtenIn) : FormatAmount(stored, 2);
             } catch (...) {
                 mCells[line][column] = FormatAmount(QStringLiteral("0"), 2);
             }
