@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace ss::formula::detail {
@@ -117,6 +118,25 @@ Item fnNper(Call& c)
     return Item::of(numberResult(std::log(num / den) / std::log(1 + rate)));
 }
 
+// Newton's method for a rate: `valueAndSlope(r)` gives the function and its slope at r. #NUM!
+// when a step leaves (-1, inf), the slope vanishes, or 100 steps do not settle.
+template <typename F>
+Item solveRate(double r, F valueAndSlope)
+{
+    for (int i = 0; i < 100; ++i) {
+        const auto [y, dy] = valueAndSlope(r);
+        if (!std::isfinite(y) || !std::isfinite(dy) || dy == 0)
+            return Item::of(ErrorCode::Num);
+        const double next = r - y / dy;
+        if (next <= -1)
+            return Item::of(ErrorCode::Num);
+        if (std::fabs(next - r) < 1e-12 * std::max(1.0, std::fabs(r)))
+            return Item::of(numberResult(next));
+        r = next;
+    }
+    return Item::of(ErrorCode::Num);
+}
+
 // RATE: Newton's method on the annuity equation from the guess (default 10 %).
 Item fnRate(Call& c)
 {
@@ -133,20 +153,10 @@ Item fnRate(Call& c)
         const double g = std::pow(1 + r, nper);
         return pv * g + pmt * (1 + r * t) * (g - 1) / r + fv;
     };
-    double r = guess;
-    for (int i = 0; i < 100; ++i) {
+    return solveRate(guess, [&](double r) {
         const double h = std::max(1e-7, std::fabs(r) * 1e-7);
-        const double y = f(r), dy = (f(r + h) - f(r - h)) / (2 * h);
-        if (!std::isfinite(y) || !std::isfinite(dy) || dy == 0)
-            return Item::of(ErrorCode::Num);
-        const double next = r - y / dy;
-        if (next <= -1)
-            return Item::of(ErrorCode::Num);
-        if (std::fabs(next - r) < 1e-12 * std::max(1.0, std::fabs(r)))
-            return Item::of(numberResult(next));
-        r = next;
-    }
-    return Item::of(ErrorCode::Num);
+        return std::pair{f(r), (f(r + h) - f(r - h)) / (2 * h)};
+    });
 }
 
 Item fnNpv(Call& c)
@@ -178,24 +188,15 @@ Item fnIrr(Call& c)
     }
     if (!positive || !negative)
         return Item::of(ErrorCode::Num);
-    double r = guess;
-    for (int i = 0; i < 100; ++i) {
+    return solveRate(guess, [&](double r) {
         double npv = 0, d = 0;
         for (std::size_t k = 0; k < flows.size(); ++k) {
             const double p = std::pow(1 + r, static_cast<double>(k));
             npv += flows[k] / p;
             d -= static_cast<double>(k) * flows[k] / (p * (1 + r));
         }
-        if (!std::isfinite(npv) || !std::isfinite(d) || d == 0)
-            return Item::of(ErrorCode::Num);
-        const double next = r - npv / d;
-        if (next <= -1)
-            return Item::of(ErrorCode::Num);
-        if (std::fabs(next - r) < 1e-12 * std::max(1.0, std::fabs(r)))
-            return Item::of(numberResult(next));
-        r = next;
-    }
-    return Item::of(ErrorCode::Num);
+        return std::pair{npv, d};
+    });
 }
 
 // Straight-line and sum-of-years' digits depreciation.
