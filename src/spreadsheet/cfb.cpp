@@ -586,23 +586,27 @@ std::vector<std::uint8_t> write(const std::vector<Stream>& streams, const std::v
     Node root;
     root.name = u"Root Entry";
     root.storage = true;
+    // The storage `part` under `parent`, made when it is missing; a stream there is refused.
+    auto storageChild = [](Node& parent, const std::u16string& part, const std::string& what) {
+        Node* existing = childNamed(parent, part);
+        if (existing && !existing->storage)
+            fail(what + " where a stream of that name exists");
+        if (!existing) {
+            auto node = std::make_unique<Node>();
+            node->name = part;
+            node->storage = true;
+            existing = node.get();
+            parent.children.push_back(std::move(node));
+        }
+        return existing;
+    };
     for (const Storage& st : storages) {
         Node* parent = &root;
         std::string_view rest = st.name;
         while (!rest.empty()) {
             const std::size_t slash = rest.find('/');
             const std::u16string part = checkedName(rest.substr(0, slash), st.name);
-            Node* existing = childNamed(*parent, part);
-            if (existing && !existing->storage)
-                fail("\"" + st.name + "\" names a storage where a stream of that name exists");
-            if (!existing) {
-                auto node = std::make_unique<Node>();
-                node->name = part;
-                node->storage = true;
-                existing = node.get();
-                parent->children.push_back(std::move(node));
-            }
-            parent = existing;
+            parent = storageChild(*parent, part, "\"" + st.name + "\" names a storage");
             rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
         }
         parent->clsid = st.clsid;
@@ -623,16 +627,7 @@ std::vector<std::uint8_t> write(const std::vector<Stream>& streams, const std::v
                 parent->children.push_back(std::move(node));
                 break;
             }
-            if (existing && !existing->storage)
-                fail("\"" + s.name + "\" needs a storage where a stream of that name exists");
-            if (!existing) {
-                auto node = std::make_unique<Node>();
-                node->name = part;
-                node->storage = true;
-                existing = node.get();
-                parent->children.push_back(std::move(node));
-            }
-            parent = existing;
+            parent = storageChild(*parent, part, "\"" + s.name + "\" needs a storage");
             rest = rest.substr(slash + 1);
         }
     }
