@@ -1,6 +1,7 @@
 #include "core/files.h"
 
 #include "core/guard.h"
+#include "core/safefile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -122,17 +123,7 @@ bool FileExists(const QString& path)
 
 void WriteBytesToFile(const QByteArray& bytes, const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw StepError(QStringLiteral("Path/File access error: ") + file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.close();
-        throw StepError(QStringLiteral("Write error: ") + why);
-    }
-    if (!file.flush())
-        throw StepError(QStringLiteral("Write error: ") + file.errorString());
-    file.close();
+    writeWholeFile(path, bytes);
 }
 
 void DeleteScratchFile(const QString& path)

@@ -1,6 +1,7 @@
 #include "workbook/workbookexport.h"
 
 #include "core/guard.h"
+#include "core/safefile.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/formula.h"
 #include "spreadsheet/render/render.h"
@@ -15,7 +16,6 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrinter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <exception>
@@ -46,43 +46,6 @@ int printedSheet(const ss::Workbook& wb)
         throw StepError(QStringLiteral("The workbook has no worksheet to print"));
     return std::clamp(wb.activeSheet, 0, static_cast<int>(wb.sheets.size()) - 1);
 }
-
-// The target file, written whole or not at all.
-class TargetFile {
-public:
-    explicit TargetFile(const QString& path) : mFile(path)
-    {
-        const QFileInfo info(path);
-        if (path.isEmpty())
-            throw StepError(QStringLiteral("No file name was given"));
-        if (info.isDir())
-            throw StepError(QStringLiteral("\"%1\" is a folder, not a file name").arg(path));
-        if (!info.absoluteDir().exists())
-            throw StepError(QStringLiteral("The folder \"%1\" does not exist").arg(info.absolutePath()));
-        if (!mFile.open(QIODevice::WriteOnly))
-            throw StepError(QStringLiteral("\"%1\" cannot be written: %2").arg(path, mFile.errorString()));
-    }
-    QSaveFile& device() { return mFile; }
-    void write(const QByteArray& bytes)
-    {
-        if (mFile.write(bytes) != bytes.size())
-            fail();
-    }
-    void commit()
-    {
-        if (!mFile.commit())
-            fail();
-    }
-
-private:
-    [[noreturn]] void fail()
-    {
-        const QString why = mFile.errorString();
-        mFile.cancelWriting();
-        throw StepError(QStringLiteral("\"%1\" cannot be written: %2").arg(mFile.fileName(), why));
-    }
-    QSaveFile mFile;
-};
 
 // The rows of the sheet's Print_Titles name: a local built-in name over whole rows.
 std::optional<std::pair<int, int>> printTitleRows(const ss::Workbook& wb, int sheetIndex)
@@ -165,10 +128,7 @@ void ExportWorkbook(const QString& xlsPath, const QString& target, ExportFormat 
         QFile source(xlsPath);
         if (!source.open(QIODevice::ReadOnly))
             throw StepError(QStringLiteral("The workbook \"%1\" cannot be read: %2").arg(xlsPath, source.errorString()));
-        const QByteArray bytes = source.readAll();
-        TargetFile out(target);
-        out.write(bytes);
-        out.commit();
+        writeWholeFile(target, source.readAll());
         return;
     }
     case ExportFormat::Xlsx: SaveAsXlsx(xlsPath, target); return;
@@ -185,16 +145,14 @@ void SaveAsXlsx(const QString& xlsPath, const QString& target)
     } catch (const std::exception& e) {
         throw StepError(QString::fromUtf8(e.what()));
     }
-    TargetFile out(target);
-    out.write(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
-    out.commit();
+    writeWholeFile(target, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
 }
 
 void ExportPdf(const QString& xlsPath, const QString& target)
 {
     const ss::Workbook wb = loadWorkbook(xlsPath);
     const int sheet = printedSheet(wb);
-    TargetFile out(target);
+    SafeFile out(target);
     {
         QPdfWriter writer(&out.device());
         writer.setCreator(QStringLiteral("Corvantis"));

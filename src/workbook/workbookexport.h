@@ -3,9 +3,9 @@
 // Office Open XML workbook (.xlsx), a PDF drawn by the sheet renderer, and a printout. The
 // command line and the preview window both go through here.
 //
-// Every file is written beside its target under a temporary name and renamed into place at the
-// end, so a failure never leaves a partial file behind. Failures throw corvantis::StepError
-// with a text meant for the user.
+// Every file is written whole or not at all through corvantis::SafeFile, so a failure never
+// leaves a partial file behind nor touches the file it would replace. Failures throw
+// corvantis::StepError with a text meant for the user.
 #include "spreadsheet/model.h"
 
 #include <QImage>

@@ -1,5 +1,7 @@
-// The scratch-file routines: the scratch folder, existence, writing and deleting.
+// The scratch-file routines: the scratch folder, existence, writing and deleting; and the
+// whole-or-nothing writer every saved file goes through.
 #include "core/files.h"
+#include "core/safefile.h"
 
 #include "core/errorreport.h"
 #include "core/guard.h"
@@ -10,6 +12,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace corvantis;
 
@@ -26,6 +35,29 @@ struct EnvGuard {
     bool had;
     QByteArray value;
 };
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList everything(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The text of a StepError thrown by `write`, empty when nothing was thrown.
+template <typename F>
+QString failureOf(F write)
+{
+    try {
+        write();
+    } catch (const StepError& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
+}
 
 } // namespace
 
@@ -113,6 +145,77 @@ private slots:
         QVERIFY2(fallback.startsWith(user.path() + QStringLiteral("/corvantis-")), qPrintable(fallback));
         QCOMPARE(QFileInfo(fallback).permissions() & kOthers, QFile::Permissions());
     }
+
+#ifdef Q_OS_UNIX
+    // ------------------------------------------------------------------ the whole-or-nothing writer
+
+    void replacedFileKeepsModeAndOwner()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("report.xls"));
+        writeWholeFile(path, "OLD");
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+        writeWholeFile(path, "NEW");
+        QCOMPARE(bytesOf(path), QByteArray("NEW"));
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0640));
+        if (root)
+            QCOMPARE(st.st_uid, uid_t(65534));
+        QCOMPARE(everything(dir.path()), QStringList{QStringLiteral("report.xls")});
+    }
+
+    void linksFoldersAndNewcomersAreNotReplaced()
+    {
+        QTemporaryDir dir;
+        const QString pointee = dir.filePath(QStringLiteral("elsewhere.txt"));
+        writeWholeFile(pointee, "precious");
+        const QString link = dir.filePath(QStringLiteral("planted.xls"));
+        QVERIFY(QFile::link(pointee, link));
+        const QString why = failureOf([&] { writeWholeFile(link, "attack"); });
+        QVERIFY2(why.startsWith(QLatin1Char('"') + link + QStringLiteral("\" cannot be written: ")) && why.contains(QStringLiteral("link")),
+                 qPrintable(why));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(bytesOf(pointee), QByteArray("precious"));
+        QVERIFY(failureOf([&] { writeWholeFile(dir.path(), "x"); }).contains(QStringLiteral("folder")));
+
+        // Without leave to replace, a file that appears while the copy is written is kept.
+        const QString late = dir.filePath(QStringLiteral("late.xls"));
+        {
+            SafeFile file(late, SafeFile::Existing::Keep);
+            file.write("mine");
+            writeWholeFile(late, "theirs");
+            QVERIFY(failureOf([&] { file.commit(); }).contains(QStringLiteral("already exists")));
+        }
+        QCOMPARE(bytesOf(late), QByteArray("theirs"));
+        QCOMPARE(everything(dir.path()), (QStringList{QStringLiteral("elsewhere.txt"), QStringLiteral("late.xls"),
+                                                      QStringLiteral("planted.xls")}));
+    }
+
+    // A write the system refuses half-way (here: past the largest file this process may write).
+    void failedWriteKeepsTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("report.xls"));
+        const QByteArray old(8 * 1024, 'o');
+        writeWholeFile(path, old);
+        rlimit saved {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 16 * 1024;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        const QString why = failureOf([&] { writeWholeFile(path, QByteArray(256 * 1024, 'n')); });
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        QCOMPARE(why, QLatin1Char('"') + path + QStringLiteral("\" cannot be written: ") + qt_error_string(EFBIG));
+        QCOMPARE(bytesOf(path), old);
+        QCOMPARE(everything(dir.path()), QStringList{QStringLiteral("report.xls")});
+    }
+#endif
 };
 
 QTEST_MAIN(TestFiles)

@@ -1,0 +1,349 @@
+#include "core/safefile.h"
+
+#include "core/guard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <algorithm>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace corvantis {
+
+namespace {
+
+// Bytes are handed to the system in pieces of this size; a streaming writer's many small
+// writes would otherwise each be a system call.
+constexpr qsizetype kChunk = 64 * 1024;
+
+QString systemReason(int error)
+{
+    return qt_error_string(error);
+}
+
+#ifdef Q_OS_WIN
+std::wstring nativeName(const QString& path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+int openExclusive(const QString& path, bool ownerOnly)
+{
+    Q_UNUSED(ownerOnly);   // Windows files carry no mode bits to narrow
+    int fd = -1;
+    const errno_t e = _wsopen_s(&fd, nativeName(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                                _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    if (e != 0) {
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+long writeSome(int fd, const char* data, qsizetype size)
+{
+    return ::_write(fd, data, unsigned(std::min<qsizetype>(size, 1 << 30)));
+}
+int syncToDisk(int fd)
+{
+    return ::_commit(fd);
+}
+int closeFile(int fd)
+{
+    return ::_close(fd);
+}
+void removeFile(const QString& path)
+{
+    ::_wunlink(nativeName(path).c_str());
+}
+#else
+QByteArray nativeName(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+int openExclusive(const QString& path, bool ownerOnly)
+{
+    // O_EXCL never follows a link planted under the temporary's name. While it fills, a
+    // temporary that will replace a file is the owner's alone: the old file's mode is given to
+    // it at the end, and it must not show more to others meanwhile than the old one did.
+    return ::open(nativeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+}
+long writeSome(int fd, const char* data, qsizetype size)
+{
+    return long(::write(fd, data, size_t(size)));
+}
+int syncToDisk(int fd)
+{
+#ifdef Q_OS_LINUX
+    return ::fdatasync(fd);
+#else
+    return ::fsync(fd);
+#endif
+}
+int closeFile(int fd)
+{
+    return ::close(fd);
+}
+void removeFile(const QString& path)
+{
+    ::unlink(nativeName(path).constData());
+}
+// The folder's entry of the renamed file reaches the disk too; a folder that cannot be
+// synced (some network file systems) does not make the write a failure.
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(nativeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+#endif
+
+// Why a file system object at the target is not replaced, or an empty text for a plain file.
+QString notAPlainFile(const QFileInfo& info)
+{
+    if (info.isSymLink())
+        return QStringLiteral("it is a link to another file; the program replaces only a plain file");
+    if (info.isDir())
+        return QStringLiteral("it is a folder");
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("it is not a plain file");
+    return {};
+}
+
+// A name beside the target, hidden, that says whose temporary it is. A long target name is cut
+// so that the temporary's name stays within the system's limit.
+QString temporaryNameFor(const QString& target)
+{
+    const QFileInfo info(target);
+    return QDir(info.absolutePath())
+        .filePath(QStringLiteral(".") + info.fileName().left(120) + QStringLiteral(".")
+                  + QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".part"));
+}
+
+} // namespace
+
+// The open temporary: bytes are held up to a chunk and then handed to the system; the first
+// error the system gives is kept for the message.
+class SafeFile::Device : public QIODevice {
+public:
+    explicit Device(int fd) : mFd(fd) { QIODevice::open(QIODevice::WriteOnly); }
+    ~Device() override { release(); }
+
+    bool isSequential() const override { return true; }
+    int fd() const { return mFd; }
+    int failure() const { return mFailure; }
+
+    // Hands every held byte to the system; false (with failure() set) when it refuses.
+    bool drain()
+    {
+        qsizetype done = 0;
+        while (mFailure == 0 && done < mHeld.size()) {
+            const long n = writeSome(mFd, mHeld.constData() + done, mHeld.size() - done);
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                mFailure = n < 0 ? errno : EIO;
+        }
+        mHeld.clear();
+        return mFailure == 0;
+    }
+    // Closes the file; the close's own error (a full disk may only show here) or 0.
+    int release()
+    {
+        if (mFd < 0)
+            return 0;
+        const int result = closeFile(mFd);
+        mFd = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (mFailure != 0 || mFd < 0)
+            return -1;
+        mHeld.append(data, qsizetype(size));
+        if (mHeld.size() >= kChunk && !drain())
+            return -1;
+        return size;
+    }
+
+private:
+    int mFd;
+    int mFailure = 0;
+    QByteArray mHeld;
+};
+
+QString SafeFile::failureText(const QString& path, const QString& why)
+{
+    return QStringLiteral("\"%1\" cannot be written: %2").arg(QDir::toNativeSeparators(path), why);
+}
+
+void SafeFile::checkTarget(const QString& path)
+{
+    if (path.isEmpty())
+        throw StepError(QStringLiteral("No file name was given"));
+    const QFileInfo info(path);
+    const QString refused = notAPlainFile(info);
+    if (!refused.isEmpty())
+        throw StepError(failureText(path, refused));
+    const QString folderPath = QDir::toNativeSeparators(info.absolutePath());
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.exists())
+        throw StepError(failureText(path, QStringLiteral("the folder %1 does not exist").arg(folderPath)));
+    if (!folder.isDir())
+        throw StepError(failureText(path, QStringLiteral("%1 is not a folder").arg(folderPath)));
+#ifndef Q_OS_WIN
+    if (::access(nativeName(info.absolutePath()).constData(), W_OK | X_OK) != 0)
+        throw StepError(failureText(path, QStringLiteral("the folder %1 cannot be written to (%2)").arg(folderPath, systemReason(errno))));
+#endif
+}
+
+SafeFile::SafeFile(const QString& path, Existing existing) : mPath(path), mExisting(existing)
+{
+    checkTarget(path);
+    const bool replacing = QFileInfo::exists(path);
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        const QString temporary = temporaryNameFor(path);
+        fd = openExclusive(temporary, replacing);
+        if (fd >= 0)
+            mTemporary = temporary;
+        else if (errno != EEXIST || attempt >= 100)
+            throw StepError(failureText(path, systemReason(errno)));
+    }
+    mDevice = std::make_unique<Device>(fd);
+}
+
+SafeFile::~SafeFile()
+{
+    discard();
+}
+
+QIODevice& SafeFile::device()
+{
+    return *mDevice;
+}
+
+void SafeFile::write(const QByteArray& bytes)
+{
+    if (mTemporary.isEmpty())
+        fail(QStringLiteral("the file was already finished"));
+    if (mDevice->write(bytes) != bytes.size())
+        fail(mDevice->failure() != 0 ? systemReason(mDevice->failure()) : mDevice->errorString());
+}
+
+void SafeFile::discard()
+{
+    if (mDevice)
+        mDevice->release();
+    if (!mTemporary.isEmpty())
+        removeFile(mTemporary);
+    mTemporary.clear();
+}
+
+void SafeFile::fail(const QString& why)
+{
+    discard();
+    throw StepError(failureText(mPath, why));
+}
+
+void SafeFile::commit()
+{
+    if (mTemporary.isEmpty())
+        fail(QStringLiteral("the file was already finished"));
+    if (!mDevice->drain())
+        fail(systemReason(mDevice->failure()));
+
+    // Whatever stands at the target now (it may have changed while the bytes were written).
+    const QFileInfo now(mPath);
+    const QString refused = notAPlainFile(now);
+    if (!refused.isEmpty())
+        fail(refused);
+    if (mExisting == Existing::Keep && now.exists())
+        fail(QStringLiteral("a file of that name already exists"));
+
+#ifndef Q_OS_WIN
+    struct stat old {};
+    if (::lstat(nativeName(mPath).constData(), &old) == 0) {
+        // The owner first: a change of owner clears the set-user-ID bits that the mode restores.
+        // Only root may give a file away; anyone else keeps at least the group where allowed.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            if (::fchown(mDevice->fd(), old.st_uid, old.st_gid) != 0)
+                (void)::fchown(mDevice->fd(), uid_t(-1), old.st_gid);
+        }
+        if (::fchmod(mDevice->fd(), old.st_mode & 07777) != 0)
+            fail(systemReason(errno));
+    }
+#endif
+    if (syncToDisk(mDevice->fd()) != 0)
+        fail(systemReason(errno));
+    if (const int closed = mDevice->release(); closed != 0)
+        fail(systemReason(closed));
+
+#ifdef Q_OS_WIN
+    const std::wstring from = nativeName(mTemporary), to = nativeName(mPath);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (mExisting == Existing::Replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    bool moved = ::MoveFileExW(from.c_str(), to.c_str(), flags);
+    if (!moved) {
+        // A read-only file refuses to be replaced here: the mark is lifted for the move and
+        // given to the new file, as the mode is kept elsewhere.
+        const DWORD attributes = ::GetFileAttributesW(to.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)
+            && ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            moved = ::MoveFileExW(from.c_str(), to.c_str(), flags);
+            if (moved)
+                ::SetFileAttributesW(to.c_str(), ::GetFileAttributesW(to.c_str()) | FILE_ATTRIBUTE_READONLY);
+            else
+                ::SetFileAttributesW(to.c_str(), attributes);
+        }
+    }
+    if (!moved)
+        fail(qt_error_string(int(::GetLastError())));
+#else
+    const QByteArray from = nativeName(mTemporary), to = nativeName(mPath);
+    int renamed = -1;
+#ifdef RENAME_NOREPLACE
+    if (mExisting == Existing::Keep) {
+        // Checked above, but a file may appear in between: the system refuses atomically.
+        renamed = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        if (renamed != 0 && errno == EEXIST)
+            fail(QStringLiteral("a file of that name already exists"));
+        if (renamed != 0 && errno != EINVAL && errno != ENOSYS)
+            fail(systemReason(errno));
+    }
+#endif
+    if (renamed != 0 && ::rename(from.constData(), to.constData()) != 0)
+        fail(systemReason(errno));
+    syncFolder(QFileInfo(mPath).absolutePath());
+#endif
+    mTemporary.clear();
+}
+
+void writeWholeFile(const QString& path, const QByteArray& bytes)
+{
+    SafeFile file(path);
+    file.write(bytes);
+    file.commit();
+}
+
+} // namespace corvantis

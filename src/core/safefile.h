@@ -1,0 +1,60 @@
+#pragma once
+// Every file the program writes for the user (a saved copy, an export, the command line's
+// output) and its own scratch files are written whole or not at all, through here.
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+class QIODevice;
+
+namespace corvantis {
+
+// The file at `path` written whole or not at all: the bytes go to a temporary file in the
+// target's folder (created exclusively, readable by the owner alone while it fills), are
+// flushed to disk and renamed over the target, which stays untouched until that moment and
+// after any failure. A replaced file keeps its permission bits and, where the process may
+// (root), its owner and group; a new file gets the usual mode of new files.
+//
+// Only a plain file is replaced. A symbolic link, a folder or a device standing at the target
+// is refused: writing through a link would let a planted link aim the program's output at any
+// file, and silently turning the user's own link into a file is no better.
+//
+// Every failure throws corvantis::StepError with a message that names the user's file (never
+// the temporary) and the system's reason: "report.xls" cannot be written: No space left on device
+class SafeFile {
+public:
+    enum class Existing { Replace, Keep };   // Keep: fail at commit if the target has appeared
+
+    explicit SafeFile(const QString& path, Existing existing = Existing::Replace);
+    ~SafeFile();   // without commit the temporary goes and the target is untouched
+    SafeFile(const SafeFile&) = delete;
+    SafeFile& operator=(const SafeFile&) = delete;
+
+    QIODevice& device();                  // open for writing, for streaming writers (QPdfWriter)
+    void write(const QByteArray& bytes);
+    void commit();                        // the target is replaced now
+
+    // The checks the constructor makes, for callers that want to refuse a target before doing
+    // any costly work: an empty name, a missing or unwritable folder, a link, a folder or any
+    // other non-plain file at the target.
+    static void checkTarget(const QString& path);
+    // `"path" cannot be written: why`: the one wording of a failed write.
+    static QString failureText(const QString& path, const QString& why);
+
+    class Device;
+
+private:
+    [[noreturn]] void fail(const QString& why);
+    void discard();
+
+    QString mPath;        // the target as the user named it
+    QString mTemporary;   // the file being filled; empty once renamed or removed
+    Existing mExisting;
+    std::unique_ptr<Device> mDevice;
+};
+
+// `bytes` as the whole content of the file at `path`; throws StepError as SafeFile does.
+void writeWholeFile(const QString& path, const QByteArray& bytes);
+
+} // namespace corvantis
