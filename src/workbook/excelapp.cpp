@@ -1,6 +1,8 @@
 #include "workbook/excelapp.h"
 
+#include "core/guard.h"
 #include "core/numbertext.h"
+#include "core/safefile.h"
 
 #include "spreadsheet/address.h"
 #include "spreadsheet/calc.h"
@@ -18,7 +20,6 @@
 #include <QGuiApplication>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <span>
@@ -455,12 +456,11 @@ void Workbook::SaveAs(const QString& path, int FileFormat)
     } catch (const std::exception& e) {
         throw ExcelError(QStringLiteral("SaveAs: the workbook could not be written: %1").arg(QString::fromUtf8(e.what())));
     }
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        throw ExcelError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
-    const qint64 written = out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    if (written != static_cast<qint64>(bytes.size()) || !out.commit())
-        throw ExcelError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    try {
+        writeWholeFile(target, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+    } catch (const StepError& e) {
+        throw ExcelError(QString::fromUtf8(e.what()));
+    }
     b.path = target;
     b.readOnly = false;
     b.protectedFile.clear();
