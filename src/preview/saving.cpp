@@ -5,6 +5,7 @@
 #include "core/dialogs.h"
 #include "core/files.h"
 #include "core/guard.h"
+#include "core/safefile.h"
 #include "core/settingsstore.h"
 
 #include <QCloseEvent>
@@ -12,11 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStandardPaths>
-
-#include <filesystem>
-#include <system_error>
 
 namespace corvantis {
 
@@ -45,82 +42,27 @@ bool sameFile(const QString& a, const QString& b)
     return QDir::cleanPath(fa.absoluteFilePath()) == QDir::cleanPath(fb.absoluteFilePath());
 }
 
-// A free name beside the target for the copy in progress.
-QString pendingNameFor(const QString& target)
-{
-    const QFileInfo info(target);
-    for (;;) {
-        const QString name = QStringLiteral(".") + info.fileName() + QStringLiteral(".")
-            + QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".part");
-        const QString path = QDir(info.absolutePath()).filePath(name);
-        if (!QFileInfo::exists(path))
-            return path;
-    }
-}
-
-std::filesystem::path toPath(const QString& s)
-{
-    return std::filesystem::path(QDir::toNativeSeparators(s).toStdU16String());
-}
-
 } // namespace
 
-// The user's existing file is replaced only once a complete copy stands beside it. What goes
-// wrong is told about the user's file: the copy in progress is the program's own business.
+// The user's existing file is replaced only once a complete copy stands beside it (SafeFile).
+// What goes wrong is told about the user's file: the copy in progress is the program's own business.
 void Form2::copyWorkbookTo(const QString& target, bool replaceExisting) const
 {
-    auto failed = [&](const QString& why) {
-        return StepError(QStringLiteral("The file could not be written: ") + target + QStringLiteral(" (") + why
-                         + QStringLiteral(")"));
-    };
     QFile source(mExcelFile);
     if (!QFileInfo(mExcelFile).isFile() || !source.open(QIODevice::ReadOnly))
-        throw failed(QStringLiteral("the generated workbook is no longer there; please create it again"));
+        throw StepError(SafeFile::failureText(
+            target, QStringLiteral("the generated workbook is no longer there; please create it again")));
 
-    const QString pending = pendingNameFor(target);
-    // Only the system's reason is kept: Qt's texts may name the file they were working on.
-    auto reason = [&](const QFile& file) {
-        QString why = file.errorString();
-        why.replace(pending, target).replace(QDir::toNativeSeparators(pending), target);
-        return why;
-    };
-    QFile copy(pending);
-    if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw failed(reason(copy));
-    QString why;
-    while (why.isEmpty() && !source.atEnd()) {
+    // Without the user's word to replace it, a file that appears meanwhile is kept.
+    SafeFile copy(target, replaceExisting ? SafeFile::Existing::Replace : SafeFile::Existing::Keep);
+    while (!source.atEnd()) {
         const QByteArray chunk = source.read(1 << 16);
         if (chunk.isEmpty())
-            why = reason(source);
-        else if (copy.write(chunk) != chunk.size())
-            why = reason(copy);
+            throw StepError(SafeFile::failureText(target, QStringLiteral("the generated workbook cannot be read (%1)")
+                                                              .arg(source.errorString())));
+        copy.write(chunk);
     }
-    if (why.isEmpty() && !copy.flush())
-        why = reason(copy);
-    copy.close();   // a full disk may only show here
-    if (why.isEmpty() && copy.error() != QFileDevice::NoError)
-        why = reason(copy);
-    if (!why.isEmpty()) {
-        QFile::remove(pending);
-        throw failed(why);
-    }
-    if (QFileInfo::exists(target) && !replaceExisting) {
-        QFile::remove(pending);
-        throw StepError(QStringLiteral("File already exists: ") + target);
-    }
-
-    std::error_code ec;
-    std::filesystem::rename(toPath(pending), toPath(target), ec);
-    if (ec && QFileInfo::exists(target)) {
-        // A read-only file refuses to be replaced on some systems: lift that and try again.
-        QFile::setPermissions(target, QFileInfo(target).permissions() | QFile::WriteOwner | QFile::WriteUser);
-        ec.clear();
-        std::filesystem::rename(toPath(pending), toPath(target), ec);
-    }
-    if (ec) {
-        QFile::remove(pending);
-        throw failed(QString::fromLocal8Bit(ec.message().c_str()));
-    }
+    copy.commit();
 }
 
 SettingsStore& Form2::store() const
