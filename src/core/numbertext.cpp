@@ -7,7 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
+#include <unordered_map>
+#include <utility>
 
 namespace corvantis {
 
@@ -41,7 +42,7 @@ QString withoutLeadingZeros(const QString& digits)
 }
 
 // The most digits a number may have before or after its mark once the exponent is applied:
-// far beyond any double, small enough that "1e999999999" costs nothing.
+// far beyond any double, small enough that "1e999999" costs nothing.
 constexpr int kMaxDigits = 1000;
 
 // whole.fraction x 10^exponent as plain digits; nullopt when it would be too large.
@@ -55,10 +56,15 @@ std::optional<DecimalText> shifted(bool negative, const QString& whole, const QS
     } else {
         const QString digits = whole + fraction;
         const long long point = static_cast<long long>(whole.size()) + exponent;
-        if (point > kMaxDigits)
+        // Leading zeros do not count towards the limit ("0.000123e1002" is no large number).
+        qsizetype lead = 0;
+        while (lead < digits.size() && digits.at(lead) == QLatin1Char('0'))
+            ++lead;
+        const bool zero = lead == digits.size();
+        if (!zero && point - lead > kMaxDigits)
             return std::nullopt;
-        if (point < -kMaxDigits) {
-            d.whole = QStringLiteral("0");   // far below a cent: nothing
+        if ((zero && point > kMaxDigits) || point < -kMaxDigits) {
+            d.whole = QStringLiteral("0");   // a zero, or far below a cent: nothing
         } else if (point <= 0) {
             d.whole = QStringLiteral("0");
             d.fraction = zeros(-point) + digits;
@@ -72,48 +78,6 @@ std::optional<DecimalText> shifted(bool negative, const QString& whole, const QS
     if (d.isZero())
         d.negative = false;
     return d;
-}
-
-// ------------------------------------------------------------------ one spelling for every text
-
-bool isMinusLike(char32_t c)
-{
-    return c == 0x2212 || c == 0x2012 || c == 0x2013 || c == 0xFE63 || c == 0xFF0D;
-}
-
-bool isApostropheLike(char32_t c) { return c == 0x2019 || c == 0x2018 || c == 0x02BC || c == 0xFF07; }
-
-// Direction marks dropped, every digit Latin, every space a blank, minus signs and apostrophes in
-// one form each: texts and conventions are compared in this spelling.
-QString normalized(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    const QList<uint> codePoints = text.toUcs4();
-    for (const uint u : codePoints) {
-        const char32_t c = u;
-        const QChar::Category category = QChar::category(c);
-        if (category == QChar::Other_Format)
-            continue;
-        if (category == QChar::Number_DecimalDigit && QChar::digitValue(c) >= 0) {
-            out += QChar(u'0' + QChar::digitValue(c));
-        } else if (category == QChar::Separator_Space || c == u'\t') {
-            out += QLatin1Char(' ');
-        } else if (isMinusLike(c)) {
-            out += QLatin1Char('-');
-        } else if (isApostropheLike(c)) {
-            out += QLatin1Char('\'');
-        } else if (c == 0xFF0B) {
-            out += QLatin1Char('+');
-        } else if (c == 0xFF0E) {
-            out += QLatin1Char('.');
-        } else if (c == 0xFF0C) {
-            out += QLatin1Char(',');
-        } else {
-            out += QString::fromUcs4(&c, 1);
-        }
-    }
-    return out;
 }
 
 bool isDirectionMark(char32_t c) { return c == 0x200E || c == 0x200F || c == 0x061C; }
@@ -132,16 +96,6 @@ QString withoutMarks(const QString& text)
 }
 
 // ------------------------------------------------------------------ what a locale writes
-
-// One way of writing numbers: marks in the normalized spelling.
-struct Conventions {
-    QString decimal;
-    QString group;
-    int secondaryGroupSize = 3;
-    QStringList minusSigns;
-    QStringList plusSigns;
-    QStringList symbols;   // longest first
-};
 
 // A currency text taken apart around its digits.
 struct CurrencySample {
@@ -215,194 +169,80 @@ CurrencyMarks currencyMarks(const QLocale& locale)
     return m;
 }
 
-void addUnique(QStringList& list, const QString& item)
-{
-    if (!item.isEmpty() && !list.contains(item))
-        list << item;
-}
+std::string utf8(const QString& text) { return text.toStdString(); }
 
-std::vector<Conventions> buildConventions(const QLocale& locale)
+ss::NumberLocale buildConventions(const QLocale& locale)
 {
-    Conventions c;
-    c.decimal = normalized(locale.decimalPoint());
-    c.group = normalized(locale.groupSeparator());
+    ss::NumberLocale n;
+    n.decimal = utf8(locale.decimalPoint());
+    n.group = utf8(locale.groupSeparator());
     const CurrencySample grouped = sampleOf(locale.toString(qlonglong(1234567890)));
     for (qsizetype i = 1; i + 1 < grouped.digitRuns.size(); ++i) {
         if (grouped.digitRuns[i] == 2)
-            c.secondaryGroupSize = 2;
+            n.secondaryGroupSize = 2;
     }
-    c.minusSigns << QStringLiteral("-");
-    addUnique(c.minusSigns, normalized(locale.negativeSign()).trimmed());
-    c.plusSigns << QStringLiteral("+");
-    addUnique(c.plusSigns, normalized(locale.positiveSign()).trimmed());
+    n.negativeSign = utf8(withoutMarks(locale.negativeSign()));
+    n.positiveSign = utf8(withoutMarks(locale.positiveSign()));
 
+    // The currency as its texts write it, as the locale names its symbol, and as its ISO code.
     const CurrencyMarks marks = currencyMarks(locale);
-    addUnique(c.symbols, normalized(locale.currencySymbol(QLocale::CurrencySymbol)).trimmed());
-    addUnique(c.symbols, normalized(marks.symbol).trimmed());
-    addUnique(c.symbols, normalized(locale.currencySymbol(QLocale::CurrencyIsoCode)).trimmed());
+    QStringList symbols{marks.symbol, locale.currencySymbol(QLocale::CurrencySymbol).trimmed(),
+                        locale.currencySymbol(QLocale::CurrencyIsoCode).trimmed()};
+    symbols.removeAll(QString());
+    symbols.removeDuplicates();
+    n.currencySymbol = symbols.isEmpty() ? std::string() : utf8(symbols.first());
+    for (qsizetype i = 1; i < symbols.size(); ++i)
+        n.otherCurrencySymbols.push_back(utf8(symbols.at(i)));
+
     // Whatever the negative currency text carries besides the digits, the symbol, blanks and
     // brackets is its minus sign.
     const CurrencySample negative = sampleOf(locale.toCurrencyString(-1234567.89, locale.currencySymbol(), 2));
-    QString sign = normalized(negative.prefix + QLatin1Char(' ') + negative.suffix);
-    for (const QString& symbol : std::as_const(c.symbols))
-        sign.remove(symbol);
-    sign.remove(QLatin1Char('(')).remove(QLatin1Char(')')).remove(QLatin1Char(' '));
-    addUnique(c.minusSigns, sign);
-    std::sort(c.symbols.begin(), c.symbols.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
-    std::sort(c.minusSigns.begin(), c.minusSigns.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    QString affixes = negative.prefix + QLatin1Char(' ') + negative.suffix;
+    std::sort(symbols.begin(), symbols.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    for (const QString& symbol : std::as_const(symbols))
+        affixes.remove(symbol);
+    QString sign;
+    for (const QChar c : std::as_const(affixes)) {
+        if (!c.isSpace() && c.category() != QChar::Other_Format && c != QLatin1Char('(') && c != QLatin1Char(')'))
+            sign += c;
+    }
+    if (!sign.isEmpty())
+        n.otherNegativeSigns.push_back(utf8(sign));
 
-    std::vector<Conventions> all{c};
     // The currency text may be written with other marks than plain numbers (a system whose
-    // monetary settings differ from its numeric ones): read those too.
-    const QString currencyDecimal = normalized(marks.decimal);
-    const QString currencyGroup = normalized(marks.group);
-    if ((!currencyDecimal.isEmpty() && currencyDecimal != c.decimal)
-        || (!currencyGroup.isEmpty() && currencyGroup != c.group)) {
-        Conventions money = c;
-        if (!currencyDecimal.isEmpty())
-            money.decimal = currencyDecimal;
-        if (!currencyGroup.isEmpty())
-            money.group = currencyGroup;
-        money.secondaryGroupSize = marks.secondaryGroupSize;
-        all.push_back(money);
-    }
-    return all;
+    // monetary settings differ from its numeric ones): those are read too.
+    n.currencyDecimal = utf8(marks.decimal);
+    n.currencyGroup = utf8(marks.group);
+    n.currencySecondaryGroupSize = marks.secondaryGroupSize;
+    return n;
 }
 
-const std::vector<Conventions>& conventionsOf(const QLocale& locale)
+struct LocaleHash {
+    std::size_t operator()(const QLocale& l) const noexcept { return qHash(l); }
+};
+
+// A number as typed, as the program's decimal text.
+std::optional<DecimalText> decimalTextOf(const ss::TypedNumber& n)
 {
-    // Reading a text is frequent (every leave, every stored amount); a locale's conventions change
-    // only with the locale.
-    thread_local QLocale cachedLocale(QLocale::C);
-    thread_local std::vector<Conventions> cached;
-    thread_local bool filled = false;
-    if (!filled || !(cachedLocale == locale)) {
-        cached = buildConventions(locale);
-        cachedLocale = locale;
-        filled = true;
-    }
-    return cached;
-}
-
-// ------------------------------------------------------------------ reading
-
-bool isAsciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
-
-// The digits, digit groups, decimal mark and exponent that remain of a number text once its sign
-// and symbol are gone.
-std::optional<DecimalText> readDigits(const QString& s, bool negative, const Conventions& c)
-{
-    QString whole, fraction;
-    bool decimal = false, grouped = false;
-    int groupDigits = 0;
-    long long exponent = 0;
-    qsizetype i = 0;
-    const bool spaceGroups = c.group == QLatin1String(" ");
-    while (i < s.size()) {
-        const QChar ch = s.at(i);
-        if (isAsciiDigit(ch)) {
-            if (decimal) {
-                fraction += ch;
-            } else {
-                whole += ch;
-                ++groupDigits;
-            }
-            ++i;
-        } else if (!decimal && !c.decimal.isEmpty() && QStringView(s).mid(i).startsWith(c.decimal)) {
-            if (grouped && groupDigits != 3)
-                return std::nullopt;
-            decimal = true;
-            i += c.decimal.size();
-        } else if (!decimal && !whole.isEmpty() && !c.group.isEmpty()
-                   && (QStringView(s).mid(i).startsWith(c.group) || (spaceGroups && ch == QLatin1Char(' ')))) {
-            // The first group may be short; the groups after it hold three digits, or two for
-            // the inner groups of Indian grouping.
-            if (grouped && groupDigits != 3 && groupDigits != c.secondaryGroupSize)
-                return std::nullopt;
-            i += spaceGroups ? 1 : c.group.size();
-            if (i >= s.size() || !isAsciiDigit(s.at(i)))
-                return std::nullopt;
-            grouped = true;
-            groupDigits = 0;
-        } else if ((ch == QLatin1Char('e') || ch == QLatin1Char('E')) && !(whole.isEmpty() && fraction.isEmpty())) {
-            ++i;
-            bool minus = false;
-            if (i < s.size() && (s.at(i) == QLatin1Char('-') || s.at(i) == QLatin1Char('+')))
-                minus = s.at(i++) == QLatin1Char('-');
-            if (i >= s.size())
-                return std::nullopt;
-            while (i < s.size()) {
-                if (!isAsciiDigit(s.at(i)))
-                    return std::nullopt;
-                exponent = std::min<long long>(exponent * 10 + (s.at(i).unicode() - u'0'), 1000000);
-                ++i;
-            }
-            if (minus)
-                exponent = -exponent;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (whole.isEmpty() && fraction.isEmpty())
-        return std::nullopt;
-    if (!decimal && grouped && groupDigits != 3)
-        return std::nullopt;
-    return shifted(negative, whole, fraction, exponent);
-}
-
-std::optional<DecimalText> readWith(const QString& text, const Conventions& c)
-{
-    QString s = text.trimmed();
-    bool negative = false, signSeen = false, symbolSeen = false, bracketed = false;
-    for (bool changed = true; changed && !s.isEmpty();) {
-        changed = false;
-        if (!signSeen && s.size() >= 2 && s.startsWith(QLatin1Char('(')) && s.endsWith(QLatin1Char(')'))) {
-            bracketed = negative = signSeen = changed = true;   // "($5.00)"
-            s = s.mid(1, s.size() - 2).trimmed();
-            continue;
-        }
-        if (!signSeen) {
-            for (const QString& m : c.minusSigns) {
-                if (s.startsWith(m)) {
-                    negative = signSeen = changed = true;
-                    s = s.mid(m.size()).trimmed();
-                    break;
-                }
-            }
-            for (const QString& p : c.plusSigns) {
-                if (!changed && s.startsWith(p)) {
-                    signSeen = changed = true;
-                    s = s.mid(p.size()).trimmed();
-                    break;
-                }
-            }
-            if (changed)
-                continue;
-        }
-        if (!symbolSeen) {
-            for (const QString& symbol : c.symbols) {
-                if (s.startsWith(symbol)) {
-                    s = s.mid(symbol.size()).trimmed();   // "$5.00", "$-5.00", "€ 5,00"
-                } else if (s.endsWith(symbol)) {
-                    s = s.left(s.size() - symbol.size()).trimmed();   // "5,00 €", "-5,00 kr"
-                } else {
-                    continue;
-                }
-                symbolSeen = changed = true;
-                break;
-            }
-        }
-    }
-    Q_UNUSED(bracketed);
-    if (s.isEmpty())
-        return std::nullopt;
-    std::optional<DecimalText> d = readDigits(s, negative, c);
-    if (d && !d->toDouble())
-        return std::nullopt;   // a number, but beyond any amount ("1e400")
-    return d;
+    return shifted(n.negative, QString::fromLatin1(n.whole), QString::fromLatin1(n.fraction), n.exponent);
 }
 
 } // namespace
+
+const ss::NumberLocale& amountConventions(const QLocale& locale)
+{
+    // Reading a text is frequent (every leave, every stored amount, every cell a projection
+    // writes); a locale's conventions change only with the locale.
+    thread_local std::unordered_map<QLocale, ss::NumberLocale, LocaleHash> cache;
+    thread_local const std::pair<const QLocale, ss::NumberLocale>* last = nullptr;
+    if (last && last->first == locale)
+        return last->second;
+    auto it = cache.find(locale);
+    if (it == cache.end())
+        it = cache.emplace(locale, buildConventions(locale)).first;
+    last = &*it;
+    return it->second;
+}
 
 // ------------------------------------------------------------------ DecimalText
 
@@ -466,10 +306,10 @@ std::optional<double> DecimalText::toDouble() const
 
 DecimalText DecimalText::fromDouble(double value)
 {
-    static const Conventions plain{QStringLiteral("."), QString(), 3, {QStringLiteral("-")}, {QStringLiteral("+")}, {}};
+    static const ss::NumberLocale plain{".", "", "", "-"};
     const QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    const bool negative = text.startsWith(QLatin1Char('-'));
-    const std::optional<DecimalText> d = readDigits(negative ? text.mid(1) : text, negative, plain);
+    const std::optional<ss::TypedNumber> n = ss::readTypedNumber(text.toStdString(), plain);
+    const std::optional<DecimalText> d = n ? decimalTextOf(*n) : std::nullopt;
     return d ? *d : DecimalText{};
 }
 
@@ -477,12 +317,13 @@ DecimalText DecimalText::fromDouble(double value)
 
 std::optional<DecimalText> ReadNumber(const QString& text, const QLocale& locale)
 {
-    const QString s = normalized(text);
-    for (const Conventions& c : conventionsOf(locale)) {
-        if (std::optional<DecimalText> d = readWith(s, c))
-            return d;
-    }
-    return std::nullopt;
+    const std::optional<ss::TypedNumber> n = ss::readTypedNumber(text.toStdString(), amountConventions(locale));
+    if (!n || n->percent)
+        return std::nullopt;
+    std::optional<DecimalText> d = decimalTextOf(*n);
+    if (d && !d->toDouble())
+        return std::nullopt;   // a number, but beyond any amount
+    return d;
 }
 
 std::optional<double> NumericValue(const QString& text, const QLocale& locale)
@@ -572,25 +413,12 @@ QString ConvertNumberText(const QString& stored, const QLocale& writtenIn)
     const std::optional<DecimalText> number = ReadNumber(stored, writtenIn);
     if (!number)
         return stored;
-    const QLocale locale;
-    QString out = number->negative ? withoutMarks(locale.negativeSign()) : QString();
+    const ss::NumberLocale& today = amountConventions();
+    QString out = number->negative ? QString::fromStdString(today.negativeSign) : QString();
     out += number->whole;
     if (!number->fraction.isEmpty())
-        out += locale.decimalPoint() + number->fraction;
+        out += QString::fromStdString(today.decimal) + number->fraction;
     return out;
-}
-
-AmountConventions amountConventions(const QLocale& locale)
-{
-    const CurrencyMarks marks = currencyMarks(locale);
-    AmountConventions a;
-    a.decimal = marks.decimal.isEmpty() ? locale.decimalPoint() : marks.decimal;
-    a.group = marks.group.isEmpty() ? locale.groupSeparator() : marks.group;
-    a.secondaryGroupSize = marks.secondaryGroupSize;
-    a.currencySymbol = marks.symbol;
-    a.negativeSign = withoutMarks(locale.negativeSign());
-    a.zeroDigit = locale.zeroDigit();
-    return a;
 }
 
 QString LocaleName(const QLocale& locale)

@@ -2,12 +2,16 @@
 // Amounts are text everywhere in the program. These routines turn such texts into the one
 // display form of the sheet (the user's currency text) and cope with the locale's decimal mark.
 // They follow the default QLocale at the moment of each call, unless a locale is given.
+// Reading is the spreadsheet engine's: the texts go through its typed-text reader with the
+// locale's conventions (amountConventions), so the program and the workbook read alike.
 //
 // Every locale reads back what it writes: the numeric test accepts whatever FormatAmount makes
 // (digit groups of the locale, Indian ones included, no-break and narrow spaces, apostrophes,
 // the currency symbol or code before or after, each of the locale's negative forms, the locale's
 // own digits), and amounts are rounded on their decimal text, halves away from zero, as people
 // count (2.675 gives 2.68), not on the nearest binary double.
+#include "spreadsheet/textinput.h"
+
 #include <QLocale>
 #include <QString>
 #include <QVariant>
@@ -42,7 +46,8 @@ struct DecimalText {
 
 // The number a text stands for under `locale`'s conventions: blanks around, a sign or the
 // locale's parentheses, the currency symbol (or code) before or after, digit groups, one decimal
-// mark, an exponent; the locale's own digits as well as Latin ones. nullopt when it is no number.
+// mark, an exponent; the locale's own digits as well as Latin ones. nullopt when it is no number,
+// and for a percentage: an amount is never one.
 std::optional<DecimalText> ReadNumber(const QString& text, const QLocale& locale);
 
 // The locale-aware numeric test under the default locale (or the one given).
@@ -71,17 +76,10 @@ QString FormatStoredAmount(const QString& stored, int decimals, const QLocale& w
 // and decimal mark and the same digits; a text `writtenIn` does not read is returned unchanged.
 QString ConvertNumberText(const QString& stored, const QLocale& writtenIn);
 
-// What an amount text of the locale is made of, for readers outside the program's core (the
-// spreadsheet engine's typed-text conversion): the marks its currency text actually carries.
-struct AmountConventions {
-    QString decimal;
-    QString group;
-    int secondaryGroupSize = 3;    // 2 where digits are grouped as in India
-    QString currencySymbol;        // as written: the symbol, or the ISO code when there is none
-    QString negativeSign;          // without direction marks
-    QString zeroDigit;
-};
-AmountConventions amountConventions(const QLocale& locale = QLocale());
+// How the locale writes amounts, for the engine's typed-text reader: its plain and currency
+// marks (Indian groups included), its signs, and its currency as a symbol, as written in its
+// currency texts and as an ISO code. Worked out once per locale; the reference stays valid.
+const ss::NumberLocale& amountConventions(const QLocale& locale = QLocale());
 
 // A name that gives the same locale back through QLocale(QString): "de_Latn_DE", "C".
 QString LocaleName(const QLocale& locale);

@@ -2,8 +2,10 @@
 
 #include "spreadsheet/unicode.h"
 
+#include <algorithm>
 #include <charconv>
-#include <optional>
+#include <cstdint>
+#include <iterator>
 
 namespace ss {
 
@@ -15,175 +17,369 @@ bool endsWith(std::string_view s, std::string_view p)
     return !p.empty() && s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
 }
 
-// Blanks, tabs and the no-break spaces some locales group digits with.
-std::string_view trim(std::string_view s)
-{
-    for (;;) {
-        if (startsWith(s, " ") || startsWith(s, "\t"))
-            s.remove_prefix(1);
-        else if (startsWith(s, "\xC2\xA0"))
-            s.remove_prefix(2);
-        else if (startsWith(s, "\xE2\x80\xAF"))
-            s.remove_prefix(3);
-        else if (endsWith(s, " ") || endsWith(s, "\t"))
-            s.remove_suffix(1);
-        else if (endsWith(s, "\xC2\xA0"))
-            s.remove_suffix(2);
-        else if (endsWith(s, "\xE2\x80\xAF"))
-            s.remove_suffix(3);
-        else if (startsWith(s, "\xE2\x80\x8E") || startsWith(s, "\xE2\x80\x8F"))   // left-to-right, right-to-left mark
-            s.remove_prefix(3);
-        else if (endsWith(s, "\xE2\x80\x8E") || endsWith(s, "\xE2\x80\x8F"))
-            s.remove_suffix(3);
-        else if (startsWith(s, "\xD8\x9C"))   // Arabic letter mark, before a sign
-            s.remove_prefix(2);
-        else if (endsWith(s, "\xD8\x9C"))
-            s.remove_suffix(2);
-        else
-            return s;
-    }
-}
-
-// The text with the locale's own digits written as Latin ones.
-std::string latinDigits(std::string_view s, const std::string& zeroDigit)
-{
-    const std::u16string zero16 = utf8ToUtf16(zeroDigit);
-    char32_t zero = zero16.empty() ? U'0' : zero16[0];
-    if (zero16.size() == 2 && zero16[0] >= 0xD800 && zero16[0] < 0xDC00)
-        zero = 0x10000 + ((char32_t(zero16[0]) - 0xD800) << 10) + (char32_t(zero16[1]) - 0xDC00);
-    const std::u16string text = utf8ToUtf16(s);
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
-            ++i;
-        }
-        if (c >= zero && c <= zero + 9)
-            c = U'0' + (c - zero);
-        appendUtf8(out, c);
-    }
-    return out;
-}
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Digits with group separators, one decimal mark and an exponent, as plain "123.45e6";
-// nullopt when the text is not such a number. Groups after a separator hold three digits,
-// as Excel requires; "1,2,3" stays text.
-std::optional<std::string> plainNumber(std::string_view s, const NumberLocale& loc)
+// ------------------------------------------------------------------ one spelling for every text
+
+// The next code point of UTF-8 text; a broken or overlong sequence, a surrogate or a value beyond
+// Unicode is U+FFFD and costs its first byte (or the whole well-formed sequence).
+char32_t nextCodePoint(std::string_view s, std::size_t& i)
 {
-    std::string out;
-    bool digitsBefore = false, digitsAfter = false, decimal = false, grouped = false;
-    int groupDigits = 0;   // digits since the last group separator
-    std::size_t i = 0;
-    auto groupOk = [&] { return !grouped || groupDigits == 3; };
-    while (i < s.size()) {
-        const std::string_view rest = s.substr(i);
-        if (isDigit(s[i])) {
-            out += s[i];
-            (decimal ? digitsAfter : digitsBefore) = true;
-            if (!decimal)
-                ++groupDigits;
+    const auto c = std::uint8_t(s[i]);
+    if (c < 0x80) {
+        ++i;
+        return c;
+    }
+    if (c < 0xC0 || c >= 0xF8) {
+        ++i;
+        return 0xFFFD;
+    }
+    const std::size_t len = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (i + len > s.size()) {
+        ++i;
+        return 0xFFFD;
+    }
+    std::uint32_t v = c & (0x3F >> (len - 1));
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto d = std::uint8_t(s[i + k]);
+        if ((d & 0xC0) != 0x80) {
             ++i;
-        } else if (!decimal && startsWith(rest, loc.decimal)) {
-            if (!groupOk())
-                return std::nullopt;
-            decimal = true;
+            return 0xFFFD;
+        }
+        v = (v << 6) | (d & 0x3F);
+    }
+    i += len;
+    const std::uint32_t minimum = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+    if (v < minimum || v > 0x10FFFF || (v >= 0xD800 && v < 0xE000))
+        return 0xFFFD;
+    return v;
+}
+
+// The zeros of every run of decimal digits Unicode knows (Arabic-Indic, Devanagari, Thai,
+// full-width, ...): each is followed by the digits one to nine.
+constexpr char32_t kDigitZeros[] = {
+    0x30,    0x660,   0x6F0,   0x7C0,   0x966,   0x9E6,   0xA66,   0xAE6,   0xB66,   0xBE6,   0xC66,
+    0xCE6,   0xD66,   0xDE6,   0xE50,   0xED0,   0xF20,   0x1040,  0x1090,  0x17E0,  0x1810,  0x1946,
+    0x19D0,  0x1A80,  0x1A90,  0x1B50,  0x1BB0,  0x1C40,  0x1C50,  0xA620,  0xA8D0,  0xA900,  0xA9D0,
+    0xA9F0,  0xAA50,  0xABF0,  0xFF10,  0x104A0, 0x10D30, 0x11066, 0x110F0, 0x11136, 0x111D0, 0x112F0,
+    0x11450, 0x114D0, 0x11650, 0x116C0, 0x11730, 0x118E0, 0x11950, 0x11C50, 0x11D50, 0x11DA0, 0x16A60,
+    0x16AC0, 0x16B50, 0x1D7CE, 0x1D7D8, 0x1D7E2, 0x1D7EC, 0x1D7F6, 0x1E140, 0x1E2F0, 0x1E950, 0x1FBF0,
+};
+
+// The value of a decimal digit of any script; -1 for anything else.
+int digitValue(char32_t c)
+{
+    const auto* after = std::upper_bound(std::begin(kDigitZeros), std::end(kDigitZeros), c);
+    if (after == std::begin(kDigitZeros))
+        return -1;
+    const char32_t zero = *(after - 1);
+    return c - zero <= 9 ? int(c - zero) : -1;
+}
+
+// Characters that only steer the direction or the joining of text (format characters):
+// a currency symbol or a sign may carry them, a pasted number may be wrapped in them.
+bool isFormatCharacter(char32_t c)
+{
+    static constexpr char32_t ranges[][2] = {
+        {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},   {0x70F, 0x70F},
+        {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},   {0x200B, 0x200F}, {0x202A, 0x202E},
+        {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB}, {0x110BD, 0x110BD},
+        {0x110CD, 0x110CD}, {0x13430, 0x13438}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+        {0xE0020, 0xE007F},
+    };
+    if (c < 0xAD)
+        return false;
+    for (const auto& r : ranges) {
+        if (c >= r[0] && c <= r[1])
+            return true;
+    }
+    return false;
+}
+
+// The spaces of every width (no-break, narrow no-break, thin, ideographic, ...) and the tab.
+bool isSpaceLike(char32_t c)
+{
+    return c == U' ' || c == U'\t' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F
+        || c == 0x205F || c == 0x3000;
+}
+
+bool isMinusLike(char32_t c) { return c == 0x2212 || c == 0x2012 || c == 0x2013 || c == 0xFE63 || c == 0xFF0D; }
+bool isApostropheLike(char32_t c) { return c == 0x2019 || c == 0x2018 || c == 0x02BC || c == 0xFF07; }
+
+// The text in the one spelling texts and conventions are compared in.
+std::string normalized(std::string_view text)
+{
+    if (std::none_of(text.begin(), text.end(), [](char c) { return (c & 0x80) || c == '\t'; }))
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = nextCodePoint(text, i);
+        if (isFormatCharacter(c))
+            continue;
+        if (const int d = digitValue(c); d >= 0)
+            out += char('0' + d);
+        else if (isSpaceLike(c))
+            out += ' ';
+        else if (isMinusLike(c))
+            out += '-';
+        else if (isApostropheLike(c))
+            out += '\'';
+        else if (c == 0xFF0B)
+            out += '+';
+        else if (c == 0xFF0E)
             out += '.';
-            i += loc.decimal.size();
-        } else if (!decimal && digitsBefore && (startsWith(rest, loc.group)
-                   || ((loc.group == "\xC2\xA0" || loc.group == "\xE2\x80\xAF") && rest[0] == ' '))) {
-            if (!groupOk() && groupDigits != loc.secondaryGroupSize)   // "12,34,567" in India
-                return std::nullopt;
-            grouped = true;
-            groupDigits = 0;
-            i += startsWith(rest, loc.group) ? loc.group.size() : 1;
-        } else {
-            break;
+        else if (c == 0xFF0C)
+            out += ',';
+        else
+            appendUtf8(out, c);
+    }
+    return out;
+}
+
+// Without the blanks and line breaks around it (in the normalized spelling).
+std::string_view trimmed(std::string_view s)
+{
+    static constexpr std::string_view blanks[] = {" ", "\n", "\v", "\f", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"};
+    for (bool changed = true; changed && !s.empty();) {
+        changed = false;
+        for (const std::string_view b : blanks) {
+            if (startsWith(s, b)) {
+                s.remove_prefix(b.size());
+                changed = true;
+            }
+            if (endsWith(s, b)) {
+                s.remove_suffix(b.size());
+                changed = true;
+            }
         }
     }
-    if (!digitsBefore && !digitsAfter)
-        return std::nullopt;
-    if (!decimal && !groupOk())
-        return std::nullopt;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        std::string exp = "e";
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-            exp += s[i++];
-        if (i >= s.size() || !isDigit(s[i]))
-            return std::nullopt;
-        while (i < s.size() && isDigit(s[i]))
-            exp += s[i++];
-        out += exp;
+    return s;
+}
+
+// ------------------------------------------------------------------ the conventions, spelt alike
+
+struct Marks {
+    std::string decimal;
+    std::string group;
+    int secondaryGroupSize = 3;
+    bool spaceGroups = false;   // any blank groups digits as well
+};
+
+struct Spellings {
+    Marks marks[2];
+    int markSets = 1;
+    std::vector<std::string> minusSigns;   // longest first
+    std::vector<std::string> plusSigns;
+    std::vector<std::string> symbols;      // longest first
+};
+
+void addSpelling(std::vector<std::string>& list, std::string_view raw)
+{
+    const std::string s(trimmed(normalized(raw)));
+    if (!s.empty() && std::find(list.begin(), list.end(), s) == list.end())
+        list.push_back(s);
+}
+
+void longestFirst(std::vector<std::string>& list)
+{
+    std::stable_sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+}
+
+Spellings spellingsOf(const NumberLocale& loc)
+{
+    Spellings sp;
+    Marks& plain = sp.marks[0];
+    plain.decimal = normalized(loc.decimal);
+    plain.group = normalized(loc.group);
+    plain.secondaryGroupSize = loc.secondaryGroupSize;
+    plain.spaceGroups = plain.group == " ";
+    if (!loc.currencyDecimal.empty() || !loc.currencyGroup.empty()) {
+        Marks money;
+        money.decimal = loc.currencyDecimal.empty() ? plain.decimal : normalized(loc.currencyDecimal);
+        money.group = loc.currencyGroup.empty() ? plain.group : normalized(loc.currencyGroup);
+        money.secondaryGroupSize = loc.currencySecondaryGroupSize;
+        money.spaceGroups = money.group == " ";
+        if (money.decimal != plain.decimal || money.group != plain.group) {
+            sp.marks[1] = std::move(money);
+            sp.markSets = 2;
+        }
     }
-    if (i != s.size())
+    sp.minusSigns.push_back("-");
+    addSpelling(sp.minusSigns, loc.negativeSign);
+    for (const std::string& s : loc.otherNegativeSigns)
+        addSpelling(sp.minusSigns, s);
+    longestFirst(sp.minusSigns);
+    sp.plusSigns.push_back("+");
+    addSpelling(sp.plusSigns, loc.positiveSign);
+    addSpelling(sp.symbols, loc.currencySymbol);
+    for (const std::string& s : loc.otherCurrencySymbols)
+        addSpelling(sp.symbols, s);
+    longestFirst(sp.symbols);
+    return sp;
+}
+
+// ------------------------------------------------------------------ reading
+
+// The digits, digit groups, decimal mark and exponent that remain of a number text once its
+// sign, symbol and percent are gone. The first group may be long ("1234,567"); the groups after
+// it hold three digits, or the locale's secondary size for the inner ones of Indian grouping.
+bool readDigits(std::string_view s, const Marks& m, TypedNumber& n)
+{
+    n.whole.clear();
+    n.fraction.clear();
+    n.exponent = 0;
+    bool decimal = false, grouped = false;
+    int groupDigits = 0;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const char ch = s[i];
+        const std::string_view rest = s.substr(i);
+        if (isDigit(ch)) {
+            if (decimal) {
+                n.fraction += ch;
+            } else {
+                n.whole += ch;
+                ++groupDigits;
+            }
+            ++i;
+        } else if (!decimal && startsWith(rest, m.decimal)) {
+            if (grouped && groupDigits != 3)
+                return false;
+            decimal = true;
+            i += m.decimal.size();
+        } else if (!decimal && !n.whole.empty() && (startsWith(rest, m.group) || (m.spaceGroups && ch == ' '))) {
+            if (grouped && groupDigits != 3 && groupDigits != m.secondaryGroupSize)
+                return false;
+            i += startsWith(rest, m.group) ? m.group.size() : 1;
+            if (i >= s.size() || !isDigit(s[i]))
+                return false;
+            grouped = true;
+            groupDigits = 0;
+        } else if ((ch == 'e' || ch == 'E') && !(n.whole.empty() && n.fraction.empty())) {
+            ++i;
+            bool minus = false;
+            if (i < s.size() && (s[i] == '-' || s[i] == '+'))
+                minus = s[i++] == '-';
+            if (i >= s.size())
+                return false;
+            for (; i < s.size(); ++i) {
+                if (!isDigit(s[i]))
+                    return false;
+                n.exponent = std::min<long long>(n.exponent * 10 + (s[i] - '0'), 1000000);
+            }
+            if (minus)
+                n.exponent = -n.exponent;
+        } else {
+            return false;
+        }
+    }
+    if (n.whole.empty() && n.fraction.empty())
+        return false;
+    return decimal || !grouped || groupDigits == 3;
+}
+
+// The double nearest to the digits; false when it is beyond the range of a double either way.
+bool computeValue(TypedNumber& n)
+{
+    std::string plain = n.whole.empty() ? std::string("0") : n.whole;
+    if (!n.fraction.empty())
+        plain += '.' + n.fraction;
+    if (n.exponent != 0)
+        plain += 'e' + std::to_string(n.exponent);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), v);
+    if (ec != std::errc() || end != plain.data() + plain.size())
+        return false;
+    const bool zero = std::all_of(n.whole.begin(), n.whole.end(), [](char c) { return c == '0'; })
+        && std::all_of(n.fraction.begin(), n.fraction.end(), [](char c) { return c == '0'; });
+    if (zero)
+        n.negative = false;
+    if (n.percent)
+        v /= 100.0;
+    if (n.negative)
+        v = -v;
+    n.value = v == 0 ? 0.0 : v;
+    return true;
+}
+
+// A normalized, trimmed, non-empty text.
+std::optional<TypedNumber> readNormalized(std::string_view s, const NumberLocale& loc)
+{
+    const Spellings sp = spellingsOf(loc);
+    TypedNumber n;
+    bool signSeen = false;
+    for (bool changed = true; changed && !s.empty();) {
+        changed = false;
+        if (!signSeen && s.size() >= 2 && s.front() == '(' && s.back() == ')') {
+            n.negative = signSeen = changed = true;   // "($5.00)"
+            s = trimmed(s.substr(1, s.size() - 2));
+            continue;
+        }
+        if (!signSeen) {
+            for (const std::string& m : sp.minusSigns) {
+                if (startsWith(s, m)) {
+                    n.negative = signSeen = changed = true;
+                    s = trimmed(s.substr(m.size()));
+                    break;
+                }
+            }
+            for (const std::string& p : sp.plusSigns) {
+                if (!changed && startsWith(s, p)) {
+                    signSeen = changed = true;
+                    s = trimmed(s.substr(p.size()));
+                    break;
+                }
+            }
+            if (changed)
+                continue;   // "$-5.00" as well as "-$5.00"
+        }
+        if (!n.currency) {
+            for (const std::string& symbol : sp.symbols) {
+                if (startsWith(s, symbol))
+                    s = trimmed(s.substr(symbol.size()));   // "$5.00", "€ 5,00"
+                else if (endsWith(s, symbol))
+                    s = trimmed(s.substr(0, s.size() - symbol.size()));   // "5,00 €", "-5,00 kr"
+                else
+                    continue;
+                n.currency = changed = true;
+                break;
+            }
+        }
+        if (!n.percent && endsWith(s, "%")) {
+            n.percent = changed = true;
+            s = trimmed(s.substr(0, s.size() - 1));
+        }
+    }
+    if (s.empty() || (n.currency && n.percent))
         return std::nullopt;
-    return out;
+    for (int k = 0; k < sp.markSets; ++k) {
+        if (readDigits(s, sp.marks[k], n) && computeValue(n))
+            return n;
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
-Value valueFromTypedText(std::string_view text, const NumberLocale& loc)
+std::optional<TypedNumber> readTypedNumber(std::string_view text, const NumberLocale& locale)
 {
-    const std::string_view all = trim(text);
-    if (all.empty())
+    const std::string s = normalized(text);
+    const std::string_view t = trimmed(s);
+    if (t.empty())
+        return std::nullopt;
+    return readNormalized(t, locale);
+}
+
+Value valueFromTypedText(std::string_view text, const NumberLocale& locale)
+{
+    const std::string s = normalized(text);
+    const std::string_view t = trimmed(s);
+    if (t.empty())
         return Value();
-    const Value asText{std::string(text)};
-
-    std::string_view s = all;
-    std::string latin;
-    if (!loc.zeroDigit.empty() && loc.zeroDigit != "0") {
-        latin = latinDigits(all, loc.zeroDigit);
-        s = latin;
-    }
-    bool negative = false, signSeen = false, currency = false, percent = false;
-    if (s.size() >= 2 && s.front() == '(' && s.back() == ')') {
-        negative = signSeen = true;
-        s = trim(s.substr(1, s.size() - 2));
-    }
-    auto takeSign = [&] {
-        if (signSeen)
-            return;
-        if (startsWith(s, "-") || startsWith(s, loc.negativeSign)) {
-            s.remove_prefix(startsWith(s, "-") ? 1 : loc.negativeSign.size());
-            negative = signSeen = true;
-        } else if (startsWith(s, "+")) {
-            s.remove_prefix(1);
-            signSeen = true;
-        }
-        s = trim(s);
-    };
-    takeSign();
-    if (startsWith(s, loc.currencySymbol)) {
-        s = trim(s.substr(loc.currencySymbol.size()));
-        currency = true;
-        takeSign();   // "$-5" as well as "-$5"
-    }
-    if (endsWith(s, "%")) {
-        s = trim(s.substr(0, s.size() - 1));
-        percent = true;
-    }
-    if (!currency && endsWith(s, loc.currencySymbol)) {
-        s = trim(s.substr(0, s.size() - loc.currencySymbol.size()));
-        currency = true;
-    }
-    if (currency && percent)
-        return asText;
-
-    const auto plain = plainNumber(s, loc);
-    if (!plain)
-        return asText;
-    double v = 0;
-    const auto [end, ec] = std::from_chars(plain->data(), plain->data() + plain->size(), v);
-    if (ec != std::errc() || end != plain->data() + plain->size())
-        return asText;   // out of the range of a double
-    if (percent)
-        v /= 100.0;
-    if (negative)
-        v = -v;
-    return v == 0 ? Value(0.0) : Value(v);
+    if (const std::optional<TypedNumber> n = readNormalized(t, locale))
+        return Value(n->value);
+    return Value(std::string(text));
 }
 
 } // namespace ss

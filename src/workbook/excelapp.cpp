@@ -96,20 +96,9 @@ QString cellName(int row, int col) { return QString::fromStdString(ss::cellAddre
 
 bool parseCell(const QString& text, int& row, int& col) { return ss::parseCellAddress(text.toStdString(), row, col); }
 
-// The marks the user's currency texts carry (the symbol as written, Indian digit groups, the
-// locale's own digits), so every amount the sheet writes reads as a number.
-ss::NumberLocale numberLocale()
-{
-    const AmountConventions a = amountConventions();
-    ss::NumberLocale nl;
-    nl.decimal = a.decimal.toStdString();
-    nl.group = a.group.toStdString();
-    nl.currencySymbol = a.currencySymbol.toStdString();
-    nl.negativeSign = a.negativeSign.toStdString();
-    nl.zeroDigit = a.zeroDigit.toStdString();
-    nl.secondaryGroupSize = a.secondaryGroupSize;
-    return nl;
-}
+// The user's conventions as the program reads amounts with them (the symbol as written, Indian
+// digit groups, the locale's signs), so every amount the sheet writes reads as a number.
+const ss::NumberLocale& numberLocale() { return amountConventions(); }
 
 // Numbers drawn with the user's decimal and group marks, the way a spreadsheet program shows a
 // workbook under the user's regional settings; the workbook's number formats stay as they are.
