@@ -4,6 +4,7 @@
 #include "core/dialogs.h"
 #include "core/errorreport.h"
 #include "core/files.h"
+#include "core/safefile.h"
 #include "core/settingsstore.h"
 #include "workbook/workbookexport.h"
 
@@ -74,19 +75,16 @@ int generate(const QString& path)
 {
     const std::optional<ExportFormat> format = exportFormatFor(path);
     if (!format)
-        return fail(QStringLiteral("cannot write \"%1\": unknown file type; use .xls, .xlsx or .pdf").arg(path));
-    const QFileInfo target(path);
-    if (target.isDir())
-        return fail(QStringLiteral("cannot write \"%1\": it is a folder").arg(path));
-    if (!target.absoluteDir().exists())
-        return fail(QStringLiteral("cannot write \"%1\": the folder %2 does not exist").arg(path, target.absolutePath()));
-    if (target.exists() && !target.isWritable())
-        return fail(QStringLiteral("cannot write \"%1\": the file is read-only").arg(path));
-    {
-        const QFileInfo folder(target.absolutePath());
-        if (!folder.isWritable())
-            return fail(QStringLiteral("cannot write \"%1\": the folder %2 is not writable").arg(path, target.absolutePath()));
+        return fail(SafeFile::failureText(path, QStringLiteral("unknown file type; use .xls, .xlsx or .pdf")));
+    // A target the writer would refuse is refused before the projection is generated.
+    try {
+        SafeFile::checkTarget(path);
+    } catch (const std::exception& e) {
+        return fail(QString::fromUtf8(e.what()));
     }
+    // Nobody is asked here, so a file the user has marked read-only is not replaced.
+    if (const QFileInfo target(path); target.exists() && !target.isWritable())
+        return fail(SafeFile::failureText(path, QStringLiteral("the file is read-only")));
 
     SettingsStore& store = SettingsStore::standard();
     if (StoreGenerationHost::isEmptyStore(store))
