@@ -42,9 +42,8 @@ public:
     // `"path" cannot be written: why`: the one wording of a failed write.
     static QString failureText(const QString& path, const QString& why);
 
-    class Device;
-
 private:
+    class Device;
     [[noreturn]] void fail(const QString& why);
     void discard();
 
