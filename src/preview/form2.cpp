@@ -7,7 +7,6 @@
 #include "core/programfolder.h"
 #include "core/twips.h"
 #include "preview/picturebox.h"
-#include "spreadsheet/render/render.h"
 #include "ui/controlkind.h"
 #include "ui/cursor.h"
 #include "ui/pointerrules.h"
@@ -25,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace corvantis {
 
@@ -35,13 +35,6 @@ constexpr int kClientHeight = 9360;
 // The unscaled picture is the auto-sized box less the border it had around the picture.
 constexpr int kBorderAllowance = pixelsToTwips(2);
 constexpr int kScrollMaximumAtStart = 32767;
-// About one sheet row (or a narrow column) at 100 %: what an arrow click on a bar moves.
-constexpr int kRowTwips = 300;
-constexpr int kLeastArrowTwips = 150;
-
-// The engine's own limit of one picture; a 2.0 zoom of the projection on a screen of twice
-// the usual density is about a third of it.
-qint64 gPictureBudget = ss::kMaxPicturePixels;
 
 void tag(QWidget* w, const char* name, ControlKind kind)
 {
@@ -148,7 +141,7 @@ void Form2::createControls()
 void Form2::Form_Load()
 {
     Guard g("Form2", "Form_Load");
-    mFirstActivate = true;   // 100
+    mView.awaitSetUp();   // 100
     g.step(102, [&] { ApplyFormColours(*this); });
     g.step(104, [&] {
         setWindowTitle(QString::fromLatin1(kProductTitle));
@@ -161,7 +154,7 @@ void Form2::setPicture(const QPixmap& picture)
 {
     mPicture1->setPicture(picture);
     // A new snapshot needs the set-up again, or a zoom would repaint the previous picture.
-    mFirstActivate = true;
+    mView.awaitSetUp();
 }
 
 void Form2::setExcelFile(const QString& path)
@@ -171,16 +164,6 @@ void Form2::setExcelFile(const QString& path)
         mDrawingFailed = false;
     }
     mExcelFile = path;
-}
-
-qint64 Form2::pictureBudget()
-{
-    return gPictureBudget;
-}
-
-void Form2::setPictureBudget(qint64 pixels)
-{
-    gPictureBudget = pixels;
 }
 
 void Form2::changeEvent(QEvent* event)
@@ -202,14 +185,14 @@ void Form2::showEvent(QShowEvent* event)
         }
     }
     // A pending set-up does not wait for the window manager to activate the window.
-    if (mFirstActivate)
+    if (mView.setUpPending())
         Form_Activate();
 }
 
 void Form2::Form_Activate()
 {
     Guard g("Form2", "Form_Activate");
-    if (mFirstActivate) {   // 100
+    if (mView.setUpPending()) {   // 100
         g.step(104, [&] { mPicture1->setAutoRedraw(true); });
         g.step(106, [&] { mPicture1->setAutoSize(true); });
         g.step(110, [&] { mPicture1->setBackColour(QColor(255, 255, 255)); });
@@ -219,48 +202,35 @@ void Form2::Form_Activate()
         g.step(120, [&] { mZoom_Ori->setOuterHeight(mPicture1->outerHeight()); });
         g.step(122, [&] { mZoom_Ori->setPicture(mPicture1->picture()); });
         resetToUnscaled();   // 124 to 132
-        g.step(134, [&] { RedrawImage(); });
+        g.step(134, [&] { RedrawImage(mView.zoom()); });
         g.step(136, [&] { ResetScrollBars(); });
     }
-    mFirstActivate = false;   // 138
+    mView.setUpDone();   // 138
 }
 
 void Form2::resetToUnscaled()
 {
-    mZoom = 1.0f;
-    mPaintedZoom = 1.0f;
-    mBaseWidth = nearestInt(mZoom_Ori->innerWidth() - kBorderAllowance);
-    mBaseHeight = nearestInt(mZoom_Ori->innerHeight() - kBorderAllowance);
-    mZoomWidth = mBaseWidth;
-    mZoomHeight = mBaseHeight;
+    mView.setUp(nearestInt(mZoom_Ori->innerWidth() - kBorderAllowance),
+                nearestInt(mZoom_Ori->innerHeight() - kBorderAllowance));
 }
 
-bool Form2::RedrawImage()
+bool Form2::RedrawImage(float factor)
 {
     Guard g("Form2", "RedrawImage");
-    mZoomWidth = int(std::floor(double(mBaseWidth) * double(mZoom)));     // 100
-    mZoomHeight = int(std::floor(double(mBaseHeight) * double(mZoom)));   // 102
-    // 104: a picture no larger than the snapshot is always painted; a larger one only within
-    // the budget, counted in the screen's own pixels.
-    const double ratio = devicePixelRatioF();
-    const double devicePixels = double(twipsToPixels(mZoomWidth)) * twipsToPixels(mZoomHeight) * ratio * ratio;
-    if (mZoom > 1.0f && devicePixels > double(gPictureBudget)) {
-        // Refused: the factor, the picture and the view stay exactly as they are.
-        mZoom = mPaintedZoom;
-        mZoomWidth = int(std::floor(double(mBaseWidth) * double(mZoom)));
-        mZoomHeight = int(std::floor(double(mBaseHeight) * double(mZoom)));
+    // 100 to 104: the scaled sizes, and whether the picture fits the budget. Refused, the
+    // factor, the picture and the view stay exactly as they are.
+    if (!mView.zoomTo(factor, devicePixelRatioF()))
         return false;
-    }
-    mPaintedZoom = mZoom;
+    const int width = mView.zoomWidth(), height = mView.zoomHeight();
     g.step(106, [&] { mPicture1->clearPicture(); });
-    g.step(108, [&] { mPicture1->setOuterWidth(mZoomWidth); });
-    g.step(110, [&] { mPicture1->setOuterHeight(mZoomHeight); });
-    g.step(112, [&] { showZoomed(twipsToPixels(mZoomWidth), twipsToPixels(mZoomHeight)); });
+    g.step(108, [&] { mPicture1->setOuterWidth(width); });
+    g.step(110, [&] { mPicture1->setOuterHeight(height); });
+    g.step(112, [&] { showZoomed(twipsToPixels(width), twipsToPixels(height)); });
     g.step(114, [&] { mPointer->setPointer(Pointer::Default); });
     g.step(116, [&] { mHScroll1->setValue(0); });
     g.step(118, [&] { mVScroll1->setValue(0); });
-    g.step(120, [&] { mHScroll1->setEnabled(mPicture2->innerWidth() < mZoomWidth); });
-    g.step(122, [&] { mVScroll1->setEnabled(mPicture2->innerHeight() < mZoomHeight); });
+    g.step(120, [&] { mHScroll1->setEnabled(mPicture2->innerWidth() < width); });
+    g.step(122, [&] { mVScroll1->setEnabled(mPicture2->innerHeight() < height); });
     return true;
 }
 
@@ -275,7 +245,7 @@ void Form2::showZoomed(int widthPixels, int heightPixels)
     if (source.isNull())
         throw StepError(QStringLiteral("Invalid picture"));
     double ratio = devicePixelRatioF();
-    if (double(widthPixels) * heightPixels * ratio * ratio > double(gPictureBudget))
+    if (ZoomPan::exceedsBudget(widthPixels, heightPixels, ratio))
         ratio = 1.0;   // only a picture no larger than the snapshot gets here: shown as on a plain screen
     const QSize device(std::max(1, int(std::lround(widthPixels * ratio))), std::max(1, int(std::lround(heightPixels * ratio))));
     if (device == source.size()) {
@@ -315,34 +285,16 @@ bool Form2::openDrawing()
 
 namespace {
 
-// Range and unit of one bar for an outer picture size against the outer viewport size.
-void resetBar(QScrollBar* bar, int& step, int picture, int viewport)
+// Applies a range: a picture that fits disables its bar and leaves its maximum and value alone.
+void applyRange(QScrollBar* bar, const ZoomPan::ScrollRange& range)
 {
-    if (picture <= viewport) {
+    if (range.unit <= 0) {
         bar->setEnabled(false);
-        step = 0;
         return;
     }
-    const int excess = picture - viewport;
     bar->setEnabled(true);
-    if (excess <= 100) {
-        step = 1;
-        bar->setMaximum(excess);
-    } else {
-        step = 10;
-        bar->setMaximum(nearestInt(excess / 10.0));
-    }
+    bar->setMaximum(range.maximum);
     bar->setValue(0);
-}
-
-// An arrow click moves about one row, a click in the trough one viewport; the thumb's length
-// is the viewport's share of the picture.
-void setSteps(QScrollBar* bar, int step, int viewport, int row)
-{
-    if (step <= 0)
-        return;
-    bar->setSingleStep(std::max(1, row / step));
-    bar->setPageStep(std::max(1, viewport / step));
 }
 
 } // namespace
@@ -350,20 +302,23 @@ void setSteps(QScrollBar* bar, int step, int viewport, int row)
 void Form2::ResetScrollBars()
 {
     mPicture1->moveTo(0, 0);
-    resetBar(mHScroll1, mHStep, mPicture1->outerWidth(), mPicture2->outerWidth());
-    resetBar(mVScroll1, mVStep, mPicture1->outerHeight(), mPicture2->outerHeight());
+    applyRange(mHScroll1, mView.setScrollRange(Qt::Horizontal, mPicture1->outerWidth(), mPicture2->outerWidth()));
+    applyRange(mVScroll1, mView.setScrollRange(Qt::Vertical, mPicture1->outerHeight(), mPicture2->outerHeight()));
     setBarSteps();
 }
 
+// An arrow click moves about one row, a click in the trough one viewport; the thumb's length
+// is the viewport's share of the picture.
 void Form2::setBarSteps()
 {
-    setSteps(mHScroll1, mHStep, mPicture2->innerWidth(), rowTwips());
-    setSteps(mVScroll1, mVStep, mPicture2->innerHeight(), rowTwips());
-}
-
-int Form2::rowTwips() const
-{
-    return std::max(kLeastArrowTwips, int(std::lround(kRowTwips * double(mZoom))));
+    auto apply = [this](QScrollBar* bar, Qt::Orientation axis, int viewport) {
+        if (mView.unit(axis) <= 0)
+            return;
+        bar->setSingleStep(mView.arrowUnits(axis));
+        bar->setPageStep(mView.pageUnits(axis, viewport));
+    };
+    apply(mHScroll1, Qt::Horizontal, mPicture2->innerWidth());
+    apply(mVScroll1, Qt::Vertical, mPicture2->innerHeight());
 }
 
 void Form2::PushButton1_Click()
@@ -380,48 +335,40 @@ void Form2::PushButton2_Click()
 
 void Form2::ZoomStep(int direction)
 {
-    const float z = direction == 0 ? mZoom + 0.25f : mZoom - 0.25f;
-    ApplyZoom(z);
+    ApplyZoom(mView.stepped(direction));
 }
 
 void Form2::ApplyZoom(float factor)
 {
-    if (factor < 0.25f || factor > 2.0f)
+    if (!ZoomPan::isZoomFactor(factor))
         return;
     const QPointF centre = viewCentre();
-    mZoom = factor;
-    if (!RedrawImage())
+    if (!RedrawImage(factor))
         return;
     // The bars' ranges must describe the picture as it is now, not the unscaled one.
     ResetScrollBars();
     centreOn(centre);
 }
 
-// The point of the picture at the viewport's centre, as a share of the picture's size. Across
-// a picture that fits the viewport no point of it need be at the centre: there the share is
-// negative, and the picture keeps its edge where it is.
+// The point of the picture at the viewport's centre, as a share of the picture's size.
 QPointF Form2::viewCentre() const
 {
-    auto share = [](int viewport, int picture, int position) {
-        return picture <= viewport ? -1.0 : (viewport / 2.0 - position) / picture;
-    };
-    return QPointF(share(mPicture2->innerWidth(), mPicture1->outerWidth(), mPicture1->left()),
-                   share(mPicture2->innerHeight(), mPicture1->outerHeight(), mPicture1->top()));
+    return QPointF(ZoomPan::centreShare(mPicture2->innerWidth(), mPicture1->outerWidth(), mPicture1->left()),
+                   ZoomPan::centreShare(mPicture2->innerHeight(), mPicture1->outerHeight(), mPicture1->top()));
 }
 
 // Puts the point at `share` of the picture back at the viewport's centre, as near as the bars
 // allow; a picture that fits the viewport stays at its edge.
 void Form2::centreOn(const QPointF& share)
 {
-    auto place = [](QScrollBar* bar, int step, int viewport, int picture, double at) {
-        if (step <= 0 || !bar->isEnabled() || at < 0)
+    auto place = [this](QScrollBar* bar, Qt::Orientation axis, int viewport, int picture, double at) {
+        if (!bar->isEnabled())
             return;
-        const double left = viewport / 2.0 - at * picture;
-        const int value = nearestInt(-left / step);
-        bar->setValue(std::clamp(value, bar->minimum(), bar->maximum()));
+        if (const std::optional<int> value = mView.centredValue(axis, at, viewport, picture, bar->maximum()))
+            bar->setValue(*value);
     };
-    place(mHScroll1, mHStep, mPicture2->innerWidth(), mPicture1->outerWidth(), share.x());
-    place(mVScroll1, mVStep, mPicture2->innerHeight(), mPicture1->outerHeight(), share.y());
+    place(mHScroll1, Qt::Horizontal, mPicture2->innerWidth(), mPicture1->outerWidth(), share.x());
+    place(mVScroll1, Qt::Vertical, mPicture2->innerHeight(), mPicture1->outerHeight(), share.y());
 }
 
 } // namespace corvantis

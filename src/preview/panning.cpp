@@ -3,7 +3,6 @@
 #include "preview/form2.h"
 
 #include "core/guard.h"
-#include "core/rounding.h"
 #include "core/twips.h"
 #include "preview/picturebox.h"
 
@@ -14,84 +13,32 @@
 #include <QSignalBlocker>
 #include <QWheelEvent>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
-#include <limits>
+#include <optional>
 
 namespace corvantis {
 
-namespace {
-
-// Where the picture stands within its scroll range, as a whole percentage. A picture exactly
-// as large as the viewport has no range: it stands at 0.
-int percentOfRange(int position, int pictureSize, int viewportSize)
-{
-    const std::int64_t range = std::int64_t(pictureSize) - viewportSize;
-    if (range == 0)
-        return 0;
-    return nearestInt(std::fabs(double(position)) / double(range) * 100.0);
-}
-
-void setByPercent(QScrollBar* bar, int percent)
-{
-    if (percent < 0)
-        return;
-    const int m = bar->maximum();
-    const double v = percent / 100.0 * m;
-    if (v <= m)
-        bar->setValue(nearestInt(v));
-}
-
-// The picture's offset for a bar value; 64-bit so no picture size can overflow it.
-int offsetFor(int step, int value)
-{
-    const std::int64_t offset = -(std::int64_t(step) * value);
-    if (offset < std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return int(offset);
-}
-
-} // namespace
-
 void Form2::picture1_MouseDown(Qt::MouseButtons, float x, float y)
 {
-    mDownX = x;   // 100
-    mDownY = y;   // 102
+    mView.pressAt(x, y);   // 100, 102
 }
 
 void Form2::picture1_MouseMove(Qt::MouseButtons buttons, float x, float y)
 {
     if (buttons == Qt::NoButton)   // 100
         return;
-    // 104 to 112: the new left edge, kept between the viewport's left and right edges. A
-    // picture that fits the viewport across stays where it is across.
-    float l = float(mPicture1->left());
-    if (mPicture1->outerWidth() > mPicture2->innerWidth()) {
-        l = l - mDownX + x;
-        if (l > 0)
-            l = 0;
-        else if (float(mPicture2->innerWidth() - mPicture1->outerWidth()) > l)
-            l = float(mPicture2->innerWidth() - mPicture1->outerWidth());
-    }
-    // 114 to 122: the same for the top edge.
-    float t = float(mPicture1->top());
-    if (mPicture1->outerHeight() > mPicture2->innerHeight()) {
-        t = t - mDownY + y;
-        if (t > 0)
-            t = 0;
-        else if (float(mPicture2->innerHeight() - mPicture1->outerHeight()) > t)
-            t = float(mPicture2->innerHeight() - mPicture1->outerHeight());
-    }
+    // 104 to 122: the new edges, kept between the viewport's inner edges.
+    const QPoint to = mView.dragTo(x, y, QPoint(mPicture1->left(), mPicture1->top()),
+                                   QSize(mPicture1->outerWidth(), mPicture1->outerHeight()),
+                                   QSize(mPicture2->innerWidth(), mPicture2->innerHeight()));
     Guard g("Form2", "picture1_MouseMove");
-    g.step(124, [&] { mPicture1->moveTo(nearestInt(l), nearestInt(t)); });
+    g.step(124, [&] { mPicture1->moveTo(to.x(), to.y()); });
 }
 
 void Form2::Picture1_MouseUp(Qt::MouseButtons, float, float)
 {
     // 100, 102: where the picture stands, as a share of each bar's range.
-    const int h = percentOfRange(mPicture1->left(), mPicture1->outerWidth(), mPicture2->outerWidth());
-    const int v = percentOfRange(mPicture1->top(), mPicture1->outerHeight(), mPicture2->outerHeight());
+    const int h = ZoomPan::percentOfRange(mPicture1->left(), mPicture1->outerWidth(), mPicture2->outerWidth());
+    const int v = ZoomPan::percentOfRange(mPicture1->top(), mPicture1->outerHeight(), mPicture2->outerHeight());
     // A picture dragged to its far edge stands a little beyond the bar's range (the drag stops
     // at the viewport's inside, the range ends at its outside): its thumb goes to the end and
     // the picture stays where it was let go.
@@ -107,22 +54,24 @@ void Form2::Picture1_MouseUp(Qt::MouseButtons, float, float)
 
 void Form2::SetHScrollbarByPercent(QScrollBar* bar, int percent)
 {
-    setByPercent(bar, percent);
+    if (const std::optional<int> value = ZoomPan::valueForPercent(percent, bar->maximum()))
+        bar->setValue(*value);
 }
 
 void Form2::SetVScrollbarByPercent(QScrollBar* bar, int percent)
 {
-    setByPercent(bar, percent);
+    if (const std::optional<int> value = ZoomPan::valueForPercent(percent, bar->maximum()))
+        bar->setValue(*value);
 }
 
 void Form2::HScroll1_Change()
 {
-    mPicture1->setLeft(offsetFor(mHStep, mHScroll1->value()));
+    mPicture1->setLeft(mView.edgeFor(Qt::Horizontal, mHScroll1->value()));
 }
 
 void Form2::VScroll1_Change()
 {
-    mPicture1->setTop(offsetFor(mVStep, mVScroll1->value()));
+    mPicture1->setTop(mView.edgeFor(Qt::Vertical, mVScroll1->value()));
 }
 
 // ---------------------------------------------------------------- wheel and keys
@@ -150,13 +99,10 @@ void Form2::wheel(QWheelEvent* event, Qt::Orientation plainAxis)
     event->accept();
     const QPoint angle = event->angleDelta();
     if (event->modifiers() & Qt::ControlModifier) {
-        const int turn = angle.y() != 0 ? angle.y() : angle.x();
-        if ((turn > 0) != (mZoomWheel > 0))
-            mZoomWheel = 0;   // a turn the other way starts afresh
-        mZoomWheel += turn;
-        for (; mZoomWheel >= 120; mZoomWheel -= 120)
+        const int notches = mView.zoomNotches(angle.y() != 0 ? angle.y() : angle.x());
+        for (int i = 0; i < notches; ++i)
             PushButton1_Click();
-        for (; mZoomWheel <= -120; mZoomWheel += 120)
+        for (int i = 0; i > notches; --i)
             PushButton2_Click();
         return;
     }
@@ -165,7 +111,7 @@ void Form2::wheel(QWheelEvent* event, Qt::Orientation plainAxis)
         twips = -QPointF(event->pixelDelta()) * kTwipsPerPixel;
     } else {
         // A notch moves as many rows as the system's wheel setting says.
-        twips = -QPointF(angle) / 120.0 * double(rowTwips()) * QApplication::wheelScrollLines();
+        twips = -QPointF(angle) / 120.0 * double(mView.rowTwips()) * QApplication::wheelScrollLines();
     }
     const bool across = (event->modifiers() & Qt::ShiftModifier) || plainAxis == Qt::Horizontal;
     if (across && twips.x() == 0)
@@ -177,21 +123,12 @@ void Form2::wheel(QWheelEvent* event, Qt::Orientation plainAxis)
 // touchpad strokes add up instead of getting lost.
 void Form2::panBy(double horizontalTwips, double verticalTwips)
 {
-    auto along = [](QScrollBar* bar, int step, double& rest, double twips) {
-        if (step <= 0 || !bar->isEnabled()) {
-            rest = 0;
-            return;
-        }
-        rest += twips;
-        const int units = int(rest / step);
-        rest -= double(units) * step;
-        const int value = std::clamp(bar->value() + units, bar->minimum(), bar->maximum());
-        if (value == bar->minimum() || value == bar->maximum())
-            rest = 0;
-        bar->setValue(value);
+    auto along = [this](QScrollBar* bar, Qt::Orientation axis, double twips) {
+        if (const std::optional<int> value = mView.panBy(axis, twips, bar->value(), bar->maximum(), bar->isEnabled()))
+            bar->setValue(*value);
     };
-    along(mHScroll1, mHStep, mPanRest.rx(), horizontalTwips);
-    along(mVScroll1, mVStep, mPanRest.ry(), verticalTwips);
+    along(mHScroll1, Qt::Horizontal, horizontalTwips);
+    along(mVScroll1, Qt::Vertical, verticalTwips);
 }
 
 void Form2::createShortcuts()

@@ -8,6 +8,7 @@
 #include "app/generationhost.h"
 #include "preview/form2.h"
 #include "preview/picturebox.h"
+#include "preview/preview_support.h"
 #include "sheet/inputsheet.h"
 #include "sheet/sheetcell.h"
 #include "core/files.h"
@@ -38,6 +39,8 @@
 #include <optional>
 
 using namespace corvantis;
+using previewtest::HScroll1, previewtest::VScroll1, previewtest::Picture2, previewtest::Zoom_Ori;
+using previewtest::PushButton1, previewtest::PushButton2, previewtest::PushButton6, previewtest::PushButton8;
 
 namespace {
 
@@ -391,8 +394,8 @@ class TestRoad : public QObject {
     {
         Form2* f = form2();
         const int left = f->Picture1()->left(), top = f->Picture1()->top();
-        const int minLeft = std::min(0, f->Picture2()->innerWidth() - f->Picture1()->outerWidth());
-        const int minTop = std::min(0, f->Picture2()->innerHeight() - f->Picture1()->outerHeight());
+        const int minLeft = std::min(0, Picture2(*f)->innerWidth() - f->Picture1()->outerWidth());
+        const int minTop = std::min(0, Picture2(*f)->innerHeight() - f->Picture1()->outerHeight());
         QVERIFY2(left <= 0 && left >= minLeft - slackTwips && top <= 0 && top >= minTop - slackTwips,
                  qPrintable(QStringLiteral("%1: picture at %2,%3 twips, limits %4..0, %5..0")
                                 .arg(QString::fromLatin1(when)).arg(left).arg(top).arg(minLeft).arg(minTop)));
@@ -496,14 +499,14 @@ private slots:
         QVERIFY(form2()->isVisible());
         QCOMPARE(form2()->windowTitle(), QStringLiteral("Corvantis"));
         // The snapshot is kept unscaled in Zoom_Ori and painted, unscaled, into Picture1.
-        const QPixmap& snapshot = form2()->Zoom_Ori()->picture();
+        const QPixmap& snapshot = Zoom_Ori(*form2())->picture();
         QVERIFY(!snapshot.isNull());
         QVERIFY2(snapshot.width() > 600 && snapshot.height() > 400,
                  qPrintable(QStringLiteral("snapshot of %1 x %2").arg(snapshot.width()).arg(snapshot.height())));
-        QCOMPARE(form2()->zoom(), 1.0f);
+        QCOMPARE(form2()->view().zoom(), 1.0f);
         QVERIFY(!form2()->Picture1()->drawnOutput().isNull());
-        QCOMPARE(form2()->Picture1()->outerWidth(), form2()->zoomWidth());
-        QCOMPARE(form2()->Picture1()->outerHeight(), form2()->zoomHeight());
+        QCOMPARE(form2()->Picture1()->outerWidth(), form2()->view().zoomWidth());
+        QCOMPARE(form2()->Picture1()->outerHeight(), form2()->view().zoomHeight());
 
         const QStringList books = scratchWorkbooks();
         QCOMPARE(books.size(), 1);
@@ -526,43 +529,43 @@ private slots:
     {
         Form2* f = form2();
         QVERIFY(f);
-        const int baseWidth = f->baseWidth();
+        const int baseWidth = f->view().baseWidth();
         // One step larger: the whole projection fits the picture budget up to twice its size.
         auto largerZoom = [&](float z) { return std::min(2.0f, z + 0.25f); };
         auto checkPainted = [&](float z) {
-            QCOMPARE(f->zoom(), z);
-            QCOMPARE(f->zoomWidth(), int(std::floor(baseWidth * double(z))));
-            QCOMPARE(f->Picture1()->outerWidth(), f->zoomWidth());
-            QCOMPARE(f->Picture1()->outerHeight(), f->zoomHeight());
+            QCOMPARE(f->view().zoom(), z);
+            QCOMPARE(f->view().zoomWidth(), int(std::floor(baseWidth * double(z))));
+            QCOMPARE(f->Picture1()->outerWidth(), f->view().zoomWidth());
+            QCOMPARE(f->Picture1()->outerHeight(), f->view().zoomHeight());
             // The zoom keeps the view's centre; the bars show where the picture is.
             checkPictureWithinLimits("zoomed", 15);
-            QCOMPARE(f->Picture1()->left(), -f->hStep() * f->HScroll1()->value());
-            QCOMPARE(f->Picture1()->top(), -f->vStep() * f->VScroll1()->value());
+            QCOMPARE(f->Picture1()->left(), -f->view().hStep() * HScroll1(*f)->value());
+            QCOMPARE(f->Picture1()->top(), -f->view().vStep() * VScroll1(*f)->value());
         };
 
         float expected = 1.0f;
         for (int i = 0; i < 8; ++i) {
-            click(f->PushButton1());
+            click(PushButton1(*f));
             expected = largerZoom(expected);
-            QCOMPARE(f->zoom(), expected);
-            QVERIFY(f->zoom() <= 2.0f);
+            QCOMPARE(f->view().zoom(), expected);
+            QVERIFY(f->view().zoom() <= 2.0f);
         }
         checkPainted(2.0f);
 
         for (int i = 0; i < 12; ++i) {
-            click(f->PushButton2());
+            click(PushButton2(*f));
             expected = std::max(0.25f, expected - 0.25f);
-            QCOMPARE(f->zoom(), expected);
+            QCOMPARE(f->view().zoom(), expected);
         }
         checkPainted(0.25f);
-        QVERIFY(f->Picture1()->outerWidth() < f->Picture2()->innerWidth());
+        QVERIFY(f->Picture1()->outerWidth() < Picture2(*f)->innerWidth());
 
         // Up again to twice the size.
-        while (largerZoom(f->zoom()) > f->zoom()) {
-            click(f->PushButton1());
+        while (largerZoom(f->view().zoom()) > f->view().zoom()) {
+            click(PushButton1(*f));
             checkPainted(expected = largerZoom(expected));
         }
-        QCOMPARE(f->zoom(), 2.0f);
+        QCOMPARE(f->view().zoom(), 2.0f);
         QVERIFY2(reports.empty(), qPrintable(reportList()));
         QVERIFY(Dialogs::shown().empty());
     }
@@ -575,12 +578,12 @@ private slots:
         small.show();
         QVERIFY(QTest::qWaitForWindowExposed(&small));
         for (int i = 0; i < 8; ++i)
-            click(small.PushButton1());
-        QCOMPARE(small.zoom(), 2.0f);
-        QCOMPARE(small.Picture1()->outerWidth(), int(std::floor(small.baseWidth() * 2.0)));
+            click(PushButton1(small));
+        QCOMPARE(small.view().zoom(), 2.0f);
+        QCOMPARE(small.Picture1()->outerWidth(), int(std::floor(small.view().baseWidth() * 2.0)));
         for (int i = 0; i < 8; ++i)
-            click(small.PushButton2());
-        QCOMPARE(small.zoom(), 0.25f);
+            click(PushButton2(small));
+        QCOMPARE(small.view().zoom(), 0.25f);
         small.hide();
         QVERIFY2(reports.empty(), qPrintable(reportList()));
     }
@@ -589,13 +592,13 @@ private slots:
     {
         Form2* f = form2();
         QVERIFY(f);
-        QVERIFY2(f->Picture1()->outerWidth() > f->Picture2()->innerWidth() && f->Picture1()->outerHeight() > f->Picture2()->innerHeight(),
+        QVERIFY2(f->Picture1()->outerWidth() > Picture2(*f)->innerWidth() && f->Picture1()->outerHeight() > Picture2(*f)->innerHeight(),
                  "the picture should exceed the viewport both ways");
         QWindow* window = f->windowHandle();
-        auto inWindow = [&](QPoint viewportPoint) { return f->Picture2()->mapTo(f, viewportPoint); };
-        const QRect viewport = f->Picture2()->rect().adjusted(10, 10, -10, -10);
-        const int minLeft = f->Picture2()->innerWidth() - f->Picture1()->outerWidth();
-        const int minTop = f->Picture2()->innerHeight() - f->Picture1()->outerHeight();
+        auto inWindow = [&](QPoint viewportPoint) { return Picture2(*f)->mapTo(f, viewportPoint); };
+        const QRect viewport = Picture2(*f)->rect().adjusted(10, 10, -10, -10);
+        const int minLeft = Picture2(*f)->innerWidth() - f->Picture1()->outerWidth();
+        const int minTop = Picture2(*f)->innerHeight() - f->Picture1()->outerHeight();
 
         // Drags from the bottom-right to the top-left of the viewport, again and again, until the
         // picture can go no further: it stops with its far corner at the viewport's.
@@ -631,8 +634,8 @@ private slots:
         }
         QCOMPARE(f->Picture1()->left(), 0);
         QCOMPARE(f->Picture1()->top(), 0);
-        QCOMPARE(f->HScroll1()->value(), 0);
-        QCOMPARE(f->VScroll1()->value(), 0);
+        QCOMPARE(HScroll1(*f)->value(), 0);
+        QCOMPARE(VScroll1(*f)->value(), 0);
         QVERIFY2(reports.empty(), qPrintable(reportList()));
     }
 
@@ -645,7 +648,7 @@ private slots:
         savedCopy = saveDir->filePath(QStringLiteral("projection 2026.xls"));
         Dialogs::reset();
         Dialogs::queueFileName(savedCopy);
-        click(f->PushButton6());
+        click(PushButton6(*f));
         QVERIFY2(reports.empty(), qPrintable(reportList()));
         QCOMPARE(Dialogs::saveRequests().size(), size_t(1));
         QCOMPARE(Dialogs::saveRequests()[0].title, QStringLiteral("Save File"));
@@ -660,7 +663,7 @@ private slots:
         // A name typed without an extension gets ".xls".
         Dialogs::reset();
         Dialogs::queueFileName(saveDir->filePath(QStringLiteral("plain")));
-        click(f->PushButton6());
+        click(PushButton6(*f));
         QCOMPARE(lastBox()->text, QStringLiteral("Done."));
         QCOMPARE(fileBytes(saveDir->filePath(QStringLiteral("plain.xls"))), fileBytes(firstWorkbook));
         QVERIFY(!QFileInfo::exists(saveDir->filePath(QStringLiteral("plain"))));
@@ -676,7 +679,7 @@ private slots:
         Dialogs::reset();
         Dialogs::queueFileName(savedCopy);
         Dialogs::queueAnswer(Dialogs::Answer::No);
-        click(f->PushButton6());
+        click(PushButton6(*f));
         QCOMPARE(Dialogs::shown().size(), size_t(2));
         QCOMPARE(Dialogs::shown()[0].text, QStringLiteral("Are you sure you wish to overwrite ") + savedCopy + QStringLiteral(" ?"));
         QCOMPARE(Dialogs::shown()[0].buttons, Dialogs::Buttons::YesNo);
@@ -687,7 +690,7 @@ private slots:
         Dialogs::reset();
         Dialogs::queueFileName(savedCopy);
         Dialogs::queueAnswer(Dialogs::Answer::Yes);
-        click(f->PushButton6());
+        click(PushButton6(*f));
         QCOMPARE(Dialogs::shown().size(), size_t(2));
         QCOMPARE(Dialogs::shown()[0].buttons, Dialogs::Buttons::YesNo);
         QCOMPARE(Dialogs::shown()[1].text, QStringLiteral("Done."));
@@ -703,7 +706,7 @@ private slots:
 
         // Cancel: "Done." and nothing else.
         Dialogs::reset();
-        click(f->PushButton6());
+        click(PushButton6(*f));
         QCOMPARE(Dialogs::saveRequests().size(), size_t(1));
         QCOMPARE(Dialogs::shown().size(), size_t(1));
         QCOMPARE(lastBox()->text, QStringLiteral("Done."));
@@ -713,7 +716,7 @@ private slots:
         Dialogs::reset();
         Dialogs::queueFileName(firstWorkbook);
         Dialogs::queueAnswer(Dialogs::Answer::Yes);
-        click(f->PushButton6());
+        click(PushButton6(*f));
         QCOMPARE(fileBytes(firstWorkbook), workbook);
         QVERIFY(!Dialogs::shown().empty());
         QVERIFY(lastBox()->text != QLatin1String("Done."));
@@ -721,7 +724,7 @@ private slots:
         // A folder that does not exist: the failure is reported as the copy step, without "Done.".
         Dialogs::reset();
         Dialogs::queueFileName(saveDir->filePath(QStringLiteral("missing/folder/x.xls")));
-        click(f->PushButton6());
+        click(PushButton6(*f));
         QCOMPARE(reports.size(), size_t(1));
         QCOMPARE(reports[0].step, 130);
         QVERIFY(reports[0].location.contains(QLatin1String("PushButton6_Click")));
@@ -737,10 +740,10 @@ private slots:
     {
         Form2* f = form2();
         for (int i = 0; i < 12; ++i)
-            click(f->PushButton2());
-        QCOMPARE(f->zoom(), 0.25f);
+            click(PushButton2(*f));
+        QCOMPARE(f->view().zoom(), 0.25f);
 
-        click(f->PushButton8());
+        click(PushButton8(*f));
         QVERIFY(!QFileInfo::exists(firstWorkbook));
         QVERIFY(scratchFiles().isEmpty());
         QVERIFY(f->isHidden());
@@ -768,18 +771,18 @@ private slots:
         QCOMPARE(QFileInfo(f->excelFile()).canonicalFilePath(), QFileInfo(second).canonicalFilePath());
 
         // The new snapshot is set up afresh: unscaled and homed, whatever the last zoom was.
-        QCOMPARE(f->zoom(), 1.0f);
+        QCOMPARE(f->view().zoom(), 1.0f);
         QCOMPARE(f->Picture1()->picture().size(), firstSnapshot);
         QCOMPARE(f->Picture1()->left(), 0);
-        QCOMPARE(f->HScroll1()->value(), 0);
-        click(f->PushButton2());
-        QCOMPARE(f->zoom(), 0.75f);
+        QCOMPARE(HScroll1(*f)->value(), 0);
+        click(PushButton2(*f));
+        QCOMPARE(f->view().zoom(), 0.75f);
         checkWorkbook(second, typed, QStringLiteral("Brûlée & Sons, Ltd"), kFiscalStart);
     }
 
     void sampleDataGoesIntoTheWorkbook()
     {
-        click(form2()->PushButton8());
+        click(PushButton8(*form2()));
         QVERIFY(scratchFiles().isEmpty());
         QVERIFY(form1->isVisible());
         QVERIFY(QTest::qWaitForWindowActive(form1.get()));

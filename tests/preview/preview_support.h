@@ -1,10 +1,14 @@
 #pragma once
 // Shared helpers of the preview tests.
 #include "core/errorreport.h"
+#include "preview/form2.h"
+#include "preview/picturebox.h"
 
 #include <QColor>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScrollBar>
 
 #include <vector>
 
@@ -35,5 +39,22 @@ public:
 private:
     corvantis::ErrorReportSink previous_;
 };
+
+// The preview window's controls, found by their design names.
+template <class Control>
+Control* control(const corvantis::Form2& form, const char* name)
+{
+    auto* c = form.findChild<Control*>(QString::fromLatin1(name));
+    Q_ASSERT(c);
+    return c;
+}
+inline corvantis::PictureBox* Picture2(const corvantis::Form2& f) { return control<corvantis::PictureBox>(f, "Picture2"); }
+inline corvantis::PictureBox* Zoom_Ori(const corvantis::Form2& f) { return control<corvantis::PictureBox>(f, "Zoom_Ori"); }
+inline QScrollBar* HScroll1(const corvantis::Form2& f) { return control<QScrollBar>(f, "HScroll1"); }
+inline QScrollBar* VScroll1(const corvantis::Form2& f) { return control<QScrollBar>(f, "VScroll1"); }
+inline QPushButton* PushButton1(const corvantis::Form2& f) { return control<QPushButton>(f, "PushButton1"); }
+inline QPushButton* PushButton2(const corvantis::Form2& f) { return control<QPushButton>(f, "PushButton2"); }
+inline QPushButton* PushButton6(const corvantis::Form2& f) { return control<QPushButton>(f, "PushButton6"); }
+inline QPushButton* PushButton8(const corvantis::Form2& f) { return control<QPushButton>(f, "PushButton8"); }
 
 } // namespace previewtest

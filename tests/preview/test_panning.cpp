@@ -14,6 +14,7 @@
 using namespace corvantis;
 using previewtest::ReportCollector;
 using previewtest::snapshot;
+using previewtest::HScroll1, previewtest::VScroll1, previewtest::PushButton6;
 
 namespace {
 
@@ -64,11 +65,11 @@ private slots:
         // The far edges sit on the viewport's inner edges: 9300 - 14325, 7395 - 10500.
         QCOMPARE(form.Picture1()->left(), -5025);
         QCOMPARE(form.Picture1()->top(), -3105);
-        QCOMPARE(form.HScroll1()->value(), 0);
+        QCOMPARE(HScroll1(form)->value(), 0);
         // 101 % is beyond the range: the thumbs go to the end, the picture stays where it was let go.
         QTest::mouseRelease(form.Picture1(), Qt::LeftButton, {}, {100, 100});
-        QCOMPARE(form.HScroll1()->value(), 500);
-        QCOMPARE(form.VScroll1()->value(), 308);
+        QCOMPARE(HScroll1(form)->value(), 500);
+        QCOMPARE(VScroll1(form)->value(), 308);
         QCOMPARE(form.Picture1()->left(), -5025);
         QCOMPARE(form.Picture1()->top(), -3105);
         QVERIFY(reports.reports.empty());
@@ -80,18 +81,18 @@ private slots:
         form.setPicture(snapshot(955, 700));
         form.show();
         drag(form, {300, 200}, {133, 200});   // left -2505: 50 % of 500 units
-        QCOMPARE(form.HScroll1()->value(), 250);
+        QCOMPARE(HScroll1(form)->value(), 250);
         QCOMPARE(form.Picture1()->left(), -2500);
         drag(form, {300, 300}, {300, 200});   // top -1500: 49 % of 308 units = 150.92
-        QCOMPARE(form.VScroll1()->value(), 151);
+        QCOMPARE(VScroll1(form)->value(), 151);
         QCOMPARE(form.Picture1()->top(), -1510);
 
         // Unchanged bar value: the picture stays where the drag left it.
-        form.HScroll1()->setValue(0);
+        HScroll1(form)->setValue(0);
         drag(form, {300, 200}, {299, 200});
         QCOMPARE(form.Picture1()->left(), -15);
         // An arrow click moves about one row: 300 twips, 20 pixels.
-        clickForwardArrow(form.HScroll1());
+        clickForwardArrow(HScroll1(form));
         QCOMPARE(form.Picture1()->left(), -300);
     }
 
@@ -104,8 +105,8 @@ private slots:
         drag(form, {200, 300}, {50, 200});
         QCOMPARE(form.Picture1()->left(), 0);
         QCOMPARE(form.Picture1()->top(), -1510);   // 1500 is 49 % of the range: 151 units
-        QCOMPARE(form.HScroll1()->value(), 0);
-        QCOMPARE(form.VScroll1()->value(), 151);
+        QCOMPARE(HScroll1(form)->value(), 0);
+        QCOMPARE(VScroll1(form)->value(), 151);
     }
 
     // 955 x 2000 pixels: bar maxima 500 and 2258, 30 units a row, a viewport of 930 and 739 units.
@@ -119,53 +120,53 @@ private slots:
         form.show();
         form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        QCOMPARE(form.VScroll1()->pageStep(), 739);   // the thumb's share of the bar
+        QCOMPARE(VScroll1(form)->pageStep(), 739);   // the thumb's share of the bar
         const int lines = QApplication::wheelScrollLines();
 
         turnWheel(form.Picture1(), {0, -120});   // a notch down: as many rows as the system says
-        QCOMPARE(form.VScroll1()->value(), 30 * lines);
+        QCOMPARE(VScroll1(form)->value(), 30 * lines);
         QCOMPARE(form.Picture1()->top(), -300 * lines);
         turnWheel(form.Picture1(), {0, -120}, Qt::ShiftModifier);
-        QCOMPARE(form.HScroll1()->value(), 30 * lines);
+        QCOMPARE(HScroll1(form)->value(), 30 * lines);
         QCOMPARE(form.Picture1()->left(), -300 * lines);
-        turnWheel(form.HScroll1(), {0, 120});   // over the bar across, the wheel pans across
-        QCOMPARE(form.HScroll1()->value(), 0);
+        turnWheel(HScroll1(form), {0, 120});   // over the bar across, the wheel pans across
+        QCOMPARE(HScroll1(form)->value(), 0);
         // A touchpad's strokes add up: 7 pixels are 105 twips, 10 units and 5 twips kept.
-        const int before = form.VScroll1()->value();
+        const int before = VScroll1(form)->value();
         turnWheel(form.Picture1(), {}, {}, {0, -7});
-        QCOMPARE(form.VScroll1()->value(), before + 10);
+        QCOMPARE(VScroll1(form)->value(), before + 10);
         turnWheel(form.Picture1(), {}, {}, {0, -1});
-        QCOMPARE(form.VScroll1()->value(), before + 12);
+        QCOMPARE(VScroll1(form)->value(), before + 12);
 
         // The keys pan even while a button has the focus.
-        form.PushButton6()->setFocus();
-        form.VScroll1()->setValue(0);
+        PushButton6(form)->setFocus();
+        VScroll1(form)->setValue(0);
         QTest::keyClick(&form, Qt::Key_Down);
-        QCOMPARE(form.VScroll1()->value(), 30);
+        QCOMPARE(VScroll1(form)->value(), 30);
         QTest::keyClick(&form, Qt::Key_PageDown);
-        QCOMPARE(form.VScroll1()->value(), 769);
+        QCOMPARE(VScroll1(form)->value(), 769);
         QCOMPARE(form.Picture1()->top(), -7690);
         QTest::keyClick(&form, Qt::Key_End);
-        QCOMPARE(form.VScroll1()->value(), 2258);
+        QCOMPARE(VScroll1(form)->value(), 2258);
         QTest::keyClick(&form, Qt::Key_Home);
-        QCOMPARE(form.VScroll1()->value(), 0);
+        QCOMPARE(VScroll1(form)->value(), 0);
         QTest::keyClick(&form, Qt::Key_Right);
-        QCOMPARE(form.HScroll1()->value(), 30);
+        QCOMPARE(HScroll1(form)->value(), 30);
         QTest::keyClick(&form, Qt::Key_End, Qt::ShiftModifier);
-        QCOMPARE(form.HScroll1()->value(), 500);
+        QCOMPARE(HScroll1(form)->value(), 500);
         QCOMPARE(form.Picture1()->left(), -5000);
 
         // Ctrl with the wheel or with plus and minus zooms; Ctrl+S saves.
         turnWheel(form.Picture1(), {0, 120}, Qt::ControlModifier);
-        QCOMPARE(form.zoom(), 1.25f);
+        QCOMPARE(form.view().zoom(), 1.25f);
         turnWheel(form.Picture1(), {0, 60}, Qt::ControlModifier);   // half a notch: not yet
-        QCOMPARE(form.zoom(), 1.25f);
+        QCOMPARE(form.view().zoom(), 1.25f);
         turnWheel(form.Picture1(), {0, 60}, Qt::ControlModifier);
-        QCOMPARE(form.zoom(), 1.5f);
+        QCOMPARE(form.view().zoom(), 1.5f);
         QTest::keyClick(&form, Qt::Key_Minus, Qt::ControlModifier);
-        QCOMPARE(form.zoom(), 1.25f);
+        QCOMPARE(form.view().zoom(), 1.25f);
         QTest::keyClick(&form, Qt::Key_Plus, Qt::ControlModifier);
-        QCOMPARE(form.zoom(), 1.5f);
+        QCOMPARE(form.view().zoom(), 1.5f);
         QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(Dialogs::saveRequests().size(), size_t(1));
     }
@@ -183,16 +184,16 @@ private slots:
 
         form.Picture1()->setGeometryTwips(0, 0, 9330 + 60, 7425);   // small excess: 1 twip per unit
         form.ResetScrollBars();
-        clickForwardArrow(form.HScroll1());   // one row is more than the whole range
+        clickForwardArrow(HScroll1(form));   // one row is more than the whole range
         QCOMPARE(form.Picture1()->left(), -60);
 
         form.Picture1()->setGeometryTwips(0, 0, 9330 + 400000, 3000);   // far beyond 16 bits
         form.ResetScrollBars();
-        form.HScroll1()->setValue(40000);
+        HScroll1(form)->setValue(40000);
         QCOMPARE(form.Picture1()->left(), -400000);
         form.Picture1()->setLeft(-200000);
         QTest::mouseClick(form.Picture1(), Qt::LeftButton, {}, {5, 5});
-        QCOMPARE(form.HScroll1()->value(), 20000);
+        QCOMPARE(HScroll1(form)->value(), 20000);
         QCOMPARE(form.Picture1()->left(), -200000);
         QVERIFY(reports.reports.empty());
     }

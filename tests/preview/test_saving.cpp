@@ -17,6 +17,7 @@
 
 using namespace corvantis;
 using previewtest::ReportCollector;
+using previewtest::PushButton6, previewtest::PushButton8;
 
 namespace {
 
@@ -69,7 +70,7 @@ class TestSaving : public QObject {
         if (!name.isNull())
             Dialogs::queueFileName(name);
         Dialogs::queueAnswer(answer);
-        QTest::mouseClick(form->PushButton6(), Qt::LeftButton);
+        QTest::mouseClick(PushButton6(*form), Qt::LeftButton);
     }
 
 private slots:
@@ -210,7 +211,7 @@ private slots:
         QWidget main;
         form->setMainWindow(&main);
         form->show();
-        QTest::mouseClick(form->PushButton8(), Qt::LeftButton);
+        QTest::mouseClick(PushButton8(*form), Qt::LeftButton);
         QVERIFY(!QFile::exists(workbook));
         QVERIFY(main.isVisible());
         QVERIFY(form->isHidden());

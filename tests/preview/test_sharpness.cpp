@@ -16,6 +16,7 @@
 #include <cmath>
 
 using namespace corvantis;
+using previewtest::PushButton1, previewtest::PushButton2;
 
 namespace {
 
@@ -100,9 +101,9 @@ private slots:
         QVERIFY2(meanDifference(back, original) < 10, qPrintable(QString::number(meanDifference(back, original))));
 
         // 50 %: the snapshot's own pixels are the screen's.
-        QTest::mouseClick(form.PushButton2(), Qt::LeftButton);
-        QTest::mouseClick(form.PushButton2(), Qt::LeftButton);
-        QCOMPARE(form.zoom(), 0.5f);
+        QTest::mouseClick(PushButton2(form), Qt::LeftButton);
+        QTest::mouseClick(PushButton2(form), Qt::LeftButton);
+        QCOMPARE(form.view().zoom(), 0.5f);
         QImage half = form.Picture1()->drawnOutput().toImage().convertToFormat(snapshot.format());
         half.setDevicePixelRatio(1.0);
         QCOMPARE(half, snapshot);
@@ -123,8 +124,8 @@ private slots:
         form.setExcelFile(broken);
         form.show();
         QCOMPARE(form.Picture1()->drawnOutput().size(), snapshot.size() * 2);
-        QTest::mouseClick(form.PushButton1(), Qt::LeftButton);
-        QCOMPARE(form.zoom(), 1.25f);
+        QTest::mouseClick(PushButton1(form), Qt::LeftButton);
+        QCOMPARE(form.view().zoom(), 1.25f);
         QVERIFY(reports.reports.empty());
         QVERIFY(Dialogs::shown().empty());
     }
