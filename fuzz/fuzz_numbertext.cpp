@@ -1,7 +1,9 @@
 // libFuzzer entry for the number-text routines of the sheet and the engine's typed-text
 // conversion: the input as UTF-8 under United States and German conventions. Nothing may
 // crash; a text that reads as numeric must format as an amount; the only failure FormatAmount
-// may report is its own StepError.
+// may report is its own StepError. The program reads amounts through the engine's reader: a text
+// is numeric exactly when the engine reads it as a number that is no percentage, and both give
+// the same value.
 #include "core/errorreport.h"
 #include "core/guard.h"
 #include "spreadsheet/textinput.h"
@@ -13,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -34,7 +37,13 @@ void exercise(const QString& text, const std::string_view utf8, const Convention
     QLocale::setDefault(c.qt);
     (void)corvantis::NormalizeDecimal(text);
     const bool numeric = corvantis::IsNumeric(text);
-    if (numeric != corvantis::NumericValue(text).has_value())
+    const std::optional<double> value = corvantis::NumericValue(text);
+    if (numeric != value.has_value())
+        __builtin_trap();
+    const std::optional<ss::TypedNumber> typed = ss::readTypedNumber(utf8, corvantis::amountConventions(c.qt));
+    if (numeric != (typed && !typed->percent))
+        __builtin_trap();
+    if (numeric && *value != typed->value)
         __builtin_trap();
     const QVariant cleaned = corvantis::ClearNonNumeric(text);
     try {

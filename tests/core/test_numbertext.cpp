@@ -289,6 +289,7 @@ private slots:
         QTest::newRow("huge exponent") << "en_US" << "1e400";
         QTest::newRow("german dot decimal") << "de_DE" << "1.5";
         QTest::newRow("blank group in germany") << "de_DE" << "1 234,5";
+        QTest::newRow("a percentage is no amount") << "en_US" << "7%";
     }
     void badGroupsAndMarksAreNoNumbers()
     {

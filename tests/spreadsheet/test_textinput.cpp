@@ -20,6 +20,9 @@ private slots:
     void staysText();
     void blanks();
     void germanConventions();
+    void exactDigitsAndMarks();
+    void oneSpellingForEveryText();
+    void furtherSpellingsOfTheLocale();
 };
 
 void TestTextInput::numbers_data()
@@ -115,6 +118,56 @@ void TestTextInput::germanConventions()
     const NumberLocale fr{",", "\xC2\xA0", "\xE2\x82\xAC", "-"};
     QCOMPARE(valueFromTypedText("1\xC2\xA0" "234,5", fr), Value(1234.5));
     QCOMPARE(valueFromTypedText("1 234,5", fr), Value(1234.5));
+}
+
+void TestTextInput::exactDigitsAndMarks()
+{
+    const auto n = readTypedNumber("-1,234.500e2");
+    QVERIFY(n);
+    QVERIFY(n->negative && !n->percent && !n->currency);
+    QCOMPARE(n->whole, std::string("1234"));
+    QCOMPARE(n->fraction, std::string("500"));   // trailing zeros kept
+    QCOMPARE(n->exponent, 2LL);
+    QCOMPARE(n->value, -123450.0);
+
+    const auto p = readTypedNumber("(12.5 %)");
+    QVERIFY(p && p->percent && p->negative);
+    QCOMPARE(p->value, -0.125);
+    QVERIFY(!readTypedNumber("-0.00")->negative);
+    QVERIFY(readTypedNumber("$5")->currency);
+    QVERIFY(!readTypedNumber("$7%"));     // a currency is no percentage
+    QVERIFY(!readTypedNumber("1e-400"));  // below any double, as 1e400 is above
+    QCOMPARE(readTypedNumber("0e5000")->value, 0.0);
+}
+
+void TestTextInput::oneSpellingForEveryText()
+{
+    QCOMPARE(valueFromTypedText("\xD9\xA1\xD9\xA2.\xD9\xA5"), Value(12.5));          // Arabic-Indic digits
+    QCOMPARE(valueFromTypedText("\xEF\xBC\x91\xEF\xBC\x92"), Value(12.0));           // full-width digits
+    QCOMPARE(valueFromTypedText("\xE2\x88\x92" "5"), Value(-5.0));                       // minus sign
+    QCOMPARE(valueFromTypedText("$\xE2\x80\x8E-5"), Value(-5.0));                        // direction mark inside
+    QCOMPARE(valueFromTypedText("$(5)"), Value(-5.0));
+    const NumberLocale swiss{".", "\xE2\x80\x99", "CHF", "-"};
+    QCOMPARE(valueFromTypedText("1'234.50", swiss), Value(1234.5));
+    QCOMPARE(valueFromTypedText("CHF\xC2\xA0" "1\xE2\x80\x99" "234.50", swiss), Value(1234.5));
+    const NumberLocale fr{",", "\xE2\x80\xAF", "\xE2\x82\xAC", "-"};
+    QCOMPARE(valueFromTypedText("1\xC2\xA0" "234,5 \xE2\x82\xAC", fr), Value(1234.5));   // no-break for narrow
+}
+
+void TestTextInput::furtherSpellingsOfTheLocale()
+{
+    NumberLocale us;
+    us.otherCurrencySymbols = {"USD", "US$"};
+    QCOMPARE(valueFromTypedText("5 USD", us), Value(5.0));
+    QCOMPARE(valueFromTypedText("-5 US$", us), Value(-5.0));   // the longer spelling first
+
+    // Currency texts with marks of their own; plain numbers keep theirs.
+    NumberLocale money{",", ".", "\xE2\x82\xAC", "-"};
+    money.currencyDecimal = ".";
+    money.currencyGroup = ",";
+    QCOMPARE(valueFromTypedText("1.234,5", money), Value(1234.5));
+    QCOMPARE(valueFromTypedText("\xE2\x82\xAC" "1,234.50", money), Value(1234.5));
+    QVERIFY(valueFromTypedText("1.234.5", money).isText());
 }
 
 QTEST_APPLESS_MAIN(TestTextInput)
