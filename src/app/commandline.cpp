@@ -1,11 +1,13 @@
 #include "app/commandline.h"
 
-#include "app/storegenerationhost.h"
 #include "core/dialogs.h"
 #include "core/errorreport.h"
 #include "core/files.h"
+#include "core/guard.h"
+#include "core/projectioninputs.h"
 #include "core/safefile.h"
 #include "core/settingsstore.h"
+#include "workbook/templatefilling.h"
 #include "workbook/workbookexport.h"
 
 #include <QCommandLineParser>
@@ -87,7 +89,8 @@ int generate(const QString& path)
         return fail(SafeFile::failureText(path, QStringLiteral("the file is read-only")));
 
     SettingsStore& store = SettingsStore::standard();
-    if (StoreGenerationHost::isEmptyStore(store))
+    StoredInputs stored(store);
+    if (stored.isEmpty())
         return fail(QStringLiteral("no stored inputs in %1; enter the projection in the main window first").arg(store.fileName()));
 
     // Reports of failed steps are collected instead of shown.
@@ -96,17 +99,23 @@ int generate(const QString& path)
     Quiet quiet;
     Dialogs::Backend* previousBackend = Dialogs::setBackend(&quiet);
 
-    StoreGenerationHost host(store);
-    const bool handedOver = GenerateWorkbook(host);
+    // The steps of the generate button, without its windows and without the picture for the
+    // preview: only filling and saving the workbook count here.
+    bool handedOver = false;
+    QString scratch;
+    {
+        Guard g("Form1", "PushButton22_Click");
+        ProjectionRun run(g);
+        handedOver = run.fillAndSave(stored.readAll(QDate::currentDate()));
+        scratch = run.workbookPath();
+        run.removeScratchFiles();
+    }
 
     setErrorReportSink(previousSink);
     Dialogs::setBackend(previousBackend);
 
-    const QString scratch = host.excelFile();
-    // The picture for the preview window is not needed here: only failures while filling and
-    // saving the workbook count.
     for (const ErrorReport& r : reports) {
-        if (r.step <= 186 && r.location.contains(QLatin1String("PushButton22_Click"))) {
+        if (r.location.contains(QLatin1String("PushButton22_Click"))) {
             DeleteScratchFile(scratch);
             return fail(QStringLiteral("the projection could not be generated (step %1): %2").arg(r.step).arg(r.description));
         }

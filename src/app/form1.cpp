@@ -6,6 +6,7 @@
 #include "core/files.h"
 #include "core/guard.h"
 #include "core/numbertext.h"
+#include "core/projectioninputs.h"
 #include "core/programfolder.h"
 #include "core/rounding.h"
 #include "core/settingsstore.h"
@@ -142,55 +143,34 @@ void Form1::Form_Load()
     // The stored amounts, percentages and date were written in the locale the store names; each
     // is read in that locale and shown (and so stored) in today's. A store without the name is
     // read as it always was, in today's locale.
-    const QLocale current;
-    const std::optional<QLocale> writtenIn = mStore->textsLocale();
-    const bool otherLocale = writtenIn && LocaleName(*writtenIn) != LocaleName(current);
+    StoredInputs& stored = mSheet->storedInputs();
 
-    g.step(136, [&] {
-        txtCompanyName()->setText(mStore->get(QStringLiteral("txtCompanyName"), txtCompanyName()->text()));
-    });
-    const QString storedDate = mStore->get(QStringLiteral("DTPicker1"), QString());
-    g.step(138, [&] {
-        QDate date = today();
-        if (!storedDate.isNull()) {
-            date = otherLocale ? sheet::dateFromSetting(storedDate, *writtenIn) : QDate();
-            if (!date.isValid())
-                date = sheet::dateFromSetting(storedDate);
-            if (!date.isValid())
-                throw StepError(QStringLiteral("Type mismatch"));
-        }
-        if (date < DTPicker1()->minimumDate() || date > DTPicker1()->maximumDate())
-            throw StepError(QStringLiteral("Invalid property value"));
-        DTPicker1()->setDate(date);
-    });
+    g.step(136, [&] { txtCompanyName()->setText(stored.companyName(txtCompanyName()->text())); });
+    const QString storedDate = stored.fiscalStartText();
+    g.step(138, [&] { DTPicker1()->setDate(stored.fiscalStart(today())); });
     // The store keeps the date the window shows, in today's form: a date written under another
     // locale is stored again in this one, and one that could not be read is reported once, not
     // at every start.
     if (!storedDate.isNull() && storedDate != sheet::dateSettingText(DTPicker1()->date()))
-        mStore->save(QStringLiteral("DTPicker1"), sheet::dateSettingText(DTPicker1()->date()));
+        stored.saveFiscalStart(DTPicker1()->date());
     for (int i = 0; i < kMonthCount; ++i)
         g.step(142, [&] { mSheet->setMonthCaption(i, sheet::monthCaption(DTPicker1()->date(), i)); });
 
     for (int line = 0; line < kLineCount; ++line) {
         QLineEdit* name = txtRevenue(line);
-        g.step(146, [&] {
-            name->setText(mStore->get(cellSettingKey(QStringLiteral("txtRevenue"), line), sheet::designName(line)));
-        });
+        g.step(146, [&] { name->setText(stored.lineName(line)); });
         name->setToolTip(name->text());   // 148
         g.step(150, [&] {
-            const QString key = cellSettingKey(QStringLiteral("txtInd"), line);
-            const QString stored = mStore->get(key, QStringLiteral("0"));
-            const QString shown = otherLocale ? ConvertNumberText(stored, *writtenIn) : stored;
+            const QString shown = stored.indPercent(line);
             txtInd(line)->setText(shown);
-            if (shown != stored)
-                mStore->save(key, shown);
+            if (shown != stored.storedIndPercent(line))
+                stored.saveCell(line, kIndColumn, shown);
         });
         for (int m = 1; m <= kMonthCount; ++m) {
             QLineEdit* cell = txtYear(m, line);
             g.step(152 + 2 * (m - 1), [&] {
-                const QString stored = mStore->get(cellSettingKey(sheet::monthControlName(m), line), QStringLiteral("0"));
                 try {
-                    cell->setText(otherLocale ? FormatStoredAmount(stored, 2, *writtenIn) : FormatAmount(stored, 2));
+                    cell->setText(stored.amount(line, m));
                 } catch (...) {
                     // An unreadable stored amount leaves a sane cell behind before it is reported.
                     cell->setText(FormatAmount(QStringLiteral("0"), 2));
@@ -201,8 +181,8 @@ void Form1::Form_Load()
     }
 
     // Every stored text is now in today's locale: the store says so.
-    if (!writtenIn || otherLocale)
-        mStore->save(QLatin1String(kLocaleKey), LocaleName(current));
+    if (stored.localeMarkNeeded())
+        stored.markTextsInCurrentLocale();
 
     // Tab order: line by line, name, IND. %, months 1-12; then the date, the company name, the buttons.
     QWidget* previous = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 // Connects "Start Creating Template" on the main window to the generation and the preview window.
-#include "workbook/templatefilling.h"
+#include "app/generation.h"
 
 #include <QObject>
 

@@ -10,13 +10,6 @@
 
 namespace corvantis {
 
-QString cellSettingKey(const QString& control, int line)
-{
-    if (control == QLatin1String("txtYear1") && line >= 10 && line <= 29)
-        return QStringLiteral("txtYear1_") + QString::number(line);
-    return control + QString::number(line);
-}
-
 QString SettingsStore::defaultFilePath()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");

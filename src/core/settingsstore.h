@@ -21,11 +21,6 @@ inline constexpr const char* kSettingsSection = "Corvantis";
 // written in, as LocaleName() gives it.
 inline constexpr const char* kLocaleKey = "Locale";
 
-// The key of a sheet cell: the control name followed by the line index ("txtInd" + 7 gives txtInd7).
-// "txtYear1" + 10..29 would coincide with "txtYear11"/"txtYear12" + 0..9, so month 1 of those
-// lines is kept apart as "txtYear1_" + line.
-QString cellSettingKey(const QString& control, int line);
-
 class SettingsStore {
 public:
     // The store in a given INI file (tests, other folders).

@@ -73,7 +73,7 @@ CaptionLabel* InputSheet::plainLabel(const QString& objectName, const QString& c
     return l;
 }
 
-InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mForm(form), mStore(store)
+InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mForm(form), mInputs(store)
 {
     mPicture1 = new QFrame(form);
     name(mPicture1, QStringLiteral("Picture1"), ControlKind::PictureBox);
@@ -106,7 +106,7 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     // The cells first, line by line, so the natural focus chain already runs in tab order.
     for (int line = 0; line < kLineCount; ++line) {
         const int top = lineTop(line);
-        mNames[line] = makeCell(CellKind::LineName, QStringLiteral("txtRevenue"), line, 0,
+        mNames[line] = makeCell(CellKind::LineName, kNameColumn, line,
                                 QRect(kNameLeft, top, kNameWidth, kCellHeight), designName(line));
         mNames[line]->setToolTip(designName(line));
         setBackColour(mNames[line], kWhite);
@@ -114,11 +114,11 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
         p.setColor(QPalette::Base, kWhite);
         mNames[line]->setPalette(p);
 
-        mInds[line] = makeCell(CellKind::IndPercent, QStringLiteral("txtInd"), line, 0,
+        mInds[line] = makeCell(CellKind::IndPercent, kIndColumn, line,
                                QRect(kIndLeft, top, kIndWidth, kCellHeight), QStringLiteral("0"));
         mInds[line]->setAlignment(Qt::AlignCenter);
         for (int m = 1; m <= kMonthCount; ++m) {
-            SheetCell* c = makeCell(CellKind::MonthAmount, monthControlName(m), line, m,
+            SheetCell* c = makeCell(CellKind::MonthAmount, monthColumn(m), line,
                                     QRect(monthLeft(m), top, kMonthWidth, kCellHeight), QString());
             c->setAlignment(Qt::AlignCenter);
             mMonths[m - 1][line] = c;
@@ -126,11 +126,12 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     }
 
     mDtPicker = new DatePicker(mFrame1);
-    name(mDtPicker, QStringLiteral("DTPicker1"), ControlKind::DatePicker);
+    // The input controls are named as their keys in the store.
+    name(mDtPicker, InputKey::fiscalStart().name(), ControlKind::DatePicker);
     mDtPicker->setGeometry(twipsRect(7740, 397, 1530, 360));
     mDtPicker->setCalendarPopup(true);
     mDtPicker->setDisplayFormat(QStringLiteral("dd-MMM-yyyy"));
-    mDtPicker->setDateRange(QDate(1601, 1, 1), kLastDate);
+    mDtPicker->setDateRange(kFirstDate, kLastDate);
     mDtPicker->setFocusPolicy(Qt::StrongFocus);   // no focus change by the mouse wheel
     // Every month's date shows whole ("30-Sept.-2025" under German settings): the picker grows to
     // the right, where the company row has room.
@@ -139,9 +140,8 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     connect(mDtPicker, &QDateEdit::dateChanged, this, &InputSheet::dateChanged);
 
     mCompany = new SheetCell(CellKind::CompanyName, -1, 0, mFrame1);
-    name(mCompany, QStringLiteral("txtCompanyName"), ControlKind::TextBox);
+    name(mCompany, InputKey::companyName().name(), ControlKind::TextBox);
     mCompany->setGeometry(twipsRect(1710, 412, 3390, 330));
-    mCompany->setSettingKey(QStringLiteral("txtCompanyName"));
     mCompany->setFocusHandler(this);
     connect(mCompany, &QLineEdit::textChanged, this, [this](const QString& t) { cellChanged(mCompany, t); });
 
@@ -165,14 +165,12 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
 
 InputSheet::~InputSheet() = default;
 
-SheetCell* InputSheet::makeCell(CellKind kind, const QString& control, int line, int month, const QRect& twips,
-                                const QString& designText)
+SheetCell* InputSheet::makeCell(CellKind kind, int column, int line, const QRect& twips, const QString& designText)
 {
-    auto* c = new SheetCell(kind, line, month, mFrame1);
+    auto* c = new SheetCell(kind, line, column >= monthColumn(1) ? column - 1 : 0, mFrame1);
     c->setText(designText);   // the design text is no change: it is set before the change handler
-    name(c, arrayName(control, line), ControlKind::TextBox);
+    name(c, arrayName(inputControlName(column), line), ControlKind::TextBox);
     c->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
-    c->setSettingKey(cellSettingKey(control, line));
     c->setFocusHandler(this);
     connect(c, &QLineEdit::textChanged, this, [this, c](const QString& t) { cellChanged(c, t); });
     return c;
@@ -187,17 +185,46 @@ SheetCell* InputSheet::cell(int line, int column) const
     return txtYear(column - 1, line);
 }
 
+int InputSheet::columnOf(const SheetCell* cell)
+{
+    switch (cell->kind()) {
+    case CellKind::LineName:
+        return kNameColumn;
+    case CellKind::IndPercent:
+        return kIndColumn;
+    case CellKind::MonthAmount:
+        return monthColumn(cell->month());
+    case CellKind::CompanyName:
+        break;
+    }
+    return -1;
+}
+
+ProjectionInputs InputSheet::inputs() const
+{
+    ProjectionInputs in;
+    in.companyName = mCompany->text();
+    in.fiscalStart = mDtPicker->date();
+    for (int line = 0; line < kLineCount; ++line)
+        for (int column = 0; column < kColumnCount; ++column)
+            in.setCell(line, column, cell(line, column)->text());
+    return in;
+}
+
 void InputSheet::cellChanged(SheetCell* cell, const QString& text)
 {
     // Write-through: the store always holds the cell's whole current text.
-    mStore.save(cell->settingKey(), text);
+    if (cell->kind() == CellKind::CompanyName)
+        mInputs.saveCompanyName(text);
+    else
+        mInputs.saveCell(cell->line(), columnOf(cell), text);
     if (cell->kind() == CellKind::LineName)
         cell->setToolTip(text);
 }
 
 void InputSheet::dateChanged(const QDate& date)
 {
-    mStore.save(QStringLiteral("DTPicker1"), dateSettingText(date));
+    mInputs.saveFiscalStart(date);
     applyMonthHeaders(date);
 }
 

@@ -4,6 +4,7 @@
 // cells of the 33 lines. The cells hold the data; each change is stored at once, each leave
 // is checked, each focus arrival scrolls the cell into view (the company name and the date
 // too). The mouse wheel and the touchpad scroll the sheet, over it and over its scroll bar.
+#include "core/projectioninputs.h"
 #include "sheet/captionlabel.h"
 #include "sheet/cellvalidation.h"
 #include "sheet/datepicker.h"
@@ -23,9 +24,6 @@ class QScrollBar;
 class QWheelEvent;
 class QWidget;
 
-namespace corvantis {
-class SettingsStore;
-}
 
 namespace corvantis::sheet {
 
@@ -50,6 +48,12 @@ public:
     QGroupBox* Frame1() const { return mFrame1; }
     // The cell of a line by column: 0 name, 1 IND. %, 2-13 months 1-12.
     SheetCell* cell(int line, int column) const;
+    // The column of a line's cell; -1 for the company name.
+    static int columnOf(const SheetCell* cell);
+    // What the cells hold now.
+    ProjectionInputs inputs() const;
+    // The inputs in the settings store, which every change of a cell reaches at once.
+    StoredInputs& storedInputs() { return mInputs; }
 
     // The twelve month captions for a fiscal year starting on `start`.
     void applyMonthHeaders(const QDate& start);
@@ -73,15 +77,14 @@ private:
     CaptionLabel* plainLabel(const QString& objectName, const QString& caption, int left, int top, int width,
                              int height, int roomRight);
     void bringTopRowIntoView(QWidget* control);
-    SheetCell* makeCell(CellKind kind, const QString& control, int line, int month, const QRect& twips,
-                        const QString& designText);
+    SheetCell* makeCell(CellKind kind, int column, int line, const QRect& twips, const QString& designText);
     void cellChanged(SheetCell* cell, const QString& text);
     void dateChanged(const QDate& date);
     void followFocus(SheetCell* cell);
     void moveSheetTo(int scrollValue);
 
     QWidget* mForm;
-    SettingsStore& mStore;
+    StoredInputs mInputs;
     QFrame* mPicture1 = nullptr;
     QScrollBar* mVscroll = nullptr;
     QFrame* mPicture2 = nullptr;

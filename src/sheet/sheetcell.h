@@ -28,8 +28,6 @@ public:
     CellKind kind() const { return mKind; }
     int line() const { return mLine; }       // -1 for the company name
     int month() const { return mMonth; }     // 1-12 for month cells, 0 otherwise
-    QString settingKey() const { return mSettingKey; }
-    void setSettingKey(const QString& key) { mSettingKey = key; }
     void setFocusHandler(CellFocusHandler* handler) { mHandler = handler; }
     CellFocusHandler* focusHandler() const { return mHandler; }
 
@@ -44,7 +42,6 @@ private:
     CellKind mKind;
     int mLine;
     int mMonth;
-    QString mSettingKey;
     CellFocusHandler* mHandler = nullptr;
 };
 

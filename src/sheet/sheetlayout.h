@@ -1,12 +1,15 @@
 #pragma once
 // The input sheet's design: 33 lines by 14 columns, positions in twips.
+#include "core/projectioninputs.h"
+
 #include <QString>
 
 namespace corvantis::sheet {
 
-inline constexpr int kLineCount = 33;
-inline constexpr int kMonthCount = 12;
-inline constexpr int kColumnCount = 14;   // name, IND. %, months 1-12
+// 33 lines by 14 columns: name, IND. %, months 1-12 (the inputs model's shape).
+using corvantis::kColumnCount;
+using corvantis::kLineCount;
+using corvantis::kMonthCount;
 
 // Containers (relative to their parents).
 inline constexpr int kPicture1Left = 120, kPicture1Top = 1170, kPicture1Width = 13920, kPicture1Height = 7335;
@@ -33,10 +36,9 @@ constexpr int lineTop(int line)
 }
 constexpr int monthLeft(int month1to12) { return kMonthLeft0 + kMonthPitch * (month1to12 - 1); }
 
-// The default text of each line's name cell (lines 14 and 15 end in a blank by design).
-QString designName(int line);
-
-// Control names of the columns: "txtRevenue", "txtInd", "txtYear1" ... "txtYear12".
-QString monthControlName(int month1to12);
+// The default text of each line's name cell.
+using corvantis::designName;
+// The control name of a month's cells: "txtYear1" ... "txtYear12".
+inline QString monthControlName(int month1to12) { return inputControlName(monthColumn(month1to12)); }
 
 } // namespace corvantis::sheet

@@ -24,7 +24,6 @@ namespace corvantis {
 namespace {
 
 QString templatePath() { return ScratchPath(QString::fromLatin1(kTemplateFileName)); }
-QString picturePath() { return ScratchPath(QString::fromLatin1(kPictureFileName)); }
 
 QByteArray templateBytes()
 {
@@ -50,23 +49,6 @@ void quietlyQuit(const std::shared_ptr<Application>& app)
     }
 }
 
-// Puts things back the way the user left them after a failure that ends the generation.
-void abandon(GenerationHost& host)
-{
-    quietlyQuit(ExcelApp);
-    ReleaseExcel();
-    DeleteScratchFile(picturePath());
-    DeleteScratchFile(templatePath());
-    try {
-        host.setPointer(Pointer::Default);
-    } catch (...) {
-    }
-    try {
-        host.freezeDrawing(false);
-    } catch (...) {
-    }
-}
-
 // The template's column of an input column: 2 name, 3 IND. %, then every second column from D.
 int sheetColumn(int inputColumn) { return inputColumn < 2 ? inputColumn + 2 : 2 * (inputColumn - 1) + 2; }
 
@@ -75,6 +57,19 @@ int sheetColumn(int inputColumn) { return inputColumn < 2 ? inputColumn + 2 : 2 
 bool isSkippedRow(int row)
 {
     return QString::fromLatin1(skipRows).contains(QLatin1Char('-') + QString::number(row));
+}
+
+const std::array<int, kLineCount>& lineRows()
+{
+    static const std::array<int, kLineCount> rows = [] {
+        std::array<int, kLineCount> r{};
+        std::size_t line = 0;
+        for (int row = kFirstLineRow; row <= kLastLineRow && line < r.size(); ++row)
+            if (!isSkippedRow(row))
+                r[line++] = row;
+        return r;
+    }();
+    return rows;
 }
 
 namespace {
@@ -96,23 +91,30 @@ QString drawWorkbookName()
     return name + QStringLiteral(".xls");
 }
 
-bool GenerateWorkbook(GenerationHost& host)
-{
-    Guard g("Form1", "PushButton22_Click");
+QString ProjectionRun::picturePath() { return ScratchPath(QString::fromLatin1(kPictureFileName)); }
 
-    g.step(100, [&] { host.freezeDrawing(true); });
-    const int firstRow = kFirstLineRow;   // 102
-    const int lastRow = kLastLineRow;     // 104
-    int line = 0;                         // 106
-    const QString rowsToSkip = QString::fromLatin1(skipRows);
-    g.step(108, [&] { host.setPointer(Pointer::Hourglass); });
+// Puts the scratch folder and the applications back the way they were after a failure that
+// ends the generation.
+bool ProjectionRun::abandon(int step)
+{
+    quietlyQuit(ExcelApp);
+    ReleaseExcel();
+    DeleteScratchFile(picturePath());
+    DeleteScratchFile(templatePath());
+    mFailedStep = step;
+    return false;
+}
+
+bool ProjectionRun::fillAndSave(const ProjectionInputs& inputs)
+{
+    Guard& g = mGuard;
+    mFailedStep = 0;
+    mWorkbookPath.clear();
 
     // Without an application, a template file or the opened template every later step fails:
-    // report the cause once and give the inputs back.
-    if (!g.step(110, [&] { StartExcel(); })) {
-        abandon(host);
-        return false;
-    }
+    // report the cause once and give up.
+    if (!g.step(110, [&] { StartExcel(); }))
+        return abandon(110);
     QByteArray bytes;
     g.step(112, [&] { bytes = templateBytes(); });
     bool templateReady = false;
@@ -126,23 +128,21 @@ bool GenerateWorkbook(GenerationHost& host)
         WriteBytesToFile(bytes, templatePath());
         templateReady = true;
     });
-    if (!templateReady
-        || !g.step(116, [&] { TemplateBook = ExcelApp->Workbooks().Open(templatePath(), true); })) {
-        abandon(host);
-        return false;
-    }
+    if (!templateReady)
+        return abandon(bytes.isEmpty() ? 112 : 114);
+    if (!g.step(116, [&] { TemplateBook = ExcelApp->Workbooks().Open(templatePath(), true); }))
+        return abandon(116);
 
-    g.step(118, [&] { ExcelApp->Worksheets(1).Cells(2, 11) = host.companyName(); });
-    g.step(120, [&] { ExcelApp->Worksheets(1).Cells(2, 18) = host.fiscalStart(); });
-    for (int row = firstRow; row <= lastRow; ++row) {   // 122
-        if (rowsToSkip.contains(QLatin1Char('-') + QString::number(row)))   // 124
-            continue;
-        for (int column = 0; column < 14; ++column) {
+    g.step(118, [&] { ExcelApp->Worksheets(1).Cells(2, 11) = inputs.companyName; });
+    if (inputs.fiscalStart.isValid())   // a date that could not be read has been reported
+        g.step(120, [&] { ExcelApp->Worksheets(1).Cells(2, 18) = inputs.fiscalStart; });
+    for (int line = 0; line < kLineCount; ++line) {
+        const int row = lineRows()[static_cast<std::size_t>(line)];
+        for (int column = 0; column < kColumnCount; ++column) {
             g.step(126 + 2 * column, [&] {
-                ExcelApp->Worksheets(1).Cells(row, sheetColumn(column)) = host.cellText(line, column);
+                ExcelApp->Worksheets(1).Cells(row, sheetColumn(column)) = inputs.cell(line, column);
             });
         }
-        ++line;   // 154
     }
     g.step(156, [&] { ExcelApp->Range(QStringLiteral("B2")).Select(); });
     g.step(158, [&] { ExcelApp->Visible(false); });
@@ -150,49 +150,49 @@ bool GenerateWorkbook(GenerationHost& host)
     // A fresh name no file has; the digits come from the process-wide generator, which is
     // seeded once from the system's entropy.
     QString name;
-    bool named = g.step(174, [&] {
-        constexpr int kDraws = 100000;
-        for (int draw = 0; draw < kDraws; ++draw) {
-            const QString candidate = ScratchPath(drawWorkbookName());
-            if (!FileExists(candidate)) {
-                name = candidate;
-                return;
+    if (!g.step(174, [&] {
+            constexpr int kDraws = 100000;
+            for (int draw = 0; draw < kDraws; ++draw) {
+                const QString candidate = ScratchPath(drawWorkbookName());
+                if (!FileExists(candidate)) {
+                    name = candidate;
+                    return;
+                }
             }
-        }
-        throw StepError(QStringLiteral("No free name for the workbook in \"%1\"").arg(ScratchFolder()));
-    });
-    if (!named || !g.step(176, [&] { TemplateBook.SaveAs(name, XlsFileFormat(ExcelApp)); })) {
-        abandon(host);
-        return false;
-    }
+            throw StepError(QStringLiteral("No free name for the workbook in \"%1\"").arg(ScratchFolder()));
+        }))
+        return abandon(174);
+    if (!g.step(176, [&] { TemplateBook.SaveAs(name, XlsFileFormat(ExcelApp)); }))
+        return abandon(176);
     g.step(178, [&] { ExcelApp->DisplayAlerts(false); });
     g.step(180, [&] { TemplateBook.Close(); });
     g.step(182, [&] { ExcelApp->Quit(); });
     g.step(184, [&] { ReleaseExcel(); });
-
-    std::shared_ptr<Application> second;
-    g.step(186, [&] { second = OpenWorkbookInNewExcel(name); });
-    g.step(188, [&] { host.setPointer(Pointer::Hourglass); });
-    // Without the second application there is nothing to photograph; the saved workbook is
-    // still handed over.
-    if (second) {
-        Workbook secondBook;
-        g.step(190, [&] { secondBook = second->Workbooks()(second->Workbooks().count()); });
-        g.step(192, [&] { saveCellsActivesheet(secondBook, picturePath()); });
-        g.step(194, [&] { second->DisplayAlerts(false); });
-        g.step(196, [&] { secondBook.Close(); });
-        g.step(198, [&] { second->Quit(); });
-        second.reset();
-    }
-    g.step(200, [&] { host.setPointer(Pointer::Default); });
-    g.step(202, [&] { host.loadPreviewPicture(picturePath()); });
-    g.step(204, [&] { host.setPreviewExcelFile(name); });
-    g.step(206, [&] { host.showPreview(); });
-    g.step(208, [&] { host.hideMain(); });
-    g.step(210, [&] { DeleteScratchFile(picturePath()); });
-    g.step(212, [&] { DeleteScratchFile(templatePath()); });
-    g.step(214, [&] { host.freezeDrawing(false); });
+    mWorkbookPath = name;
     return true;
+}
+
+void ProjectionRun::takePicture()
+{
+    Guard& g = mGuard;
+    std::shared_ptr<Application> second;
+    g.step(186, [&] { second = OpenWorkbookInNewExcel(mWorkbookPath); });
+    // Without the second application there is nothing to photograph; the saved workbook is
+    // still there.
+    if (!second)
+        return;
+    Workbook secondBook;
+    g.step(190, [&] { secondBook = second->Workbooks()(second->Workbooks().count()); });
+    g.step(192, [&] { saveCellsActivesheet(secondBook, picturePath()); });
+    g.step(194, [&] { second->DisplayAlerts(false); });
+    g.step(196, [&] { secondBook.Close(); });
+    g.step(198, [&] { second->Quit(); });
+}
+
+void ProjectionRun::removeScratchFiles()
+{
+    mGuard.step(210, [&] { DeleteScratchFile(picturePath()); });
+    mGuard.step(212, [&] { DeleteScratchFile(templatePath()); });
 }
 
 } // namespace corvantis

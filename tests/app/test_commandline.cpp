@@ -2,7 +2,7 @@
 // without a display. A failure exits non-zero with exactly one line on standard error and
 // leaves no file behind, not even a temporary one beside the target. Also the store-reading
 // host that feeds generation without windows.
-#include "app/storegenerationhost.h"
+#include "core/projectioninputs.h"
 #include "core/numbertext.h"
 #include "core/settingsstore.h"
 
@@ -156,27 +156,27 @@ private slots:
     {
         QTemporaryDir dir;
         SettingsStore store(dir.filePath(QStringLiteral("s.ini")));
-        QVERIFY(StoreGenerationHost::isEmptyStore(store));
+        QVERIFY(StoredInputs(store).isEmpty());
         store.save(cellSettingKey(QStringLiteral("txtInd"), 32), QStringLiteral("4"));
-        QVERIFY(!StoreGenerationHost::isEmptyStore(store));
+        QVERIFY(!StoredInputs(store).isEmpty());
         store.save(QStringLiteral("DTPicker1"), QStringLiteral("not a date"));
         store.save(cellSettingKey(QStringLiteral("txtRevenue"), 3), QStringLiteral("Consulting"));
         store.save(cellSettingKey(QStringLiteral("txtYear1"), 12), QStringLiteral("250.5"));   // txtYear1_12
         store.save(cellSettingKey(QStringLiteral("txtYear12"), 12), QStringLiteral("1.2.3"));  // unreadable
         const QDate today(2026, 3, 15);
-        StoreGenerationHost host(store, today);
-        QCOMPARE(host.companyName(), QString());
-        QCOMPARE(host.fiscalStart(), today);   // an unreadable date keeps the picker's own
-        QCOMPARE(host.cellText(3, 0), QStringLiteral("Consulting"));
-        QCOMPARE(host.cellText(0, 0), QStringLiteral("Category 1"));   // the design name
-        QCOMPARE(host.cellText(32, 1), QStringLiteral("4"));
-        QCOMPARE(host.cellText(5, 1), QStringLiteral("0"));
-        QCOMPARE(host.cellText(12, 2), FormatAmount(QStringLiteral("250.5"), 2));
-        QCOMPARE(host.cellText(12, 13), FormatAmount(QStringLiteral("0"), 2));
-        QCOMPARE(host.cellText(33, 0), QString());
+        const ProjectionInputs host = StoredInputs(store).readAll(today);
+        QCOMPARE(host.companyName, QString());
+        QCOMPARE(host.fiscalStart, today);   // an unreadable date keeps the picker's own
+        QCOMPARE(host.cell(3, 0), QStringLiteral("Consulting"));
+        QCOMPARE(host.cell(0, 0), QStringLiteral("Category 1"));   // the design name
+        QCOMPARE(host.cell(32, 1), QStringLiteral("4"));
+        QCOMPARE(host.cell(5, 1), QStringLiteral("0"));
+        QCOMPARE(host.cell(12, 2), FormatAmount(QStringLiteral("250.5"), 2));
+        QCOMPARE(host.cell(12, 13), FormatAmount(QStringLiteral("0"), 2));
+        QCOMPARE(host.cell(33, 0), QString());
 
         store.save(QStringLiteral("DTPicker1"), QStringLiteral("2025-11-15"));
-        QCOMPARE(StoreGenerationHost(store, today).fiscalStart(), QDate(2025, 11, 15));
+        QCOMPARE(StoredInputs(store).readAll(today).fiscalStart, QDate(2025, 11, 15));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "core/dialogs.h"
 #include "core/errorreport.h"
 #include "app/form1.h"
+#include "core/projectioninputs.h"
 #include "core/settingsstore.h"
 #include "sheet/form1_fixture.h"
 #include "sheet/monthheaders.h"

@@ -6,6 +6,7 @@
 // Values: texts exactly, numbers within 1e-9 relative, date cells as the same day whether a
 // reader writes a serial or a date text. Formulas: the same text as the engine's, without '='
 // and blanks, compared case-insensitively (readers write function names in upper case anyway).
+#include "core/projectioninputs.h"
 #include "core/settingsstore.h"
 #include "spreadsheet/address.h"
 #include "spreadsheet/datetime.h"

@@ -6,6 +6,7 @@
 #include "workbook/excellifecycle.h"
 #include "core/files.h"
 #include "workbook/templatefilling.h"
+#include "app/generation.h"
 
 #include <QDir>
 #include <QFile>
