@@ -104,7 +104,7 @@ int generate(const QString& path)
     bool handedOver = false;
     QString scratch;
     {
-        Guard g("Form1", "PushButton22_Click");
+        Guard g(Procedure::MainGenerate);
         ProjectionRun run(g);
         handedOver = run.fillAndSave(stored.readAll(QDate::currentDate()));
         scratch = run.workbookPath();
@@ -115,7 +115,7 @@ int generate(const QString& path)
     Dialogs::setBackend(previousBackend);
 
     for (const ErrorReport& r : reports) {
-        if (r.location.contains(QLatin1String("PushButton22_Click"))) {
+        if (r.location == locationText(Procedure::MainGenerate)) {
             DeleteScratchFile(scratch);
             return fail(QStringLiteral("the projection could not be generated (step %1): %2").arg(r.step).arg(r.description));
         }

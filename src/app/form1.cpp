@@ -120,7 +120,7 @@ QWidget* Form1::Picture2() const { return mSheet->Picture2(); }
 
 void Form1::Form_Load()
 {
-    Guard g("Form1", "Form_Load");
+    Guard g(Procedure::MainLoad);
     // Start-up changes hundreds of cells; they reach the disk in one write when it ends.
     SettingsStore::Batch batch(*mStore);
     g.step(100, [&] { ApplyMainTheme(*this); });
@@ -213,7 +213,7 @@ void Form1::Form_Load()
 
 void Form1::PushButton6_Click()
 {
-    Guard g("Form1", "PushButton6_Click");
+    Guard g(Procedure::MainHelp);
     g.step(100, [&] {
         Dialogs::inform(QStringLiteral("Questions? Please contact Team Kestrelon at ") + mServices.contactAddress, this);
     });

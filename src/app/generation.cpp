@@ -37,7 +37,7 @@ void backToInputs(GenerationHost& host)
 
 bool GenerateWorkbook(GenerationHost& host)
 {
-    Guard g("Form1", "PushButton22_Click");
+    Guard g(Procedure::MainGenerate);
     g.step(100, [&] { host.freezeDrawing(true); });
     g.step(108, [&] { host.setPointer(Pointer::Hourglass); });
 

@@ -75,7 +75,7 @@ void PreviewMenu::showAt(const QPoint& position)
 
 void PreviewMenu::CopyPicture_Click()
 {
-    Guard g("Form2", "mnuCopyPicture_Click");
+    Guard g(Procedure::PreviewCopyPicture);
     g.step(100, [&] {
         // Drawn afresh from the workbook at its natural size, whatever the zoom on screen.
         QImage picture;
@@ -108,7 +108,7 @@ QString PreviewMenu::askTarget(const QString& title, const QString& filter, cons
 
 void PreviewMenu::SaveXlsx_Click()
 {
-    Guard g("Form2", "mnuSaveXlsx_Click");
+    Guard g(Procedure::PreviewSaveXlsx);
     QString target;
     g.step(100, [&] {
         target = askTarget(QStringLiteral("Save as Excel Workbook"), QStringLiteral("Excel Workbook (*.xlsx)"),
@@ -123,7 +123,7 @@ void PreviewMenu::SaveXlsx_Click()
 
 void PreviewMenu::ExportPdf_Click()
 {
-    Guard g("Form2", "mnuExportPdf_Click");
+    Guard g(Procedure::PreviewExportPdf);
     QString target;
     g.step(100, [&] { target = askTarget(QStringLiteral("Export as PDF"), QStringLiteral("PDF Files (*.pdf)"), QStringLiteral("pdf")); });
     if (target.isEmpty())
@@ -134,7 +134,7 @@ void PreviewMenu::ExportPdf_Click()
 
 void PreviewMenu::Print_Click()
 {
-    Guard g("Form2", "mnuPrint_Click");
+    Guard g(Procedure::PreviewPrint);
     QPrinter printer(QPrinter::HighResolution);
     if (!g.step(100, [&] { PreparePrinter(mForm2.excelFile(), printer); }))
         return;

@@ -140,7 +140,7 @@ void Form2::createControls()
 
 void Form2::Form_Load()
 {
-    Guard g("Form2", "Form_Load");
+    Guard g(Procedure::PreviewLoad);
     mView.awaitSetUp();   // 100
     g.step(102, [&] { ApplyFormColours(*this); });
     g.step(104, [&] {
@@ -191,7 +191,7 @@ void Form2::showEvent(QShowEvent* event)
 
 void Form2::Form_Activate()
 {
-    Guard g("Form2", "Form_Activate");
+    Guard g(Procedure::PreviewActivate);
     if (mView.setUpPending()) {   // 100
         g.step(104, [&] { mPicture1->setAutoRedraw(true); });
         g.step(106, [&] { mPicture1->setAutoSize(true); });
@@ -216,7 +216,7 @@ void Form2::resetToUnscaled()
 
 bool Form2::RedrawImage(float factor)
 {
-    Guard g("Form2", "RedrawImage");
+    Guard g(Procedure::PreviewRedraw);
     // 100 to 104: the scaled sizes, and whether the picture fits the budget. Refused, the
     // factor, the picture and the view stay exactly as they are.
     if (!mView.zoomTo(factor, devicePixelRatioF()))
@@ -323,13 +323,13 @@ void Form2::setBarSteps()
 
 void Form2::PushButton1_Click()
 {
-    Guard g("Form2", "PushButton1_Click");
+    Guard g(Procedure::PreviewZoomIn);
     g.step(100, [&] { ZoomStep(0); });
 }
 
 void Form2::PushButton2_Click()
 {
-    Guard g("Form2", "PushButton2_Click");
+    Guard g(Procedure::PreviewZoomOut);
     g.step(100, [&] { ZoomStep(1); });
 }
 

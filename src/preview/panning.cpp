@@ -30,7 +30,7 @@ void Form2::picture1_MouseMove(Qt::MouseButtons buttons, float x, float y)
     const QPoint to = mView.dragTo(x, y, QPoint(mPicture1->left(), mPicture1->top()),
                                    QSize(mPicture1->outerWidth(), mPicture1->outerHeight()),
                                    QSize(mPicture2->innerWidth(), mPicture2->innerHeight()));
-    Guard g("Form2", "picture1_MouseMove");
+    Guard g(Procedure::PreviewDragMove);
     g.step(124, [&] { mPicture1->moveTo(to.x(), to.y()); });
 }
 
@@ -47,7 +47,7 @@ void Form2::Picture1_MouseUp(Qt::MouseButtons, float, float)
         bar->setValue(bar->maximum());
         bar->update();
     };
-    Guard g("Form2", "Picture1_MouseUp");
+    Guard g(Procedure::PreviewDragEnd);
     g.step(104, [&] { h > 100 && mHScroll1->isEnabled() ? thumbToEnd(mHScroll1) : SetHScrollbarByPercent(mHScroll1, h); });
     g.step(106, [&] { v > 100 && mVScroll1->isEnabled() ? thumbToEnd(mVScroll1) : SetVScrollbarByPercent(mVScroll1, v); });
 }

@@ -85,7 +85,7 @@ QString Form2::saveDialogFolder() const
 
 void Form2::PushButton6_Click()
 {
-    Guard g("Form2", "PushButton6_Click");
+    Guard g(Procedure::PreviewSave);
     Dialogs::SaveRequest request;
     QString target;
     Dialogs::Answer answer = Dialogs::Answer::Ok;   // neither Yes nor No yet
@@ -134,7 +134,7 @@ void Form2::PushButton6_Click()
 
 void Form2::PushButton8_Click()
 {
-    Guard g("Form2", "PushButton8_Click");
+    Guard g(Procedure::PreviewBack);
     g.step(102, [&] { DeleteScratchFile(mExcelFile); });
     g.step(104, [&] {
         if (mMainWindow)
@@ -145,7 +145,7 @@ void Form2::PushButton8_Click()
 
 void Form2::Form_QueryUnload()
 {
-    Guard g("Form2", "Form_QueryUnload");
+    Guard g(Procedure::PreviewClose);
     g.step(100, [&] { DeleteScratchFile(mExcelFile); });
     g.step(102, [&] { QCoreApplication::processEvents(); });
     g.step(104, [&] { QCoreApplication::processEvents(); });

@@ -297,7 +297,7 @@ void InputSheet::followFocus(SheetCell* cell)
             mVscroll->setValue(f.value);
         return;
     }
-    Guard g("Form1", "txtRevenue_GotFocus");
+    Guard g(Procedure::LineNameFocus);
     FocusFollow f;
     if (!g.step(100, [&] { f = focusFollow(top, kCellHeight, mVscroll->value(), kPicture1Height, maximum); }))
         return;

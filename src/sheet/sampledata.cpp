@@ -37,7 +37,7 @@ constexpr SampleLine kSample[] = {
 
 void loadSampleData(InputSheet& sheet, const QDate& today)
 {
-    Guard g("Form1", "PushButton7_Click");
+    Guard g(Procedure::MainSampleData);
     g.step(100, [&] { sheet.txtCompanyName()->setText(QStringLiteral("ACME Inc")); });
     g.step(102, [&] { sheet.DTPicker1()->setDate(sampleStartDate(today)); });
     for (int k = 0; k < 12; ++k)

@@ -71,7 +71,7 @@ QImage GetClipboardPicture(int format)
 
 void saveCellsActivesheet(const Workbook& workbook, const QString& path)
 {
-    Guard g("Excel1", "saveCellsActivesheet");
+    Guard g(Procedure::SheetPicture);
     std::optional<Worksheet> sheet;
     long lastRow = 0;
     long lastColumn = 0;
