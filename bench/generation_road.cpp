@@ -13,7 +13,7 @@
 #include "spreadsheet/xls.h"
 #include "core/files.h"
 #include "core/numbertext.h"
-#include "workbook/templatefilling.h"
+#include "app/generation.h"
 
 #include <QApplication>
 #include <QDir>

@@ -60,6 +60,15 @@ void mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButtons held)
 
 } // namespace
 
+// Brings the preview to `factor` through its zoom buttons.
+void zoomTo(corvantis::Form2& preview, float factor)
+{
+    while (preview.view().zoom() < factor)
+        preview.PushButton1_Click();
+    while (preview.view().zoom() > factor)
+        preview.PushButton2_Click();
+}
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
@@ -79,26 +88,26 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "preview_zoom: the preview window did not come up\n");
         return 1;
     }
-    std::printf("snapshot %d x %d pixels\n", preview->Zoom_Ori()->picture().width(), preview->Zoom_Ori()->picture().height());
+    std::printf("snapshot %d x %d pixels\n", preview->findChild<corvantis::PictureBox*>(QStringLiteral("Zoom_Ori"))->picture().width(), preview->findChild<corvantis::PictureBox*>(QStringLiteral("Zoom_Ori"))->picture().height());
 
     // The first step above 100 % also opens the workbook behind the picture.
     timed("first zoom in, 100 % to 125 % (opens)", 1, [&] { preview->PushButton1_Click(); });
     for (float from : {0.25f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 1.75f}) {
-        preview->ApplyZoom(from);
+        zoomTo(*preview, from);
         QApplication::processEvents();
         char what[64];
         std::snprintf(what, sizeof what, "zoom in %3.0f %% to %3.0f %%", from * 100, from * 100 + 25);
-        timed(what, runs, [&] { preview->PushButton1_Click(); }, [&] { preview->ApplyZoom(from); });
+        timed(what, runs, [&] { preview->PushButton1_Click(); }, [&] { zoomTo(*preview, from); });
     }
-    preview->ApplyZoom(2.0f);
+    zoomTo(*preview, 2.0f);
     QApplication::processEvents();
-    timed("zoom out 200 % to 175 %", runs, [&] { preview->PushButton2_Click(); }, [&] { preview->ApplyZoom(2.0f); });
+    timed("zoom out 200 % to 175 %", runs, [&] { preview->PushButton2_Click(); }, [&] { zoomTo(*preview, 2.0f); });
     std::printf("at 200 %%: a picture of %d x %d pixels, painted afresh: %s\n", preview->Picture1()->width(),
                 preview->Picture1()->height(), preview->Picture1()->isPainting() ? "yes" : "no");
 
     // Panning at 200 %: the painted picture only moves.
-    QScrollBar* v = preview->VScroll1();
-    QScrollBar* h = preview->HScroll1();
+    QScrollBar* v = preview->findChild<QScrollBar*>(QStringLiteral("VScroll1"));
+    QScrollBar* h = preview->findChild<QScrollBar*>(QStringLiteral("HScroll1"));
     timed("pan at 200 %: vertical bar one row", runs, [&] {
         v->triggerAction(v->value() + v->singleStep() <= v->maximum() ? QAbstractSlider::SliderSingleStepAdd
                                                                        : QAbstractSlider::SliderToMinimum);
