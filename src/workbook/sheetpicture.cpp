@@ -1,7 +1,9 @@
 #include "workbook/sheetpicture.h"
 
 #include "core/guard.h"
+#include "core/safefile.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -97,8 +99,12 @@ void saveCellsActivesheet(const Workbook& workbook, const QString& path)
         const QImage picture = GetClipboardPicture(0);
         if (picture.isNull())
             throw StepError(QStringLiteral("The clipboard holds no picture"));
-        if (!picture.save(path, "BMP"))
-            throw StepError(QStringLiteral("The picture could not be written to \"%1\"").arg(path));
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!picture.save(&buffer, "BMP"))
+            throw StepError(QStringLiteral("The picture of the sheet could not be encoded"));
+        writeWholeFile(path, bytes);
     });
 }
 
