@@ -193,6 +193,23 @@ ss::NumberLocale buildConventions(const QLocale& locale)
     n.currencySymbol = symbols.isEmpty() ? std::string() : utf8(symbols.first());
     for (qsizetype i = 1; i < symbols.size(); ++i)
         n.otherCurrencySymbols.push_back(utf8(symbols.at(i)));
+    // The spellings people type for a currency besides the one the locale writes: the ordinary
+    // and the full-width yen sign and the Japanese word, "Rs." for the rupee, and so on.
+    const QString iso = locale.currencySymbol(QLocale::CurrencyIsoCode);
+    QStringList typed;
+    if (iso == QLatin1String("JPY"))
+        typed = {QStringLiteral("¥"), QStringLiteral("￥"), QStringLiteral("円")};
+    else if (iso == QLatin1String("CNY"))
+        typed = {QStringLiteral("¥"), QStringLiteral("￥"), QStringLiteral("元")};
+    else if (iso == QLatin1String("INR"))
+        typed = {QStringLiteral("₹"), QStringLiteral("Rs."), QStringLiteral("Rs")};
+    else if (iso == QLatin1String("KRW"))
+        typed = {QStringLiteral("₩"), QStringLiteral("￦"), QStringLiteral("원")};
+    for (const QString& t : std::as_const(typed)) {
+        if (!symbols.contains(t))
+            n.otherCurrencySymbols.push_back(utf8(t));
+    }
+    n.readFreeAsciiMarks = true;
 
     // Whatever the negative currency text carries besides the digits, the symbol, blanks and
     // brackets is its minus sign.
@@ -355,14 +372,24 @@ bool isNumber(const QVariant& v)
     }
 }
 
-// The amount in the current locale's currency text, rounded on its decimal digits.
+// The amount in the current locale's currency text, rounded on its decimal digits. Two decimals
+// are the currency's own (see FormatAmount).
 QString currencyText(const DecimalText& amount, int decimals)
 {
-    const std::optional<double> value = amount.rounded(decimals).toDouble();
+    const QLocale locale;
+    int fewest = std::max(0, decimals);
+    if (decimals == 2) {
+        const int own = CurrencyDecimals(locale);
+        fewest = own;
+        decimals = std::max(own, decimals);
+    }
+    DecimalText shown = amount.rounded(decimals);
+    while (shown.fraction.size() > fewest && shown.fraction.endsWith(QLatin1Char('0')))
+        shown.fraction.chop(1);
+    const std::optional<double> value = shown.toDouble();
     if (!value)
         throw StepError(QStringLiteral("Type mismatch"));
-    const QLocale locale;
-    return locale.toCurrencyString(*value, locale.currencySymbol(), std::max(0, decimals));
+    return locale.toCurrencyString(*value, locale.currencySymbol(), int(shown.fraction.size()));
 }
 
 } // namespace
@@ -401,6 +428,16 @@ QString FormatAmount(const QVariant& value, int decimals)
     return currencyText(*amount, decimals);
 }
 
+std::optional<QString> FormatReadableAmount(const QString& stored, int decimals, const QLocale& writtenIn)
+{
+    std::optional<DecimalText> amount = ReadNumber(stored, writtenIn);
+    if (!amount)
+        amount = ReadNumber(stored, QLocale());
+    if (!amount)
+        return std::nullopt;
+    return currencyText(*amount, decimals);
+}
+
 QString FormatStoredAmount(const QString& stored, int decimals, const QLocale& writtenIn)
 {
     if (const std::optional<DecimalText> amount = ReadNumber(stored, writtenIn))
@@ -413,12 +450,41 @@ QString ConvertNumberText(const QString& stored, const QLocale& writtenIn)
     const std::optional<DecimalText> number = ReadNumber(stored, writtenIn);
     if (!number)
         return stored;
-    const ss::NumberLocale& today = amountConventions();
-    QString out = number->negative ? QString::fromStdString(today.negativeSign) : QString();
-    out += number->whole;
-    if (!number->fraction.isEmpty())
-        out += QString::fromStdString(today.decimal) + number->fraction;
+    return NumberText(*number);
+}
+
+QString NumberText(const DecimalText& number, const QLocale& locale)
+{
+    const ss::NumberLocale& conventions = amountConventions(locale);
+    QString out = number.negative ? QString::fromStdString(conventions.negativeSign) : QString();
+    out += number.whole;
+    if (!number.fraction.isEmpty())
+        out += QString::fromStdString(conventions.decimal) + number.fraction;
     return out;
+}
+
+std::optional<DecimalText> ReadPercentage(const QString& text, const QLocale& locale)
+{
+    const std::optional<ss::TypedNumber> n = ss::readTypedNumber(text.toStdString(), amountConventions(locale));
+    if (!n || n->currency)
+        return std::nullopt;
+    std::optional<DecimalText> d = decimalTextOf(*n);
+    if (d && !d->toDouble())
+        return std::nullopt;
+    return d;
+}
+
+int CurrencyDecimals(const QLocale& locale)
+{
+    const QString iso = locale.currencySymbol(QLocale::CurrencyIsoCode);
+    static const QStringList threeDecimals{QStringLiteral("TND"), QStringLiteral("KWD"), QStringLiteral("BHD"),
+                                           QStringLiteral("JOD"), QStringLiteral("IQD"), QStringLiteral("LYD"),
+                                           QStringLiteral("OMR")};
+    if (threeDecimals.contains(iso))
+        return 3;
+    if (iso == QLatin1String("JPY") || iso == QLatin1String("KRW"))
+        return 0;
+    return 2;
 }
 
 QString LocaleName(const QLocale& locale)

@@ -50,6 +50,16 @@ struct DecimalText {
 // and for a percentage: an amount is never one.
 std::optional<DecimalText> ReadNumber(const QString& text, const QLocale& locale);
 
+// A number with a trailing "%" allowed, as an IND. % cell holds it: "12.5%" gives 12.5 (the digits
+// as typed, not divided by 100); nullopt when it is no number.
+std::optional<DecimalText> ReadPercentage(const QString& text, const QLocale& locale);
+// The number in `locale`'s sign and decimal mark, its digits as they are, without groups.
+QString NumberText(const DecimalText& number, const QLocale& locale = QLocale());
+
+// The decimals of the locale's currency: three for the dinars of Tunisia, Kuwait, Bahrain,
+// Jordan, Iraq, Libya and the Omani rial, none for the yen and the won, two for the others.
+int CurrencyDecimals(const QLocale& locale = QLocale());
+
 // The locale-aware numeric test under the default locale (or the one given).
 bool IsNumeric(const QString& text);
 bool IsNumeric(const QString& text, const QLocale& locale);
@@ -62,8 +72,10 @@ std::optional<double> NumericValue(const QString& text, const QLocale& locale);
 // gives the integer 0.
 QVariant ClearNonNumeric(const QVariant& value);
 
-// The locale's currency text, with exactly `decimals` decimals, of ClearNonNumeric(value),
-// rounded half away from zero on its decimal value.
+// The locale's currency text of ClearNonNumeric(value), rounded half away from zero on its
+// decimal value. Two decimals stand for the currency's own: a dinar amount keeps three, a yen
+// amount none unless it has a fraction (then up to two, so nothing typed is lost); any other
+// count is taken as it is.
 // Throws corvantis::StepError ("Type mismatch") when the cleaned value is still no number,
 // for instance a text with two decimal separators.
 QString FormatAmount(const QVariant& value, int decimals);
@@ -72,6 +84,9 @@ QString FormatAmount(const QVariant& value, int decimals);
 // was written in, shown in the current one. A text that locale cannot read goes the way of
 // FormatAmount (read by the current locale, or reduced to its digits when neither reads it).
 QString FormatStoredAmount(const QString& stored, int decimals, const QLocale& writtenIn);
+// The same, but only for a text that the locale it was written in (or today's) reads as an
+// amount: nullopt for any other, which is never turned into a number of another size.
+std::optional<QString> FormatReadableAmount(const QString& stored, int decimals, const QLocale& writtenIn);
 // A stored plain number (an IND. %) written under `writtenIn`, with the current locale's sign
 // and decimal mark and the same digits; a text `writtenIn` does not read is returned unchanged.
 QString ConvertNumberText(const QString& stored, const QLocale& writtenIn);

@@ -164,10 +164,11 @@ struct Marks {
     std::string group;
     int secondaryGroupSize = 3;
     bool spaceGroups = false;   // any blank groups digits as well
+    bool threeDecimalsAmbiguous = false;   // "1.234" could be a digit group
 };
 
 struct Spellings {
-    Marks marks[2];
+    Marks marks[3];
     int markSets = 1;
     std::vector<std::string> minusSigns;   // longest first
     std::vector<std::string> plusSigns;
@@ -204,6 +205,29 @@ Spellings spellingsOf(const NumberLocale& loc)
             sp.marks[1] = std::move(money);
             sp.markSets = 2;
         }
+    }
+    if (loc.readFreeAsciiMarks) {
+        bool point = false, comma = false;
+        for (int k = 0; k < sp.markSets; ++k) {
+            for (const std::string* mark : {&sp.marks[k].decimal, &sp.marks[k].group}) {
+                point = point || mark->find('.') != std::string::npos;
+                comma = comma || mark->find(',') != std::string::npos;
+            }
+        }
+        Marks typed = plain;
+        if (!point && !comma) {
+            typed.decimal = ".";
+            typed.group = ",";
+            typed.spaceGroups = false;
+        } else if (!point && plain.decimal == ",") {
+            typed.decimal = ".";
+            typed.threeDecimalsAmbiguous = true;
+        } else if (!comma && plain.decimal == ".") {
+            typed.decimal = ",";
+            typed.threeDecimalsAmbiguous = true;
+        }
+        if (typed.decimal != plain.decimal)
+            sp.marks[sp.markSets++] = std::move(typed);
     }
     sp.minusSigns.push_back("-");
     addSpelling(sp.minusSigns, loc.negativeSign);
@@ -354,7 +378,12 @@ std::optional<TypedNumber> readNormalized(std::string_view s, const NumberLocale
     if (s.empty() || (n.currency && n.percent))
         return std::nullopt;
     for (int k = 0; k < sp.markSets; ++k) {
-        if (readDigits(s, sp.marks[k], n) && computeValue(n))
+        const Marks& marks = sp.marks[k];
+        if (!readDigits(s, marks, n))
+            continue;
+        if (marks.threeDecimalsAmbiguous && n.fraction.size() == 3)
+            continue;
+        if (computeValue(n))
             return n;
     }
     return std::nullopt;

@@ -36,6 +36,12 @@ struct NumberLocale {
     std::string currencyDecimal = {};
     std::string currencyGroup = {};
     int currencySecondaryGroupSize = 3;
+    // Reads the ASCII point (and comma) people type on any keyboard where the locale leaves them
+    // free: "1234.56" and "1,234.56" where the locale's own marks are not ASCII ones ("٫", "٬"),
+    // "1234.56" where the decimal mark is a comma and the point means nothing ("1 234,56"), and
+    // "1234,50" where the decimal mark is a point and the comma means nothing. With only one of
+    // the two free, three digits after it could be a digit group: such a text is no number.
+    bool readFreeAsciiMarks = false;
 };
 
 // A number as it was typed, with nothing lost to binary floating point.

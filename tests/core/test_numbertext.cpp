@@ -264,6 +264,18 @@ private slots:
         QTest::newRow("persian bracketed") << "fa_IR" << "\u200e(\u0631\u06cc\u0627\u0644\u00a0\u06f1\u06f2)" << -12.0;
         QTest::newRow("iso code when no symbol") << "it_CH" << "CHF 12.50" << 12.5;
         QTest::newRow("full-width digits") << "ja_JP" << "\uffe5\uff11\uff12\uff13" << 123.0;
+        // the forms people type besides the locale's own
+        QTest::newRow("arabic, ascii point") << "ar_EG" << "1234.56" << 1234.56;
+        QTest::newRow("arabic, ascii groups") << "ar_EG" << "1,234.5" << 1234.5;
+        QTest::newRow("persian digits, ascii point") << "fa_IR" << "\u06f1\u06f2\u06f3\u06f4.\u06f5\u06f6" << 1234.56;
+        QTest::newRow("french, point") << "fr_FR" << "1234.56" << 1234.56;
+        QTest::newRow("swiss, comma") << "de_CH" << "1234,50" << 1234.5;
+        QTest::newRow("ordinary yen sign") << "ja_JP" << "\u00a51,234" << 1234.0;
+        QTest::newRow("yen word") << "ja_JP" << "1,234\u5186" << 1234.0;
+        QTest::newRow("yen code") << "ja_JP" << "JPY 1,234" << 1234.0;
+        QTest::newRow("rupees with point") << "en_IN" << "Rs. 100" << 100.0;
+        QTest::newRow("rupees") << "en_IN" << "Rs 1,00,000" << 100000.0;
+        QTest::newRow("dinar three decimals") << "ar_TN" << "0,125" << 0.125;
     }
     void theLocalesOwnFormsAreRead()
     {
@@ -290,6 +302,10 @@ private slots:
         QTest::newRow("german dot decimal") << "de_DE" << "1.5";
         QTest::newRow("blank group in germany") << "de_DE" << "1 234,5";
         QTest::newRow("a percentage is no amount") << "en_US" << "7%";
+        QTest::newRow("french point before three digits") << "fr_FR" << "1.234";
+        QTest::newRow("swiss comma before three digits") << "de_CH" << "1,234";
+        QTest::newRow("brazil point is a group") << "pt_BR" << "1234.56";
+        QTest::newRow("a typo") << "en_US" << "5OO";
     }
     void badGroupsAndMarksAreNoNumbers()
     {
@@ -371,6 +387,45 @@ private slots:
         QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
         QCOMPARE(ClearNonNumeric(QStringLiteral("$1,234.00")), QVariant(QStringLiteral("1,23400")));
         QCOMPARE(FormatAmount(QStringLiteral("$1,234.00"), 2), QStringLiteral("1,23\u00a0€"));
+    }
+
+    void anAmountKeepsTheDecimalsOfItsCurrency_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("decimals");
+        QTest::newRow("dinar") << "ar_TN" << "1,234" << 1.234 << 3;
+        QTest::newRow("dinar rounds at the fils") << "ar_TN" << "7,0055" << 7.006 << 3;
+        QTest::newRow("omani rial") << "ar_OM" << "0.5" << 0.5 << 3;
+        QTest::newRow("yen") << "ja_JP" << "1234" << 1234.0 << 0;
+        QTest::newRow("yen with a fraction keeps it") << "ja_JP" << "1234.5" << 1234.5 << 1;
+        QTest::newRow("won") << "ko_KR" << "1,500" << 1500.0 << 0;
+        QTest::newRow("euro") << "de_DE" << "7" << 7.0 << 2;
+    }
+    void anAmountKeepsTheDecimalsOfItsCurrency()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, typed);
+        QFETCH(double, value);
+        QFETCH(int, decimals);
+        QLocale::setDefault(QLocale(locale));
+        const QString shown = FormatAmount(typed, 2);
+        QCOMPARE(shown, QLocale().toCurrencyString(value, QLocale().currencySymbol(), decimals));
+        QCOMPARE(FormatAmount(shown, 2), shown);
+        QCOMPARE(NumericValue(shown).value_or(-1), value);
+    }
+
+    void aStoredTextNoLocaleReadsIsNoAmount()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("fr_FR")));
+        const QLocale fr(QStringLiteral("fr_FR"));
+        QVERIFY(!FormatReadableAmount(QStringLiteral("5OO"), 2, fr));
+        QVERIFY(!FormatReadableAmount(QStringLiteral("1.2.3"), 2, fr));
+        QCOMPARE(FormatReadableAmount(QStringLiteral("1234.56"), 2, fr).value_or(QString()),
+                 FormatAmount(1234.56, 2));
+        QCOMPARE(ReadPercentage(QStringLiteral("12,5 %"), fr).value_or(DecimalText{}).toPlain(), QStringLiteral("12.5"));
+        QVERIFY(!ReadPercentage(QStringLiteral("12,5 \u20ac"), fr));
     }
 
     void twoSeparatorsLeftAfterCleaningIsATypeMismatch()

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+
 using namespace ss;
 
 namespace {
@@ -23,6 +25,8 @@ private slots:
     void exactDigitsAndMarks();
     void oneSpellingForEveryText();
     void furtherSpellingsOfTheLocale();
+    void freeAsciiMarks_data();
+    void freeAsciiMarks();
 };
 
 void TestTextInput::numbers_data()
@@ -168,6 +172,45 @@ void TestTextInput::furtherSpellingsOfTheLocale()
     QCOMPARE(valueFromTypedText("1.234,5", money), Value(1234.5));
     QCOMPARE(valueFromTypedText("\xE2\x82\xAC" "1,234.50", money), Value(1234.5));
     QVERIFY(valueFromTypedText("1.234.5", money).isText());
+}
+
+// The ASCII point and comma people type where the locale leaves them free.
+void TestTextInput::freeAsciiMarks_data()
+{
+    QTest::addColumn<QString>("decimal");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<double>("expected");   // NaN: stays text
+    const double text = std::nan("");
+    const QString arabicDecimal = QStringLiteral("\u066b"), arabicGroup = QStringLiteral("\u066c");
+    const QString narrowSpace = QStringLiteral("\u202f"), apostrophe = QStringLiteral("\u2019");
+    QTest::newRow("arabic marks, ascii point") << arabicDecimal << arabicGroup << "1234.56" << 1234.56;
+    QTest::newRow("arabic marks, ascii groups") << arabicDecimal << arabicGroup << "1,234,567.5" << 1234567.5;
+    QTest::newRow("arabic marks, three decimals") << arabicDecimal << arabicGroup << "1.234" << 1.234;
+    QTest::newRow("arabic marks, own still read") << arabicDecimal << arabicGroup << "1\u066c234\u066b5" << 1234.5;
+    QTest::newRow("arabic marks, mixed") << arabicDecimal << arabicGroup << "1,234\u066b5" << text;
+    QTest::newRow("french, point") << "," << narrowSpace << "1234.56" << 1234.56;
+    QTest::newRow("french, point and own groups") << "," << narrowSpace << "1 234.5" << 1234.5;
+    QTest::newRow("french, point could be a group") << "," << narrowSpace << "1.234" << text;
+    QTest::newRow("swiss, comma") << "." << apostrophe << "1234,50" << 1234.5;
+    QTest::newRow("swiss, comma could be a group") << "." << apostrophe << "1,234" << text;
+    QTest::newRow("german, point is the group") << "," << "." << "1234.56" << text;
+    QTest::newRow("american, comma is the group") << "." << "," << "1234,5" << text;
+}
+
+void TestTextInput::freeAsciiMarks()
+{
+    QFETCH(QString, decimal);
+    QFETCH(QString, group);
+    QFETCH(QString, typed);
+    QFETCH(double, expected);
+    NumberLocale loc{decimal.toStdString(), group.toStdString(), "", "-"};
+    loc.readFreeAsciiMarks = true;
+    const Value v = valueFromTypedText(typed.toStdString(), loc);
+    if (std::isnan(expected))
+        QVERIFY2(v.isText(), qPrintable(typed));
+    else
+        QCOMPARE(v, Value(expected));
 }
 
 QTEST_APPLESS_MAIN(TestTextInput)
