@@ -4,6 +4,7 @@
 #include "spreadsheet/biff_stream.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/formula.h"
+#include "spreadsheet/formula_internal.h"
 #include "spreadsheet/xls.h"
 
 #include <algorithm>
@@ -322,6 +323,41 @@ std::size_t StreamWriter::boundSheet(const std::string& sheetName, std::uint8_t 
     return at;
 }
 
+// Whether tokens hold an EXTERNSHEET index (3-D references, names of other books or add-ins).
+// Tokens this engine cannot walk count as holding one: a table too many does no harm.
+bool usesExternSheet(std::span<const std::uint8_t> tokens)
+{
+    for (std::size_t pos = 0; pos < tokens.size();) {
+        const std::size_t size = formula::detail::tokenSize(tokens, pos);
+        if (size == 0)
+            return true;
+        const std::uint8_t base = tokens[pos] >= 0x20 ? static_cast<std::uint8_t>((tokens[pos] & 0x1F) | 0x20) : tokens[pos];
+        if (base >= 0x39 && base <= 0x3D)
+            return true;
+        pos += size;
+    }
+    return false;
+}
+
+bool needsDefaultLinkTable(const Workbook& wb)
+{
+    for (const DefinedName& n : wb.names)
+        if (usesExternSheet(n.formula))
+            return true;
+    for (const Sheet& s : wb.sheets) {
+        for (const auto& [at, cell] : s.cells)
+            if (usesExternSheet(cell.formula))
+                return true;
+        for (const ArrayFormula& a : s.arrayFormulas)
+            if (usesExternSheet(a.formula))
+                return true;
+        for (const SharedFormula& f : s.sharedFormulas)
+            if (usesExternSheet(f.formula))
+                return true;
+    }
+    return false;
+}
+
 // One EXTERNSHEET entry per sheet, all in this workbook: entry i is sheet i.
 void StreamWriter::supBookAndExternSheet()
 {
@@ -354,7 +390,9 @@ void StreamWriter::externSheet(const std::vector<ExternSheet>& entries)
 void StreamWriter::linkTable()
 {
     if (wb_.supBooks.empty() && wb_.externSheets.empty()) {
-        if (!wb_.names.empty())
+        // A workbook without a link table keeps having none, unless one of its formulas points
+        // into the table (a 3-D reference made by this engine, entry i being sheet i).
+        if (needsDefaultLinkTable(wb_))
             supBookAndExternSheet();
         return;
     }

@@ -1,5 +1,6 @@
 #include "spreadsheet/datetime.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ss {
@@ -55,7 +56,10 @@ double dateToSerial(int year, int month, int day, bool date1904)
 
 Date serialToDate(double serial, bool date1904)
 {
-    long long s = static_cast<long long>(std::floor(serial));
+    // Serials past 9999 or before the epoch give no real date; they are cut to a day count whose year
+    // still fits an int (NaN counts as 0) so that callers that check the range afterwards stay defined.
+    const double day = std::isnan(serial) ? 0.0 : std::clamp(std::floor(serial), -1e9, 1e9);
+    long long s = static_cast<long long>(day);
     Date out;
     if (date1904) {
         civilFromDays(kEpoch1904 + s, out.year, out.month, out.day);

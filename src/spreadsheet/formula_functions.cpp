@@ -241,14 +241,17 @@ Value Evaluator::cell(int sheet, int r, int c) const
 {
     if (r < 0 || r >= kMaxRows || c < 0 || c >= kMaxCols)
         return ErrorCode::Ref;
+    // A file may hold NaN or an infinity in a number cell; a formula sees #NUM! as it would for
+    // such a result of its own, so no function is ever handed a value that is not a number.
+    const auto checked = [](Value v) { return v.isNumber() ? numberResult(v.number()) : v; };
     if (sheet < 0 || (sheet == ctx.sheet && ctx.cell))
-        return ctx.cell ? ctx.cell(r, c) : Value();
+        return ctx.cell ? checked(ctx.cell(r, c)) : Value();
     if (ctx.sheetCell)
-        return ctx.sheetCell(sheet, r, c);
+        return checked(ctx.sheetCell(sheet, r, c));
     if (!ctx.workbook || static_cast<std::size_t>(sheet) >= ctx.workbook->sheets.size())
         return ErrorCode::Ref;
     const Cell* found = ctx.workbook->sheets[static_cast<std::size_t>(sheet)].find(r, c);
-    return found ? found->value : Value();
+    return found ? checked(found->value) : Value();
 }
 
 Value Evaluator::value(const Item& it) const

@@ -369,6 +369,8 @@ Fixed toFixed(double x, int frac)
 
 int decimalExponent(double x)
 {
+    if (!std::isfinite(x) || x == 0)
+        return 0;
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.14e", x);
     return std::atoi(std::strchr(buf, 'e') + 1);
@@ -445,8 +447,8 @@ std::string pad(long long v, int width)
 
 std::string formatDate(const Section& sec, double v, bool date1904)
 {
-    // Dates before the epoch or after 9999 cannot be shown.
-    if (v < 0 || v >= (date1904 ? 2957004.0 : 2958466.0))
+    // Dates before the epoch or after 9999 cannot be shown, nor a value that is no number.
+    if (!(v >= 0 && v < (date1904 ? 2957004.0 : 2958466.0)))
         return "########";
     int sub = 0;
     bool ampm = false;
@@ -696,6 +698,10 @@ FormattedText formatNumberWith(const Parsed& p, double v, bool date1904)
     }
     if (num.empty())
         return {formatGeneral(v)};
+    // NaN and the infinities pick no section by sign; they show as a date out of range would, or
+    // as the error a computation gives for them.
+    if (!std::isfinite(v))
+        return withSection(*num[0], num[0]->isDate ? "########" : "#NUM!");
 
     const Section* sec = num[0];
     bool minus = false;

@@ -6,6 +6,7 @@
 #include "spreadsheet/cfb.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/formula.h"
+#include "spreadsheet/numfmt.h"
 #include "spreadsheet/textinput.h"
 #include "spreadsheet/xls.h"
 #include "core/numbertext.h"
@@ -15,6 +16,7 @@
 #include <QLocale>
 #include <QtTest>
 
+#include <cmath>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -164,6 +166,41 @@ private slots:
         // An encoded surrogate half is no character either.
         const Bytes half = ss::formula::compile("=\"\xED\xA0\x80\"");
         QCOMPARE(ss::formula::decompile(half), std::string("\"\xEF\xBF\xBD\""));
+    }
+
+    // ---------------------------------------------------------------- values that are no numbers
+
+    void valuesThatAreNoNumbersFormatAndCompute()
+    {
+        // A NUMBER record may hold NaN or an infinity. Formatting one as a date used to convert
+        // NaN to a 64-bit day count (undefined); date functions did the same with the cell's value.
+        const double odd[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -1e300, 2958466.0};
+        const char* codes[] = {"dd.mm.yyyy", "hh:mm:ss", "[h]:mm", "mm:ss.000", "dddd", "yyyy-mm-dd AM/PM",
+                               "0.00", "0.00E+00", "# ?/?", "0%", "[>100]0;[<0]-0;0", "General"};
+        for (const double v : odd) {
+            for (const char* code : codes) {
+                const std::string text = ss::formatValue(v, code).text;
+                if (ss::isDateFormat(code) && !std::isfinite(v))
+                    QCOMPARE(QString::fromStdString(text), QStringLiteral("########"));
+            }
+        }
+
+        ss::Workbook wb = ss::Workbook::makeDefault();
+        wb.sheets.emplace_back();
+        ss::Sheet& sheet = wb.sheets.back();
+        sheet.name = "Odd";
+        sheet.at(0, 0).value = std::nan("");
+        sheet.at(1, 0).value = HUGE_VAL;
+        const char* formulas[] = {"YEAR(A1)", "HOUR(A1)", "WEEKDAY(A2)", "DAYS360(A1,A2)", "MINUTE(A2)",
+                                  "TEXT(A1,\"dd.mm.yyyy\")", "SUM(A1:A2)", "A2+1", "ROUND(A1,2)", "INT(A2)"};
+        int row = 0;
+        for (const char* f : formulas)
+            sheet.at(row++, 1).formula = ss::formula::compile(f);
+        ss::recalculate(wb);
+        for (int r = 0; r < row; ++r) {
+            const ss::Value& v = sheet.find(r, 1)->value;
+            QVERIFY2(v.isError() && v.error() == ss::ErrorCode::Num, formulas[r]);
+        }
     }
 
     // ---------------------------------------------------------------- number texts

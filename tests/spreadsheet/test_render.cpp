@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+
 using namespace ss;
 
 namespace {
@@ -368,6 +370,24 @@ private slots:
         b.set(0, 1, Value("Jan-04"), b.xf([](Xf& x) { x.hAlign = HAlign::Right; }));
         const QImage img = b.render({0, 0, 0, 1});
         QCOMPARE(img.copy(0, 0, 64, 17), img.copy(64, 0, 64, 17));
+    }
+
+    void valuesThatAreNoNumbers()
+    {
+        // NaN and the infinities a file may hold draw as the '#' a date out of range gets, in a
+        // date format and in a column too narrow for anything, and the same as a date past 9999.
+        Book b;
+        b.sheet().showGridlines = false;
+        const auto date = b.xf([](Xf& x) { x.formatIndex = 14; });
+        b.set(0, 0, std::nan(""), date);
+        b.set(0, 1, 3e6, date);
+        b.set(1, 0, HUGE_VAL, date);
+        b.set(1, 1, -HUGE_VAL);
+        b.sheet().columns = {column(0, 1, 2340), column(2, 2, 300)};
+        b.set(0, 2, std::nan(""));
+        const QImage img = b.render({0, 0, 1, 2});
+        QCOMPARE(img.copy(0, 0, 64, 17), img.copy(64, 0, 64, 17));
+        QCOMPARE(img.copy(0, 17, 64, 17), img.copy(64, 0, 64, 17));
     }
 
     void deterministic()

@@ -509,7 +509,8 @@ private:
                 }
             }
             if (allHashes || run.width > avail) {
-                const int n = static_cast<int>(avail / layout(fe, QStringLiteral("#")).width);
+                const double hashWidth = layout(fe, QStringLiteral("#")).width;
+                const int n = hashWidth > 0 ? static_cast<int>(std::min(avail / hashWidth, 4096.0)) : 0;
                 if (n <= 0)
                     return;
                 text = QString(n, QLatin1Char('#'));
