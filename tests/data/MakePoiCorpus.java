@@ -1,5 +1,6 @@
 // Workbooks for the save round trip written by Apache POI (HSSF):
 //   java -cp /usr/share/java/poi.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-collections4.jar MakePoiCorpus.java DIR
+// (tools/make_fuzz_corpus.sh also runs it for the fuzz seeds)
 // poi_features.xls: 3-D references, array formulas, names, data validation, conditional
 // formats, hyperlinks, comments, summary information, and a VBA-like storage beside the
 // Workbook stream.
@@ -94,5 +95,38 @@ public class MakePoiCorpus {
             fs.writeFilesystem(out);
         }
         fs.close();
+        richAndPlainNames(new File(args[0], "poi_rich.xls"));
+    }
+
+    // poi_rich.xls: shared strings with rich-text runs (fonts changing inside a cell), names whose
+    // formulas are constants, a frozen pane and several selections.
+    static void richAndPlainNames(File file) throws Exception {
+        HSSFWorkbook wb = new HSSFWorkbook();
+        HSSFSheet s = wb.createSheet("Runs");
+        Name factor = wb.createName();
+        factor.setNameName("Factor");
+        factor.setRefersToFormula("2.5");
+        Name text = wb.createName();
+        text.setNameName("Greeting");
+        text.setRefersToFormula("\"hello\"");
+        HSSFFont bold = wb.createFont();
+        bold.setBold(true);
+        HSSFFont red = wb.createFont();
+        red.setColor(IndexedColors.RED.getIndex());
+        red.setItalic(true);
+        for (int r = 0; r < 4; r++) {
+            HSSFRichTextString t = new HSSFRichTextString("bold red plain " + r);
+            t.applyFont(0, 4, bold);
+            t.applyFont(5, 8, red);
+            s.createRow(r).createCell(0).setCellValue(t);
+            s.getRow(r).createCell(1).setCellValue("same text");
+            s.getRow(r).createCell(2).setCellFormula("LEN(A" + (r + 1) + ")*Factor");
+        }
+        s.createFreezePane(1, 1);
+        s.setActiveCell(new CellAddress("B2"));
+        try (FileOutputStream out = new FileOutputStream(file)) {
+            wb.write(out);
+        }
+        wb.close();
     }
 }
