@@ -14,8 +14,11 @@
 #include "sheet/inputsheet.h"
 #include "sheet/monthheaders.h"
 #include "sheet/sampledata.h"
+#include "sheet/sheetediting.h"
+#include "ui/buttonkeys.h"
 #include "ui/controlkind.h"
 #include "ui/cursor.h"
+#include "ui/focusring.h"
 #include "ui/pointerrules.h"
 
 #include <QApplication>
@@ -27,6 +30,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalBlocker>
 
 namespace corvantis {
@@ -83,6 +87,18 @@ Form1::Form1(Services services, QWidget* parent)
     connect(mPushButton22, &QPushButton::clicked, this, &Form1::generateRequested);
     connect(mPushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
     connect(mPushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    for (QPushButton* b : {mPushButton22, mPushButton6, mPushButton7})
+        pressOnEnter(b);
+
+    // Undo and redo across the sheet wherever the focus is; a cell takes these keys itself.
+    auto shortcut = [this](const QKeySequence& keys, void (sheet::SheetEditing::*run)()) {
+        auto* s = new QShortcut(keys, this);
+        connect(s, &QShortcut::activated, this, [this, run] { (mSheet->editing().*run)(); });
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), &sheet::SheetEditing::undo);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), &sheet::SheetEditing::redo);
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &sheet::SheetEditing::redo);
+    mFocusRing = new FocusRing(this);
 
     mPointer = std::make_unique<PointerRules>(*this);
     for (QPushButton* b : {mPushButton22, mPushButton6, mPushButton7})
@@ -205,6 +221,8 @@ void Form1::Form_Load()
     });
 
     setUpdatesEnabled(true);   // 234
+    // From here on every change the user makes is a step of the sheet's history.
+    mSheet->editing().startRecording();
     g.step(236, [&] {
         if (mServices.excelProbe)
             mServices.excelProbe();
@@ -223,7 +241,9 @@ void Form1::PushButton7_Click()
 {
     // A couple of dozen cells change at once; they reach the disk in one write at the end.
     SettingsStore::Batch batch(*mStore);
-    sheet::loadSampleData(*mSheet, today());
+    // One step: a single undo takes the whole example back out of the user's figures.
+    mSheet->editing().asOneStep(QStringLiteral("Load Sample/Example Data"),
+                                [this] { sheet::loadSampleData(*mSheet, today()); });
 }
 
 void Form1::closeEvent(QCloseEvent* e)

@@ -15,6 +15,7 @@ class QScrollBar;
 
 namespace corvantis {
 
+class FocusRing;
 class PointerRules;
 class SettingsStore;
 namespace sheet {
@@ -52,6 +53,7 @@ public:
     QPushButton* PushButton7() const { return mPushButton7; }
     sheet::InputSheet& sheet() const { return *mSheet; }
     PointerRules& pointerRules() const { return *mPointer; }
+    FocusRing& focusRing() const { return *mFocusRing; }
     SettingsStore& store() const { return *mStore; }
     QDate today() const;
 
@@ -74,6 +76,7 @@ private:
     QPushButton* mPushButton7 = nullptr;
     sheet::InputSheet* mSheet = nullptr;
     std::unique_ptr<PointerRules> mPointer;
+    FocusRing* mFocusRing = nullptr;
 };
 
 } // namespace corvantis

@@ -7,8 +7,10 @@
 #include "core/programfolder.h"
 #include "core/twips.h"
 #include "preview/picturebox.h"
+#include "ui/buttonkeys.h"
 #include "ui/controlkind.h"
 #include "ui/cursor.h"
+#include "ui/focusring.h"
 #include "ui/pointerrules.h"
 #include "ui/windowcolours.h"
 #include "workbook/sheetdrawing.h"
@@ -54,10 +56,12 @@ void setWhite(QWidget* w)
 
 Form2::Form2(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Form2"));
-    setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    // Opens at the design size, which is also the least it shrinks to; it grows and maximises.
+    setMinimumSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(9);
     font.setBold(true);
@@ -119,8 +123,11 @@ void Form2::createControls()
     mPushButton8 = button(this, "PushButton8", QStringLiteral("< Back"), twipsRect(120, 8850, 4680, 405));
 
     mPointer = std::make_unique<PointerRules>(*this);
-    for (QWidget* b : {mPushButton1, mPushButton2, mPushButton6, mPushButton8})
+    for (QPushButton* b : {mPushButton1, mPushButton2, mPushButton6, mPushButton8}) {
         mPointer->addHandWidget(b);
+        pressOnEnter(b);
+    }
+    new FocusRing(this);
     mPointer->addPlainWidget(this);
     mPointer->addPlainWidget(mFrame1);
 
@@ -171,6 +178,31 @@ void Form2::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         Form_Activate();
+}
+
+void Form2::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The picture's viewport takes all the room the window gains; the bars, the zoom frame and
+    // the buttons keep to its right and bottom edges, the buttons sharing the width.
+    const int dw = std::max(0, pixelsToTwips(width()) - kClientWidth);
+    const int dh = std::max(0, pixelsToTwips(height()) - kClientHeight);
+    const bool setUp = mPlaced && !mView.setUpPending();
+    const QPointF centre = setUp ? viewCentre() : QPointF();
+    mPicture2->setGeometryTwips(120, 120, 9330 + dw, 7425 + dh);
+    mVScroll1->setGeometry(twipsRect(9450 + dw, 120, 255, 7425 + dh));
+    mHScroll1->setGeometry(twipsRect(120, 7545 + dh, 9330 + dw, 255));
+    mFrame1->setGeometry(twipsRect(120, 7860 + dh, 9600 + dw, 855));
+    const int half = dw / 2;
+    mPushButton1->setGeometry(twipsRect(240, 300, 4440 + half, 405));
+    mPushButton2->setGeometry(twipsRect(4800 + half, 300, 4560 + dw - half, 405));
+    mPushButton8->setGeometry(twipsRect(120, 8850 + dh, 4680 + half, 405));
+    mPushButton6->setGeometry(twipsRect(4920 + half, 8850 + dh, 4800 + dw - half, 405));
+    if (setUp) {
+        // The bars describe the new viewport; the same part of the picture stays in the middle.
+        ResetScrollBars();
+        centreOn(centre);
+    }
 }
 
 void Form2::showEvent(QShowEvent* event)

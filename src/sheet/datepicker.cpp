@@ -6,6 +6,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -104,10 +105,57 @@ void DatePicker::cancelTyping()
     setDate(date());
 }
 
+bool DatePicker::event(QEvent* e)
+{
+    if (e->type() == QEvent::ShortcutOverride) {
+        // Undo and redo belong to the whole sheet, not to the date's text: the window's
+        // shortcuts take them, after what was typed has become the date.
+        const auto* k = static_cast<QKeyEvent*>(e);
+        const Qt::KeyboardModifiers mods = k->modifiers() & ~Qt::KeypadModifier;
+        const bool ctrl = mods == Qt::ControlModifier;
+        if ((ctrl && (k->key() == Qt::Key_Z || k->key() == Qt::Key_Y))
+            || (mods == (Qt::ControlModifier | Qt::ShiftModifier) && k->key() == Qt::Key_Z)) {
+            finishTyping();
+            e->ignore();
+            return true;
+        }
+    }
+    return QDateEdit::event(e);
+}
+
+void DatePicker::openCalendar()
+{
+    finishTyping();
+    if (!calendarPopup() || isReadOnly())
+        return;
+    // The date edit opens its calendar on a press over its arrow; there is no other way in.
+    QStyleOptionComboBox opt;
+    opt.initFrom(this);
+    opt.editable = true;
+    opt.frame = true;
+    opt.subControls = QStyle::SC_All;
+    const QRect arrow = style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxArrow, this);
+    const QPointF at = arrow.isValid() ? QPointF(arrow.center()) : QPointF(width() - 4, height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QDateEdit::mousePressEvent(&press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QDateEdit::mouseReleaseEvent(&release);
+}
+
 void DatePicker::keyPressEvent(QKeyEvent* e)
 {
     const Qt::KeyboardModifiers mods = e->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier | Qt::GroupSwitchModifier);
     const QString text = e->text();
+    // The calendar opens from the keyboard; those keys never step the date.
+    if (e->key() == Qt::Key_F4 || ((e->key() == Qt::Key_Down || e->key() == Qt::Key_Up) && (mods & Qt::AltModifier))) {
+        openCalendar();
+        e->accept();
+        return;
+    }
+    if (text == QLatin1String(" ") && !mTyping) {
+        e->accept();   // a blank does not begin a date: the date stays as it is
+        return;
+    }
     if (!text.isEmpty() && text.at(0).isPrint() && mods == Qt::NoModifier) {
         // Digits, letters and separators alike: every key stays in the picker.
         type(text);

@@ -29,9 +29,12 @@ public:
     void fitDates(int maxWidth);
 
     bool isTyping() const { return mTyping; }
+    // Opens the calendar, as a click on the arrow does (Alt+Down, Alt+Up and F4 from the keyboard).
+    void openCalendar();
     QString typedText() const { return mTyped; }
 
 protected:
+    bool event(QEvent* e) override;
     bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* e) override;
     void inputMethodEvent(QInputMethodEvent* e) override;

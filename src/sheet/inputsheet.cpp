@@ -7,6 +7,7 @@
 #include "sheet/focusfollow.h"
 #include "sheet/leavegate.h"
 #include "sheet/monthheaders.h"
+#include "sheet/sheetediting.h"
 #include "ui/controlkind.h"
 #include "ui/windowcolours.h"
 
@@ -150,17 +151,23 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     plainLabel(QStringLiteral("Label8"), QStringLiteral("Fiscal Year Begins"), 6000, 465, 1560, 225,
                7740 - kLabelGap - 6000);
 
-    heading(QStringLiteral("Label1"), QStringLiteral("Revenue (Sales)"), kNameLeft, kHeaderTop, kNameWidth, kHeaderHeight);
-    heading(QStringLiteral("Label4"), QStringLiteral("IND. %"), kIndLeft, kHeaderTop, kIndWidth, kHeaderHeight);
-    for (int i = 0; i < kMonthCount; ++i)
+    mHeaderRow << heading(QStringLiteral("Label1"), QStringLiteral("Revenue (Sales)"), kNameLeft, kHeaderTop,
+                          kNameWidth, kHeaderHeight);
+    mHeaderRow << heading(QStringLiteral("Label4"), QStringLiteral("IND. %"), kIndLeft, kHeaderTop, kIndWidth,
+                          kHeaderHeight);
+    mHeaderRow.back()->setToolTip(QStringLiteral("industry average: this line as a percentage of sales"));
+    for (int i = 0; i < kMonthCount; ++i) {
         mLblYear[i] = heading(arrayName(QStringLiteral("lblYear"), i), QStringLiteral("IND. %"), monthLeft(i + 1),
                               kHeaderTop, kMonthWidth, kHeaderHeight);
+        mHeaderRow << mLblYear[i];
+    }
     heading(QStringLiteral("Label2"), QStringLiteral("Cost of Sales"), 120, 3510, 1800, 360);
     heading(QStringLiteral("Label5"), QString(), 1905, 3510, 11265, 360);
     heading(QStringLiteral("Label3"), QStringLiteral("Expenses"), 120, 6060, 1800, 360);
     heading(QStringLiteral("Label6"), QString(), 1905, 6060, 11265, 360);
 
     mGate = new LeaveGate(form);
+    mEditing = new SheetEditing(*this);
 }
 
 InputSheet::~InputSheet() = default;
@@ -226,6 +233,7 @@ void InputSheet::dateChanged(const QDate& date)
 {
     mInputs.saveFiscalStart(date);
     applyMonthHeaders(date);
+    mEditing->dateChanged(date);
 }
 
 void InputSheet::applyMonthHeaders(const QDate& start)
@@ -237,6 +245,9 @@ void InputSheet::applyMonthHeaders(const QDate& start)
 void InputSheet::setMonthCaption(int i, const QString& caption)
 {
     mLblYear.at(i)->setCaption(caption);
+    mLblYear.at(i)->setToolTip(QStringLiteral("Month %1 of the fiscal year (%2): the amount of each line in that month")
+                                   .arg(i + 1)
+                                   .arg(caption));
 }
 
 bool InputSheet::allowLeave(SheetCell* cell)
@@ -245,11 +256,13 @@ bool InputSheet::allowLeave(SheetCell* cell)
     try {
         d = leaveDecision(cell->kind(), cell->text());
     } catch (const std::exception&) {
+        mEditing->cellCommitted(cell);
         return true;   // a text the checks cannot judge is left as it is
     }
     if (d.allowed) {
         if (d.replacement && *d.replacement != cell->text())
             cell->setText(*d.replacement);
+        mEditing->cellCommitted(cell);
         return true;
     }
     // Message first, then the replacement text (stored by the change), then the focus stays;
@@ -257,6 +270,8 @@ bool InputSheet::allowLeave(SheetCell* cell)
     Dialogs::inform(d.message, mForm);
     if (d.replacement)
         cell->setText(*d.replacement);
+    // The refused text's replacement is a step of its own: one undo brings the old text back.
+    mEditing->cellCommitted(cell);
     if (d.selectAll) {
         QPointer<SheetCell> guarded(cell);
         QTimer::singleShot(0, cell, [guarded] {
@@ -272,6 +287,7 @@ void InputSheet::focusArrived(SheetCell* cell, Qt::FocusReason reason)
     // Coming back to the window (after a message box or from another program) is no arrival.
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
         return;
+    mEditing->cellEntered(cell);
     if (cell->kind() == CellKind::CompanyName) {
         bringTopRowIntoView(cell);
         return;
@@ -310,6 +326,43 @@ void InputSheet::followFocus(SheetCell* cell)
 void InputSheet::moveSheetTo(int scrollValue)
 {
     mPicture2->move(mPicture2->x(), twipsToPixels(-scrollValue));
+    keepHeaderInView(scrollValue);
+}
+
+void InputSheet::keepHeaderInView(int scrollValue)
+{
+    // Once the caption row would scroll out at the top, it stays at the viewport's top edge and
+    // the lines pass under it; the name column's caption names the section at the top.
+    const int top = std::max(kHeaderTop, scrollValue - kFrame1Top);
+    const int firstVisible = top + kHeaderHeight;   // in the frame's twips
+    QString section = QStringLiteral("Revenue (Sales)");
+    if (top > kHeaderTop) {
+        if (firstVisible >= lineTop(14) - 360)
+            section = QStringLiteral("Expenses");
+        else if (firstVisible >= lineTop(7) - 360)
+            section = QStringLiteral("Cost of Sales");
+    }
+    for (CaptionLabel* l : std::as_const(mHeaderRow)) {
+        l->move(l->x(), twipsToPixels(top));
+        l->raise();
+    }
+    if (!mHeaderRow.isEmpty() && mHeaderRow.front()->text() != section)
+        mHeaderRow.front()->setCaption(section);
+}
+
+bool InputSheet::cellKey(SheetCell* cell, QKeyEvent* e)
+{
+    return mEditing->cellKey(cell, e);
+}
+
+bool InputSheet::wantsCellKey(SheetCell* cell, QKeyEvent* e)
+{
+    return SheetEditing::wantsKey(cell, e);
+}
+
+QMenu* InputSheet::cellMenu(SheetCell* cell)
+{
+    return mEditing->cellMenu(cell);
 }
 
 void InputSheet::bringTopRowIntoView(QWidget* control)

@@ -28,6 +28,7 @@ class QWidget;
 namespace corvantis::sheet {
 
 class LeaveGate;
+class SheetEditing;
 
 class InputSheet : public QObject, public CellFocusHandler {
     Q_OBJECT
@@ -54,6 +55,8 @@ public:
     ProjectionInputs inputs() const;
     // The inputs in the settings store, which every change of a cell reaches at once.
     StoredInputs& storedInputs() { return mInputs; }
+    // Paste, copy, undo across the sheet, the fills of a line and the keys between lines.
+    SheetEditing& editing() const { return *mEditing; }
 
     // The twelve month captions for a fiscal year starting on `start`.
     void applyMonthHeaders(const QDate& start);
@@ -68,6 +71,9 @@ public:
     // CellFocusHandler
     bool allowLeave(SheetCell* cell) override;
     void focusArrived(SheetCell* cell, Qt::FocusReason reason) override;
+    bool cellKey(SheetCell* cell, QKeyEvent* e) override;
+    bool wantsCellKey(SheetCell* cell, QKeyEvent* e) override;
+    QMenu* cellMenu(SheetCell* cell) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -82,6 +88,7 @@ private:
     void dateChanged(const QDate& date);
     void followFocus(SheetCell* cell);
     void moveSheetTo(int scrollValue);
+    void keepHeaderInView(int scrollValue);
 
     QWidget* mForm;
     StoredInputs mInputs;
@@ -98,6 +105,10 @@ private:
     std::array<SheetCell*, kLineCount> mInds{};
     std::array<std::array<SheetCell*, kLineCount>, kMonthCount> mMonths{};
     LeaveGate* mGate = nullptr;
+    SheetEditing* mEditing = nullptr;
+    // The caption row above the lines (Label1, Label4, lblYear), kept in view while the lines
+    // scroll under it.
+    QList<CaptionLabel*> mHeaderRow;
 };
 
 } // namespace corvantis::sheet

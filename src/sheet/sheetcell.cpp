@@ -2,7 +2,10 @@
 
 #include "ui/controlkind.h"
 
+#include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 
 namespace corvantis::sheet {
@@ -25,6 +28,36 @@ void SheetCell::showStart()
     // The window's focus cell keeps its caret while a message box or another program is in front.
     if (window()->focusWidget() != this && cursorPosition() != 0)
         setCursorPosition(0);
+}
+
+bool SheetCell::event(QEvent* e)
+{
+    // The sheet's keys come to the cell as key presses, ahead of the window's shortcuts.
+    if (e->type() == QEvent::ShortcutOverride && mHandler && mHandler->wantsCellKey(this, static_cast<QKeyEvent*>(e))) {
+        e->accept();
+        return true;
+    }
+    return QLineEdit::event(e);
+}
+
+void SheetCell::keyPressEvent(QKeyEvent* e)
+{
+    if (mHandler && mHandler->cellKey(this, e)) {
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+void SheetCell::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu* menu = mHandler ? mHandler->cellMenu(this) : nullptr;
+    if (!menu) {
+        QLineEdit::contextMenuEvent(e);
+        return;
+    }
+    menu->popup(e->globalPos());
+    e->accept();
 }
 
 bool SheetCell::focusNextPrevChild(bool next)

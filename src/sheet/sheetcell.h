@@ -7,6 +7,9 @@
 
 #include <QLineEdit>
 
+
+class QMenu;
+
 namespace corvantis::sheet {
 
 class SheetCell;
@@ -18,6 +21,13 @@ public:
     // Runs the cell's leave check; false keeps the focus in the cell.
     virtual bool allowLeave(SheetCell* cell) = 0;
     virtual void focusArrived(SheetCell* cell, Qt::FocusReason reason) = 0;
+    // A key for the sheet rather than the box (paste of a block, undo across the sheet, the
+    // keys that move between lines); true when it was taken.
+    virtual bool cellKey(SheetCell* /*cell*/, QKeyEvent* /*e*/) { return false; }
+    // True when the key must reach the cell before any shortcut of the window.
+    virtual bool wantsCellKey(SheetCell* /*cell*/, QKeyEvent* /*e*/) { return false; }
+    // The cell's context menu; null: the box's own.
+    virtual QMenu* cellMenu(SheetCell* /*cell*/) { return nullptr; }
 };
 
 class SheetCell : public QLineEdit {
@@ -32,6 +42,9 @@ public:
     CellFocusHandler* focusHandler() const { return mHandler; }
 
 protected:
+    bool event(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
     bool focusNextPrevChild(bool next) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;

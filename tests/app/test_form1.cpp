@@ -5,8 +5,12 @@
 #include "app/form1.h"
 #include "ui/controlkind.h"
 #include "core/settingsstore.h"
+#include "core/projectioninputs.h"
+#include "sheet/inputsheet.h"
+#include "sheet/sheetediting.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDateEdit>
 #include <QFile>
 #include <QProcess>
@@ -45,6 +49,26 @@ class TestForm1 : public QObject {
         s.today = [] { return kToday; };
         s.excelProbe = std::move(probe);
         return std::make_unique<Form1>(s);
+    }
+    QString stored(int line, int column) const
+    {
+        QSettings raw(iniPath(), QSettings::IniFormat);
+        return raw.value(QStringLiteral("Corvantis/") + InputKey::cell(line, column).name()).toString();
+    }
+    std::unique_ptr<Form1> shownForm()
+    {
+        auto f = makeForm();
+        f->Form_Load();
+        f->show();
+        f->activateWindow();
+        if (!QTest::qWaitForWindowActive(f.get()))
+            return nullptr;
+        Dialogs::reset();
+        return f;
+    }
+    static void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QTest::keyClick(QApplication::focusWidget(), k, mods);
     }
     QStringList storedKeys() const
     {
@@ -300,6 +324,143 @@ private slots:
         QSettings raw(ini, QSettings::IniFormat);
         raw.beginGroup(QStringLiteral("Corvantis"));
         QCOMPARE(raw.childKeys().size(), 397);   // with "Locale"
+    }
+
+    void aRefusedAmountComesBackWithOneUndo()
+    {
+        auto f = shownForm();
+        QVERIFY(f);
+        key(Qt::Key_Tab);
+        key(Qt::Key_Tab);   // month 1 of line 0
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("500"));
+        key(Qt::Key_Tab);
+        key(Qt::Key_Tab, Qt::ShiftModifier);
+        QLineEdit* cell = f->txtYear(1, 0);
+        QCOMPARE(QApplication::focusWidget(), cell);
+        QCOMPARE(cell->text(), QStringLiteral("$500.00"));
+        QTest::keyClicks(cell, QStringLiteral("5OO"));
+        key(Qt::Key_Tab);
+        QCOMPARE(Dialogs::shown().size(), size_t(1));   // the leave check as it always was
+        QCOMPARE(cell->text(), QStringLiteral("$0.00"));
+        QCOMPARE(QApplication::focusWidget(), cell);
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(cell->text(), QStringLiteral("$500.00"));
+        QCOMPARE(stored(0, 2), QStringLiteral("$500.00"));
+        key(Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(stored(0, 2), QStringLiteral("$0.00"));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        key(Qt::Key_Z, Qt::ControlModifier);   // and the typed 500 before it
+        QCOMPARE(cell->text(), QStringLiteral("$0.00"));
+        QCOMPARE(stored(0, 2), QStringLiteral("$0.00"));
+        key(Qt::Key_Z, Qt::ShiftModifier | Qt::ControlModifier);
+        QCOMPARE(stored(0, 2), QStringLiteral("$500.00"));
+        QVERIFY(reports.empty());
+    }
+
+    void aPastedBlockFillsLinesAndIsUndoneAsOneStep()
+    {
+        auto f = shownForm();
+        QVERIFY(f);
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), f->txtRevenue(3));
+        QApplication::clipboard()->setText(QStringLiteral("Rent\t5\t100\t200\t300\t400\t500\t600\t700\t800\t900\t1000\t"
+                                                          "1100\t1200\nBad\tx\t1\t\t5OO\t4\n"));
+        key(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(f->txtRevenue(3)->text(), QStringLiteral("Rent"));
+        QCOMPARE(f->txtInd(3)->text(), QStringLiteral("5"));
+        QCOMPARE(f->txtYear(12, 3)->text(), QStringLiteral("$1,200.00"));
+        QCOMPARE(stored(3, monthColumn(12)), QStringLiteral("$1,200.00"));
+        // Refused values leave their cells; an empty one is no value; one message counts them.
+        QCOMPARE(f->txtInd(4)->text(), QStringLiteral("0"));
+        QCOMPARE(f->txtYear(1, 4)->text(), QStringLiteral("$1.00"));
+        QCOMPARE(f->txtYear(3, 4)->text(), QStringLiteral("$0.00"));
+        QCOMPARE(f->txtYear(4, 4)->text(), QStringLiteral("$4.00"));
+        QCOMPARE(Dialogs::shown().size(), size_t(1));
+        QVERIFY(Dialogs::shown().front().text.contains(QStringLiteral("2 values were not valid")));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f->txtRevenue(3)->text(), designName(3));
+        QCOMPARE(stored(3, monthColumn(12)), QStringLiteral("$0.00"));
+        QCOMPARE(f->txtYear(1, 4)->text(), QStringLiteral("$0.00"));
+        key(Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(stored(3, monthColumn(1)), QStringLiteral("$100.00"));
+
+        // Copy of a line without a selection, pasted into another line's name: the same line.
+        key(Qt::Key_C, Qt::ControlModifier);
+        QVERIFY(QApplication::clipboard()->text().startsWith(QStringLiteral("Rent\t5\t100.00\t200.00\t")));
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        key(Qt::Key_Insert, Qt::ShiftModifier);
+        for (int column = 0; column < 14; ++column)
+            QCOMPARE(stored(5, column), stored(3, column));
+        QVERIFY(reports.empty());
+    }
+
+    void keysMoveLikeAGridAndTheFillsAreSteps()
+    {
+        auto f = shownForm();
+        QVERIFY(f);
+        key(Qt::Key_Tab);
+        key(Qt::Key_Tab);   // month 1 of line 0
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("1000"));
+        key(Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), f->txtYear(1, 1));
+        QCOMPARE(f->txtYear(1, 0)->text(), QStringLiteral("$1,000.00"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("77"));
+        key(Qt::Key_Escape);
+        QCOMPARE(f->txtYear(1, 1)->text(), QStringLiteral("$0.00"));
+        key(Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), f->txtYear(1, 0));
+        key(Qt::Key_R, Qt::ControlModifier);   // same amount every month
+        QCOMPARE(f->txtYear(12, 0)->text(), QStringLiteral("$1,000.00"));
+        f->sheet().editing().setAsk([](const QString&, const QString&, const QString&) { return QStringLiteral("1000.01"); });
+        key(Qt::Key_Y, Qt::ControlModifier | Qt::ShiftModifier);   // spread a yearly total
+        QCOMPARE(f->txtYear(1, 0)->text(), QStringLiteral("$83.33"));
+        QCOMPARE(stored(0, monthColumn(12)), QStringLiteral("$83.38"));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f->txtYear(12, 0)->text(), QStringLiteral("$1,000.00"));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f->txtYear(12, 0)->text(), QStringLiteral("$0.00"));
+        QVERIFY(Dialogs::shown().empty());
+
+        // The date picker: Alt+Down and F4 open the calendar and leave the date; Space keeps it.
+        QDateEdit* picker = f->DTPicker1();
+        picker->setFocus(Qt::TabFocusReason);
+        const QDate date = picker->date();
+        const QString shown = picker->text();
+        key(Qt::Key_Space);
+        QCOMPARE(picker->text(), shown);
+        key(Qt::Key_Down, Qt::AltModifier);
+        QCOMPARE(picker->date(), date);
+        QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+        QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+        QCOMPARE(picker->date(), date);
+
+        // Enter presses a focused button.
+        f->PushButton6()->setFocus(Qt::TabFocusReason);
+        key(Qt::Key_Return);
+        QTRY_COMPARE(Dialogs::shown().size(), size_t(1));
+        QVERIFY(reports.empty());
+    }
+
+    void theExampleDataIsOneStepWithTheDate()
+    {
+        auto f = shownForm();
+        QVERIFY(f);
+        const QDate before = f->DTPicker1()->date();
+        f->PushButton7()->setFocus(Qt::TabFocusReason);
+        key(Qt::Key_Space);
+        QCOMPARE(f->txtCompanyName()->text(), QStringLiteral("ACME Inc"));
+        QVERIFY(f->DTPicker1()->date() != before);
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f->txtCompanyName()->text(), QString());
+        QCOMPARE(f->DTPicker1()->date(), before);
+        QCOMPARE(f->txtRevenue(0)->text(), designName(0));
+        QCOMPARE(stored(0, monthColumn(1)), QStringLiteral("$0.00"));
+        QCOMPARE(f->lblYear(0)->text(), before.toString(QStringLiteral("MMM-yy")));
+        QVERIFY(reports.empty());
     }
 
     void closingTheMainWindowEndsTheProgram()
