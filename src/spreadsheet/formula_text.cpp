@@ -366,6 +366,25 @@ std::vector<std::uint8_t> expandShared(std::span<const std::uint8_t> t, int row,
             store(pos + 3, r2);
             storeCol(pos + 5, c1, cw1);
             storeCol(pos + 7, c2, cw2);
+        } else if (base == kRef3d) {
+            // Shared formulas keep the relative parts of 3-D references as offsets too, as
+            // names do; the token stays a ptgRef3d.
+            int r, c;
+            bool rr, cr;
+            const std::uint16_t cw = readU16(t, pos + 5);
+            decodeRef(readU16(t, pos + 3), cw, true, row, col, r, c, rr, cr);
+            store(pos + 3, r);
+            storeCol(pos + 5, c, cw);
+        } else if (base == kArea3d) {
+            int r1, c1, r2, c2;
+            bool rr, cr;
+            const std::uint16_t cw1 = readU16(t, pos + 7), cw2 = readU16(t, pos + 9);
+            decodeRef(readU16(t, pos + 3), cw1, true, row, col, r1, c1, rr, cr);
+            decodeRef(readU16(t, pos + 5), cw2, true, row, col, r2, c2, rr, cr);
+            store(pos + 3, r1);
+            store(pos + 5, r2);
+            storeCol(pos + 7, c1, cw1);
+            storeCol(pos + 9, c2, cw2);
         }
         pos += size;
     }

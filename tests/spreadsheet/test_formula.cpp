@@ -62,6 +62,7 @@ private slots:
     void badText();
     void functionTable();
     void sharedExpansion();
+    void sharedExpansionOf3dReferences();
     void referencesListed();
     void foreignTokensDecompile();
     void garbageNeverCrashes();
@@ -289,6 +290,20 @@ void TestFormula::sharedExpansion()
     // Truncated tokens are copied, not read past the end.
     const Bytes cut = {0x2C, 0x01};
     QVERIFY(formula::expandShared(cut, 3, 3) == cut);
+}
+
+void TestFormula::sharedExpansionOf3dReferences()
+{
+    // Shared formulas "=Sheet!A(r-1)+1" and "Sheet!(c)(r):(c+1)$2": the relative parts of their
+    // 3-D references are offsets from each cell, as for ptgRefN, and the tokens stay 3-D.
+    const Bytes ref3d = {0x5A, 0x01, 0x00, 0xFF, 0xFF, 0x00, 0xC0, 0x1E, 0x01, 0x00, 0x03};
+    QCOMPARE(hex(formula::expandShared(ref3d, 9, 0)), QByteArray("5A 01 00 08 00 00 C0 1E 01 00 03"));
+    QCOMPARE(hex(formula::expandShared(ref3d, 3, 2)), QByteArray("5A 01 00 02 00 02 C0 1E 01 00 03"));
+    const Bytes area3d = {0x3B, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0xC0, 0x01, 0x40};
+    QCOMPARE(hex(formula::expandShared(area3d, 4, 1)), QByteArray("3B 00 00 04 00 01 00 01 C0 02 40"));
+    // Absolute parts stay.
+    const Bytes abs3d = {0x3A, 0x00, 0x00, 0x07, 0x00, 0x03, 0x00};
+    QVERIFY(formula::expandShared(abs3d, 9, 9) == abs3d);
 }
 
 void TestFormula::referencesListed()
