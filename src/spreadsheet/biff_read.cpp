@@ -782,7 +782,10 @@ void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
             keep = true;   // its flags (zeros shown, formulas shown ...) and zoom go back as they were
             break;
         case rt::Pane: readPane(Cursor(r.data, "PANE")); break;
-        case rt::Selection: readSelection(Cursor(r.data, "SELECTION")); break;
+        case rt::Selection:
+            readSelection(Cursor(r.data, "SELECTION"));
+            s_.selections.push_back(RawRecord{r.type, std::vector<std::uint8_t>(r.data.begin(), r.data.end())});
+            break;
         case rt::Setup: readSetup(Cursor(r.data, "SETUP")); break;
         case rt::WsBool: {
             const std::uint16_t v = Cursor(r.data, "WSBOOL").u16();

@@ -867,8 +867,37 @@ void StreamWriter::pane(const Sheet& s)
     rec(rt::Pane, w);
 }
 
+// Whether the SELECTION records read with the sheet still say what the model says: the active
+// pane's holds the active cell, and no record names a pane the sheet no longer has.
+bool selectionsHold(const Sheet& s, std::uint8_t activePane)
+{
+    // Panes: 3 top left (the only one without a split), 2 bottom left, 1 top right, 0 bottom right.
+    const bool rows = s.pane.frozen && s.pane.splitRows > 0, cols = s.pane.frozen && s.pane.splitCols > 0;
+    const bool there[4] = {rows && cols, cols, rows, true};
+    bool active = false;
+    for (const RawRecord& r : s.selections) {
+        if (r.type != rt::Selection || r.data.size() < 9)
+            return false;
+        const std::uint8_t pane = r.data[0];
+        if (pane > 3 || !there[pane])
+            return false;
+        if (pane == activePane) {
+            const int row = r.data[1] | r.data[2] << 8, col = r.data[3] | r.data[4] << 8;
+            if (row != s.activeCell.row || col != s.activeCell.col)
+                return false;
+            active = true;
+        }
+    }
+    return active;
+}
+
 void StreamWriter::selection(const Sheet& s)
 {
+    if (selectionsHold(s, activePaneOf(s))) {
+        for (const RawRecord& r : s.selections)
+            raw(r);
+        return;
+    }
     const int r = std::clamp(s.activeCell.row, 0, kMaxRows - 1), c = std::clamp(s.activeCell.col, 0, kMaxCols - 1);
     ByteWriter w;
     w.u8(activePaneOf(s));

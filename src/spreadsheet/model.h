@@ -165,6 +165,9 @@ struct Sheet {
     bool selected = false;
     Pane pane;
     CellAddress activeCell;              // SELECTION
+    // The SELECTION records as read, one per pane: written back while the active pane's still
+    // holds activeCell and every pane they name is still there.
+    std::vector<RawRecord> selections;
     PageSetup page;
     std::vector<RawRecord> extraRecords; // sheet records not understood, in the order read; written back before WINDOW2
     std::vector<ArrayFormula> arrayFormulas;

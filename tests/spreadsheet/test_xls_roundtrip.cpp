@@ -141,6 +141,22 @@ private slots:
         }
     }
 
+    void everySelectionKept()
+    {
+        // One SELECTION per pane (a frozen corner has four); all come back while the cursor stays.
+        int panes = 0;
+        for (const QString& path : files_) {
+            const QString name = QFileInfo(path).fileName();
+            const Workbook before = xls::readFile(readAll(path));
+            const Workbook after = xls::readFile(readAll(saved_.filePath(name)));
+            for (std::size_t s = 0; s < before.sheets.size(); ++s) {
+                QVERIFY2(sameRecords(after.sheets[s].selections, before.sheets[s].selections), qPrintable(name));
+                panes = std::max(panes, int(before.sheets[s].selections.size()));
+            }
+        }
+        QCOMPARE(panes, 4);
+    }
+
     void otherProgramsSeeTheSame()
     {
         const QString python = QStringLiteral("/usr/bin/python3");
