@@ -4,6 +4,7 @@
 #include "core/errorreport.h"
 #include "core/files.h"
 #include "core/guard.h"
+#include "core/numbertext.h"
 #include "core/projectioninputs.h"
 #include "core/safefile.h"
 #include "core/settingsstore.h"
@@ -12,6 +13,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStringList>
@@ -26,18 +28,97 @@ namespace {
 
 constexpr const char* kProgram = "corvantis";
 
+// How a run ended, for scripts: what they asked for wrongly, the stored inputs, the file written.
+enum Status {
+    kDone = 0,
+    kFailed = 1,         // the projection itself could not be made
+    kUsage = 2,          // the arguments
+    kBadInputs = 3,      // the settings store is missing, unreadable or no settings file
+    kNotWritten = 4,     // the target file
+};
+
+// Texts reach the terminal in the locale's character set, as the file names came from it.
 void printLine(FILE* stream, const QString& text)
 {
-    std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fputs(encodeFileName(text + QLatin1Char('\n')).constData(), stream);
     std::fflush(stream);
 }
 
 // One line on standard error and the failure status.
-int fail(const QString& message)
+int fail(const QString& message, int status = kFailed)
 {
     QString line = message.simplified();
     printLine(stderr, QString::fromLatin1(kProgram) + QStringLiteral(": ") + line);
-    return 1;
+    return status;
+}
+
+// A note on standard error that does not end the run.
+void warn(const QString& message)
+{
+    printLine(stderr, QString::fromLatin1(kProgram) + QStringLiteral(": ") + message.simplified());
+}
+
+// Why the file at `path` is no settings store the program could have written; empty when it is
+// one, or when there is no file at all.
+QString notASettingsFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("it is a folder, not a settings file");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("it cannot be read: %1").arg(file.errorString());
+    const QByteArray bytes = file.read(4 << 20);
+    if (file.error() != QFileDevice::NoError)
+        return QStringLiteral("it cannot be read: %1").arg(file.errorString());
+    // An INI file: text lines, each a comment, a [section] or a key=value.
+    if (bytes.contains('\0'))
+        return QStringLiteral("it is not a settings file");
+    for (QByteArray line : bytes.split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if ((line.startsWith('[') && line.endsWith(']')) || line.indexOf('=') > 0)
+            continue;
+        return QStringLiteral("it is not a settings file");
+    }
+    return {};
+}
+
+// Tells which stored texts cannot be read, by key and text, and what the workbook gets instead.
+// The main window reads them the same way, so the workbook is the one it would make.
+void tellUnreadableTexts(const StoredInputs& stored, const ProjectionInputs& used, const QDate& today)
+{
+    const std::optional<QLocale> writtenIn = stored.store().textsLocale();
+    auto readable = [&](const QString& text) {
+        return ReadNumber(text, writtenIn.value_or(QLocale())).has_value() || ReadNumber(text, QLocale()).has_value();
+    };
+    auto storedText = [&](const InputKey& key) { return stored.store().get(key.name(), QString()); };
+
+    const QString date = stored.fiscalStartText();
+    if (!date.isNull()) {
+        try {
+            stored.fiscalStart(today);
+        } catch (const std::exception& e) {
+            warn(QStringLiteral("the stored %1 \"%2\" is no date the fiscal year can begin on (%3); %4 is used")
+                     .arg(InputKey::fiscalStart().name(), date, QString::fromUtf8(e.what()),
+                          QLocale().toString(used.fiscalStart, QLocale::ShortFormat)));
+        }
+    }
+    for (int line = 0; line < kLineCount; ++line) {
+        for (int column = kIndColumn; column < kColumnCount; ++column) {
+            const InputKey key = InputKey::cell(line, column);
+            const QString text = storedText(key);
+            if (text.trimmed().isEmpty() || readable(text))
+                continue;
+            if (column == kIndColumn)
+                warn(QStringLiteral("the stored %1 \"%2\" is no IND. %; it is written as text").arg(key.name(), text));
+            else
+                warn(QStringLiteral("the stored %1 \"%2\" is no amount; %3 is used").arg(key.name(), text, used.cell(line, column)));
+        }
+    }
 }
 
 // Without windows a box has nobody to answer it: its text becomes the failure's reason.
@@ -77,21 +158,29 @@ int generate(const QString& path)
 {
     const std::optional<ExportFormat> format = exportFormatFor(path);
     if (!format)
-        return fail(SafeFile::failureText(path, QStringLiteral("unknown file type; use .xls, .xlsx or .pdf")));
+        return fail(SafeFile::failureText(path, QStringLiteral("unknown file type; use .xls, .xlsx or .pdf")), kUsage);
     // A target the writer would refuse is refused before the projection is generated.
     try {
         SafeFile::checkTarget(path);
     } catch (const std::exception& e) {
-        return fail(QString::fromUtf8(e.what()));
+        return fail(QString::fromUtf8(e.what()), kNotWritten);
     }
     // Nobody is asked here, so a file the user has marked read-only is not replaced.
-    if (const QFileInfo target(path); target.exists() && !target.isWritable())
-        return fail(SafeFile::failureText(path, QStringLiteral("the file is read-only")));
+    if (SafeFile::isReadOnly(path))
+        return fail(SafeFile::failureText(path, QStringLiteral("the file is read-only")), kNotWritten);
 
+    // A store that is no settings file would read as an empty one: said as what it is.
+    const QString storePath = SettingsStore::defaultFilePath();
+    if (const QString why = notASettingsFile(storePath); !why.isEmpty())
+        return fail(QStringLiteral("the stored inputs in %1 cannot be read: %2").arg(storePath, why), kBadInputs);
     SettingsStore& store = SettingsStore::standard();
     StoredInputs stored(store);
     if (stored.isEmpty())
-        return fail(QStringLiteral("no stored inputs in %1; enter the projection in the main window first").arg(store.fileName()));
+        return fail(QStringLiteral("no stored inputs in %1; enter the projection in the main window first").arg(store.fileName()),
+                    kBadInputs);
+    const QDate today = QDate::currentDate();
+    const ProjectionInputs inputs = stored.readAll(today);
+    tellUnreadableTexts(stored, inputs, today);
 
     // Reports of failed steps are collected instead of shown.
     std::vector<ErrorReport> reports;
@@ -106,7 +195,7 @@ int generate(const QString& path)
     {
         Guard g(Procedure::MainGenerate);
         ProjectionRun run(g);
-        handedOver = run.fillAndSave(stored.readAll(QDate::currentDate()));
+        handedOver = run.fillAndSave(inputs);
         scratch = run.workbookPath();
         run.removeScratchFiles();
     }
@@ -130,6 +219,9 @@ int generate(const QString& path)
 
     try {
         ExportWorkbook(scratch, path, *format);
+    } catch (const WriteError& e) {
+        DeleteScratchFile(scratch);
+        return fail(QString::fromUtf8(e.what()), kNotWritten);
     } catch (const std::exception& e) {
         DeleteScratchFile(scratch);
         return fail(QString::fromUtf8(e.what()));
@@ -139,6 +231,8 @@ int generate(const QString& path)
 }
 
 } // namespace
+
+QString programVersion() { return QStringLiteral(CORVANTIS_VERSION); }
 
 std::optional<int> runCommandLine(int argc, char** argv)
 {
@@ -171,8 +265,12 @@ std::optional<int> runCommandLine(int argc, char** argv)
     parser.addOption(version);
     parser.addOption(generateOption);
 
-    if (!parser.parse(app.arguments()))
-        return fail(parser.errorText() + QStringLiteral(" (see --help)"));
+    // The arguments as the user's locale spells them: a Latin-1 "café.xls" stays café.xls.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << decodeFileName(QByteArray(argv[i]));
+    if (!parser.parse(arguments))
+        return fail(parser.errorText() + QStringLiteral(" (see --help)"), kUsage);
     if (parser.isSet(help)) {
         printLine(stdout, parser.helpText().trimmed());
         return 0;
@@ -182,14 +280,14 @@ std::optional<int> runCommandLine(int argc, char** argv)
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(parser.positionalArguments().first()));
+        return fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(parser.positionalArguments().first()), kUsage);
     if (!parser.isSet(generateOption))
-        return fail(QStringLiteral("nothing to do (see --help)"));
+        return fail(QStringLiteral("nothing to do (see --help)"), kUsage);
     const QStringList paths = parser.values(generateOption);
     if (paths.size() != 1)
-        return fail(QStringLiteral("--generate takes one path"));
+        return fail(QStringLiteral("--generate takes one path"), kUsage);
     if (paths.first().isEmpty())
-        return fail(QStringLiteral("--generate needs a file name"));
+        return fail(QStringLiteral("--generate needs a file name"), kUsage);
     return generate(paths.first());
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The program from a script: `corvantis --generate PATH` writes the projection of the stored
 // inputs to PATH (.xls, .xlsx or .pdf) with no window and no display; --help and --version.
+#include <QString>
+
 #include <optional>
 
 namespace corvantis {
@@ -9,5 +11,8 @@ namespace corvantis {
 // arguments asked for the command-line program, nullopt when the windows should start.
 // Creates its own QGuiApplication on the offscreen platform.
 std::optional<int> runCommandLine(int argc, char** argv);
+
+// The program's version ("1.0.0"), as --version tells it.
+QString programVersion();
 
 } // namespace corvantis

@@ -1,14 +1,20 @@
 #include "app/previewmenu.h"
 
+#include "app/form1.h"
 #include "core/dialogs.h"
 #include "core/files.h"
 #include "core/guard.h"
+#include "core/safefile.h"
+#include "core/settingsstore.h"
 #include "preview/form2.h"
 #include "preview/picturebox.h"
+#include "preview/savefolder.h"
 #include "workbook/workbookexport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
@@ -23,6 +29,16 @@ PreviewMenu::PrintDialog& printDialogHook()
 {
     static PreviewMenu::PrintDialog hook;
     return hook;
+}
+
+// The store beside the inputs, where the preview keeps the folder of the last save: the main
+// window's, or the user's when there is none.
+SettingsStore& saveFolderStore()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* form1 = qobject_cast<Form1*>(w))
+            return form1->store();
+    return SettingsStore::standard();
 }
 
 bool systemPrintDialog(QPrinter& printer, QWidget* parent)
@@ -91,7 +107,9 @@ void PreviewMenu::CopyPicture_Click()
 
 QString PreviewMenu::askTarget(const QString& title, const QString& filter, const QString& extension)
 {
-    QString target = Dialogs::saveFile(Dialogs::SaveRequest{title, filter, QString()}, &mForm2);
+    // Opens where the .xls dialog does; the trailing "/" names a folder, not a file.
+    const QString folder = QDir(saveDialogStartFolder(saveFolderStore())).absolutePath() + QLatin1Char('/');
+    QString target = Dialogs::saveFile(Dialogs::SaveRequest{title, filter, folder}, &mForm2);
     if (target.isEmpty())
         return {};
     if (QFileInfo(target).suffix().compare(extension, Qt::CaseInsensitive) != 0)
@@ -117,7 +135,9 @@ void PreviewMenu::SaveXlsx_Click()
     if (target.isEmpty())
         return;
     // The file is replaced only once the new one is complete.
-    if (g.step(102, [&] { SaveAsXlsx(mForm2.excelFile(), target); }))
+    bool written = false;
+    g.step(102, [&] { written = writeFile(target, [&] { SaveAsXlsx(mForm2.excelFile(), target); }); });
+    if (written)
         g.step(104, [&] { Dialogs::inform(QStringLiteral("Done."), &mForm2); });
 }
 
@@ -128,7 +148,9 @@ void PreviewMenu::ExportPdf_Click()
     g.step(100, [&] { target = askTarget(QStringLiteral("Export as PDF"), QStringLiteral("PDF Files (*.pdf)"), QStringLiteral("pdf")); });
     if (target.isEmpty())
         return;
-    if (g.step(102, [&] { ExportPdf(mForm2.excelFile(), target); }))
+    bool written = false;
+    g.step(102, [&] { written = writeFile(target, [&] { ExportPdf(mForm2.excelFile(), target); }); });
+    if (written)
         g.step(104, [&] { Dialogs::inform(QStringLiteral("Done."), &mForm2); });
 }
 
@@ -144,7 +166,26 @@ void PreviewMenu::Print_Click()
         accepted = dialog ? dialog(printer, &mForm2) : systemPrintDialog(printer, &mForm2);
     });
     if (accepted)
-        g.step(104, [&] { PrintWorkbook(mForm2.excelFile(), printer); });
+        g.step(104, [&] {
+            try {
+                PrintWorkbook(mForm2.excelFile(), printer);
+            } catch (const WriteError& e) {
+                Dialogs::inform(QString::fromStdString(e.what()), &mForm2);   // printed to a file that cannot be written
+            }
+        });
+}
+
+bool PreviewMenu::writeFile(const QString& target, const std::function<void()>& write)
+{
+    try {
+        write();
+    } catch (const WriteError& e) {
+        // The user's to mend (a full disk, a closed folder): said plainly, the preview stays.
+        Dialogs::inform(QString::fromStdString(e.what()), &mForm2);
+        return false;
+    }
+    rememberSaveFolder(saveFolderStore(), target);
+    return true;
 }
 
 PreviewMenu* installPreviewMenu(Form2& form2)

@@ -44,6 +44,9 @@ private:
     // The file the user picks for an export, with its extension added when typed without;
     // empty when cancelled or when an existing file is to be kept.
     QString askTarget(const QString& title, const QString& filter, const QString& extension);
+    // Runs a write of the file `target`; a failure the user can mend is told in a plain box.
+    // True when the file was written.
+    bool writeFile(const QString& target, const std::function<void()>& write);
 
     Form2& mForm2;
     QMenu* mMenu = nullptr;

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <algorithm>
@@ -20,6 +21,8 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -73,7 +76,7 @@ void removeFile(const QString& path)
 #else
 QByteArray nativeName(const QString& path)
 {
-    return QFile::encodeName(path);
+    return encodeFileName(path);
 }
 int openExclusive(const QString& path, bool ownerOnly)
 {
@@ -114,16 +117,38 @@ void syncFolder(const QString& folder)
 }
 #endif
 
-// Why a file system object at the target is not replaced, or an empty text for a plain file.
-QString notAPlainFile(const QFileInfo& info)
+// Why a file system object at the target is not replaced, or an empty text for a plain file
+// or none at all. The target itself is examined, never what a link at it points to.
+QString notAPlainFile(const QString& path)
 {
-    if (info.isSymLink())
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    const bool link = info.isSymLink(), folder = info.isDir(), other = info.exists() && !info.isFile();
+#else
+    struct stat st {};
+    if (::lstat(nativeName(path).constData(), &st) != 0)
+        return {};
+    const bool link = S_ISLNK(st.st_mode), folder = S_ISDIR(st.st_mode), other = !S_ISREG(st.st_mode);
+#endif
+    if (link)
         return QStringLiteral("it is a link to another file; the program replaces only a plain file");
-    if (info.isDir())
+    if (folder)
         return QStringLiteral("it is a folder");
-    if (info.exists() && !info.isFile())
+    if (other)
         return QStringLiteral("it is not a plain file");
     return {};
+}
+
+// Whether anything (a link included) stands at the path.
+bool somethingAt(const QString& path)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+#else
+    struct stat st {};
+    return ::lstat(nativeName(path).constData(), &st) == 0;
+#endif
 }
 
 // A name beside the target, hidden, that says whose temporary it is. A long target name is cut
@@ -201,27 +226,51 @@ QString SafeFile::failureText(const QString& path, const QString& why)
 void SafeFile::checkTarget(const QString& path)
 {
     if (path.isEmpty())
-        throw StepError(QStringLiteral("No file name was given"));
-    const QFileInfo info(path);
-    const QString refused = notAPlainFile(info);
+        throw WriteError(QStringLiteral("No file name was given"));
+    const QString refused = notAPlainFile(path);
     if (!refused.isEmpty())
-        throw StepError(failureText(path, refused));
-    const QString folderPath = QDir::toNativeSeparators(info.absolutePath());
-    const QFileInfo folder(info.absolutePath());
+        throw WriteError(failureText(path, refused));
+    const QString folderName = QFileInfo(path).absolutePath();
+    const QString folderPath = QDir::toNativeSeparators(folderName);
+#ifdef Q_OS_WIN
+    const QFileInfo folder(folderName);
     if (!folder.exists())
-        throw StepError(failureText(path, QStringLiteral("the folder %1 does not exist").arg(folderPath)));
+        throw WriteError(failureText(path, QStringLiteral("the folder %1 does not exist").arg(folderPath)));
     if (!folder.isDir())
-        throw StepError(failureText(path, QStringLiteral("%1 is not a folder").arg(folderPath)));
-#ifndef Q_OS_WIN
-    if (::access(nativeName(info.absolutePath()).constData(), W_OK | X_OK) != 0)
-        throw StepError(failureText(path, QStringLiteral("the folder %1 cannot be written to (%2)").arg(folderPath, systemReason(errno))));
+        throw WriteError(failureText(path, QStringLiteral("%1 is not a folder").arg(folderPath)));
+#else
+    struct stat st {};
+    if (::stat(nativeName(folderName).constData(), &st) != 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            throw WriteError(failureText(path, QStringLiteral("the folder %1 does not exist").arg(folderPath)));
+        throw WriteError(failureText(path, QStringLiteral("the folder %1 cannot be reached (%2)").arg(folderPath, systemReason(error))));
+    }
+    if (!S_ISDIR(st.st_mode))
+        throw WriteError(failureText(path, QStringLiteral("%1 is not a folder").arg(folderPath)));
+    if (::access(nativeName(folderName).constData(), W_OK | X_OK) != 0) {
+        const int error = errno;
+        throw WriteError(failureText(path, QStringLiteral("the folder %1 cannot be written to (%2)").arg(folderPath, systemReason(error))));
+    }
+#endif
+}
+
+bool SafeFile::isReadOnly(const QString& path)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    return info.exists() && !info.isWritable();
+#else
+    const QByteArray name = nativeName(path);
+    struct stat st {};
+    return ::lstat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::access(name.constData(), W_OK) != 0;
 #endif
 }
 
 SafeFile::SafeFile(const QString& path, Existing existing) : mPath(path), mExisting(existing)
 {
     checkTarget(path);
-    const bool replacing = QFileInfo::exists(path);
+    const bool replacing = somethingAt(path);
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
         const QString temporary = temporaryNameFor(path);
@@ -229,7 +278,7 @@ SafeFile::SafeFile(const QString& path, Existing existing) : mPath(path), mExist
         if (fd >= 0)
             mTemporary = temporary;
         else if (errno != EEXIST || attempt >= 100)
-            throw StepError(failureText(path, systemReason(errno)));
+            throw WriteError(failureText(path, systemReason(errno)));
     }
     mDevice = std::make_unique<Device>(fd);
 }
@@ -264,7 +313,7 @@ void SafeFile::discard()
 void SafeFile::fail(const QString& why)
 {
     discard();
-    throw StepError(failureText(mPath, why));
+    throw WriteError(failureText(mPath, why));
 }
 
 void SafeFile::commit()
@@ -275,11 +324,10 @@ void SafeFile::commit()
         fail(systemReason(mDevice->failure()));
 
     // Whatever stands at the target now (it may have changed while the bytes were written).
-    const QFileInfo now(mPath);
-    const QString refused = notAPlainFile(now);
+    const QString refused = notAPlainFile(mPath);
     if (!refused.isEmpty())
         fail(refused);
-    if (mExisting == Existing::Keep && now.exists())
+    if (mExisting == Existing::Keep && somethingAt(mPath))
         fail(QStringLiteral("a file of that name already exists"));
 
 #ifndef Q_OS_WIN
@@ -338,6 +386,67 @@ void SafeFile::commit()
 #endif
     mTemporary.clear();
 }
+
+#ifdef Q_OS_WIN
+QByteArray encodeFileName(const QString& name)
+{
+    return name.toUtf8();
+}
+QString decodeFileName(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes);
+}
+#else
+namespace {
+
+// The bytes of `text` converted by iconv from one character set to another; nullopt when the
+// text does not fit the target set or the conversion is unknown.
+std::optional<QByteArray> convert(const QByteArray& text, const char* to, const char* from)
+{
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == iconv_t(-1))
+        return std::nullopt;
+    QByteArray out(text.size() * 4 + 16, Qt::Uninitialized);
+    char* in = const_cast<char*>(text.constData());
+    size_t inLeft = size_t(text.size());
+    char* at = out.data();
+    size_t outLeft = size_t(out.size());
+    const size_t done = ::iconv(cd, &in, &inLeft, &at, &outLeft);
+    ::iconv_close(cd);
+    if (done == size_t(-1) || inLeft != 0)
+        return std::nullopt;
+    out.truncate(out.size() - qsizetype(outLeft));
+    return out;
+}
+
+// The character set of the user's file names: the locale's, unless that is UTF-8 already.
+const char* fileNameCharset()
+{
+    const char* set = ::nl_langinfo(CODESET);
+    if (!set || !*set || QByteArray(set).compare("UTF-8", Qt::CaseInsensitive) == 0
+        || QByteArray(set).compare("utf8", Qt::CaseInsensitive) == 0)
+        return nullptr;
+    return set;
+}
+
+} // namespace
+
+QByteArray encodeFileName(const QString& name)
+{
+    if (const char* set = fileNameCharset())
+        if (const std::optional<QByteArray> bytes = convert(name.toUtf8(), set, "UTF-8"))
+            return *bytes;
+    return QFile::encodeName(name);
+}
+
+QString decodeFileName(const QByteArray& bytes)
+{
+    if (const char* set = fileNameCharset())
+        if (const std::optional<QByteArray> text = convert(bytes, "UTF-8", set))
+            return QString::fromUtf8(*text);
+    return QFile::decodeName(bytes);
+}
+#endif
 
 void writeWholeFile(const QString& path, const QByteArray& bytes)
 {

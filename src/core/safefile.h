@@ -6,9 +6,19 @@
 
 #include <memory>
 
+#include "core/guard.h"
+
 class QIODevice;
 
 namespace corvantis {
+
+// A file the user named cannot be written: the folder is missing or closed to them, the disk
+// is full, a folder or a link stands at the name. The user can mend it and try again, so it is
+// told plainly rather than reported as a fault of the program.
+class WriteError : public StepError {
+public:
+    using StepError::StepError;
+};
 
 // The file at `path` written whole or not at all: the bytes go to a temporary file in the
 // target's folder (created exclusively, readable by the owner alone while it fills), are
@@ -20,7 +30,7 @@ namespace corvantis {
 // is refused: writing through a link would let a planted link aim the program's output at any
 // file, and silently turning the user's own link into a file is no better.
 //
-// Every failure throws corvantis::StepError with a message that names the user's file (never
+// Every failure throws corvantis::WriteError with a message that names the user's file (never
 // the temporary) and the system's reason: "report.xls" cannot be written: No space left on device
 class SafeFile {
 public:
@@ -39,6 +49,8 @@ public:
     // any costly work: an empty name, a missing or unwritable folder, a link, a folder or any
     // other non-plain file at the target.
     static void checkTarget(const QString& path);
+    // Whether a plain file at `path` is one the process may not write (marked read-only).
+    static bool isReadOnly(const QString& path);
     // `"path" cannot be written: why`: the one wording of a failed write.
     static QString failureText(const QString& path, const QString& why);
 
@@ -53,7 +65,12 @@ private:
     std::unique_ptr<Device> mDevice;
 };
 
-// `bytes` as the whole content of the file at `path`; throws StepError as SafeFile does.
+// `bytes` as the whole content of the file at `path`; throws WriteError as SafeFile does.
 void writeWholeFile(const QString& path, const QByteArray& bytes);
+
+// A file name as the system takes it and gives it: in the character set of the user's locale
+// (ISO-8859-1 names stay ISO-8859-1 bytes), where Qt itself would always assume UTF-8.
+QByteArray encodeFileName(const QString& name);
+QString decodeFileName(const QByteArray& bytes);
 
 } // namespace corvantis

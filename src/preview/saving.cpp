@@ -7,6 +7,7 @@
 #include "core/guard.h"
 #include "core/safefile.h"
 #include "core/settingsstore.h"
+#include "preview/savefolder.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -44,13 +45,29 @@ bool sameFile(const QString& a, const QString& b)
 
 } // namespace
 
+QString saveDialogStartFolder(SettingsStore& store)
+{
+    const QString last = store.get(QString::fromLatin1(kLastSaveFolderKey), QString());
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
+void rememberSaveFolder(SettingsStore& store, const QString& savedFile)
+{
+    store.save(QString::fromLatin1(kLastSaveFolderKey), QFileInfo(savedFile).absolutePath());
+}
+
 // The user's existing file is replaced only once a complete copy stands beside it (SafeFile).
 // What goes wrong is told about the user's file: the copy in progress is the program's own business.
 void Form2::copyWorkbookTo(const QString& target, bool replaceExisting) const
 {
     QFile source(mExcelFile);
     if (!QFileInfo(mExcelFile).isFile() || !source.open(QIODevice::ReadOnly))
-        throw StepError(SafeFile::failureText(
+        throw WriteError(SafeFile::failureText(
             target, QStringLiteral("the generated workbook is no longer there; please create it again")));
 
     // Without the user's word to replace it, a file that appears meanwhile is kept.
@@ -58,7 +75,7 @@ void Form2::copyWorkbookTo(const QString& target, bool replaceExisting) const
     while (!source.atEnd()) {
         const QByteArray chunk = source.read(1 << 16);
         if (chunk.isEmpty())
-            throw StepError(SafeFile::failureText(target, QStringLiteral("the generated workbook cannot be read (%1)")
+            throw WriteError(SafeFile::failureText(target, QStringLiteral("the generated workbook cannot be read (%1)")
                                                               .arg(source.errorString())));
         copy.write(chunk);
     }
@@ -74,13 +91,7 @@ SettingsStore& Form2::store() const
 // whatever folder the program happens to run in.
 QString Form2::saveDialogFolder() const
 {
-    const QString last = store().get(QString::fromLatin1(kLastSaveFolderKey), QString());
-    if (!last.isEmpty() && QFileInfo(last).isDir())
-        return last;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty() && QFileInfo(documents).isDir())
-        return documents;
-    return QDir::homePath();
+    return saveDialogStartFolder(store());
 }
 
 void Form2::PushButton6_Click()
@@ -125,9 +136,17 @@ void Form2::PushButton6_Click()
     bool copied = true;
     if (answer == Dialogs::Answer::Yes)
         copied = g.step(130, [&] {
-            copyWorkbookTo(target, replaceExisting);
-            store().save(QString::fromLatin1(kLastSaveFolderKey), QFileInfo(target).absolutePath());
-        });
+            try {
+                copyWorkbookTo(target, replaceExisting);
+            } catch (const WriteError& e) {
+                // A full disk or a closed folder is the user's to mend: said plainly, and the
+                // preview stays for another try.
+                Dialogs::inform(QString::fromStdString(e.what()), this);
+                copied = false;
+                return;
+            }
+            rememberSaveFolder(store(), target);
+        }) && copied;
     if (copied)
         g.step(132, [&] { Dialogs::inform(QStringLiteral("Done."), this); });
 }

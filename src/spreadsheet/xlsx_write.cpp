@@ -601,7 +601,23 @@ std::string widenWholeLines(const std::string& formulaText)
     return std::regex_replace(text, wholeCols, "$$$1:$$$2");
 }
 
-std::map<std::string, std::string> packageParts(const Workbook& wb)
+std::string appPropertiesPart(const Producer& producer)
+{
+    std::string app = kXmlHead;
+    app += "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\">";
+    if (!producer.application.empty())
+        app += "<Application>" + escapeXml(producer.application) + "</Application>";
+    // The package format wants the version as XX.YYYY: the major and minor numbers only.
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(producer.version.c_str(), "%u.%u", &major, &minor) >= 1 && major < 100 && minor < 10000) {
+        char version[16];
+        std::snprintf(version, sizeof version, "%02u.%04u", major, minor);
+        app += std::string("<AppVersion>") + version + "</AppVersion>";
+    }
+    return app + "</Properties>";
+}
+
+std::map<std::string, std::string> packageParts(const Workbook& wb, const Producer& producer)
 {
     if (wb.sheets.empty())
         throw IoError("A workbook without a worksheet cannot be written as an Office Open XML spreadsheet");
@@ -636,9 +652,7 @@ std::map<std::string, std::string> packageParts(const Workbook& wb)
     rootRels += std::string("<Relationships xmlns=\"") + kPkgRelNs + "\">"
         + relationship("rId1", std::string(kRelBase) + "officeDocument", "xl/workbook.xml")
         + relationship("rId2", std::string(kRelBase) + "extended-properties", "docProps/app.xml") + "</Relationships>";
-    std::string app = kXmlHead;
-    app += "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\">"
-           "<Application>Microsoft Excel</Application></Properties>";
+    const std::string app = appPropertiesPart(producer);
 
     parts["[Content_Types].xml"] = contentTypes;
     parts["_rels/.rels"] = rootRels;
@@ -665,9 +679,9 @@ std::string zipMessage(zip_error_t* error)
 
 } // namespace
 
-std::vector<std::uint8_t> writeFile(const Workbook& wb)
+std::vector<std::uint8_t> writeFile(const Workbook& wb, const Producer& producer)
 {
-    const std::map<std::string, std::string> parts = packageParts(wb);
+    const std::map<std::string, std::string> parts = packageParts(wb, producer);
 
     // The archive is built in memory: libzip writes into a buffer source, read back at the end.
     zip_error_t error;

@@ -15,13 +15,21 @@
 
 namespace ss::xlsx {
 
+// The program that writes the package, named in docProps/app.xml ("1.2.0" is written 01.0002).
+struct Producer {
+    std::string application;
+    std::string version;
+};
+
 // The package as bytes. Throws ss::IoError when the archive cannot be built.
-std::vector<std::uint8_t> writeFile(const Workbook& wb);
+std::vector<std::uint8_t> writeFile(const Workbook& wb, const Producer& producer = {});
 // Writes writeFile() to `path`. Throws ss::IoError.
 void save(const Workbook& wb, const std::string& path);
 
 // The XML parts by their name in the package ("xl/workbook.xml" ...), before zipping.
-std::map<std::string, std::string> packageParts(const Workbook& wb);
+std::map<std::string, std::string> packageParts(const Workbook& wb, const Producer& producer = {});
+// docProps/app.xml, naming the producer.
+std::string appPropertiesPart(const Producer& producer);
 
 // Text escaped for XML content and attributes; characters XML 1.0 cannot carry become _xHHHH_.
 std::string escapeXml(const std::string& utf8);

@@ -1,4 +1,5 @@
 #include "workbook/excelapp.h"
+#include "workbook/columnfit.h"
 
 #include "core/guard.h"
 #include "core/numbertext.h"
@@ -316,6 +317,17 @@ void Range::Select() const
     sh.selected = true;
     wb.activeSheet = mSheet;
     sh.activeCell = ss::CellAddress{mR1, mC1};
+}
+
+void Range::AutoFit() const
+{
+    mBook->sheet(mSheet);
+    mBook->calculate();
+    const ss::RenderOptions regional = regionalRenderOptions();
+    NumberMarks marks;
+    marks.decimal = QString::fromStdString(regional.decimalSeparator);
+    marks.group = QString::fromStdString(regional.groupSeparator);
+    autoFitColumns(mBook->wb, mSheet, ss::RangeAddress{mR1, mC1, mR2, mC2}, marks);
 }
 
 void Range::CopyPicture() const

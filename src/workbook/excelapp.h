@@ -75,6 +75,10 @@ public:
     QString Text() const;                 // the value as plain text (numbers unformatted)
 
     void Select() const;                  // makes the first cell the sheet's cursor
+    // Widens the range's columns so that every number in the range shows whole (never "###")
+    // under the workbook's marks and the user's, and every text in it ends before the next
+    // text of its row. Columns already wide enough keep their width.
+    void AutoFit() const;
     // Draws the range as the sheet shows it and puts the picture on the system clipboard.
     void CopyPicture() const;
     // Paints the picture CopyPicture makes onto any painter, one unit per pixel of that picture,

@@ -52,6 +52,17 @@ void quietlyQuit(const std::shared_ptr<Application>& app)
 // The template's column of an input column: 2 name, 3 IND. %, then every second column from D.
 int sheetColumn(int inputColumn) { return inputColumn < 2 ? inputColumn + 2 : 2 * (inputColumn - 1) + 2; }
 
+// The columns widen where the values need it, as a spreadsheet's AutoFit would: the widest amount
+// the sheet accepts, its totals and percentages show whole instead of "###" on screen, on paper
+// and in other spreadsheet programs, and a long company name ends before "Fiscal Year Begins".
+// Where the values fit, the template's widths stay.
+void fitColumnsToValues()
+{
+    const Worksheet sheet = ExcelApp->Worksheets(1);
+    sheet.Range(QStringLiteral("C5:AC50")).Columns().AutoFit();
+    sheet.Range(QStringLiteral("K2")).Columns().AutoFit();
+}
+
 } // namespace
 
 bool isSkippedRow(int row)
@@ -144,6 +155,7 @@ bool ProjectionRun::fillAndSave(const ProjectionInputs& inputs)
             });
         }
     }
+    g.step(155, [&] { fitColumnsToValues(); });
     g.step(156, [&] { ExcelApp->Range(QStringLiteral("B2")).Select(); });
     g.step(158, [&] { ExcelApp->Visible(false); });
 

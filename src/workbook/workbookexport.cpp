@@ -8,8 +8,10 @@
 #include "spreadsheet/xls.h"
 #include "spreadsheet/xlsx_write.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QDir>
+#include <QLocale>
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPageSize>
@@ -62,14 +64,57 @@ std::optional<std::pair<int, int>> printTitleRows(const ss::Workbook& wb, int sh
     return std::nullopt;
 }
 
+// Numbers on paper carry the user's decimal and group marks, as the preview shows them; the
+// workbook's number formats themselves stay as they are.
+ss::RenderOptions regionalOptions()
+{
+    const QLocale loc;
+    ss::RenderOptions options;
+    options.decimalSeparator = loc.decimalPoint().toStdString();
+    options.groupSeparator = loc.groupSeparator().toStdString();
+    return options;
+}
+
 int columnWidth(const ss::Workbook& wb, int sheet, int col)
 {
-    return ss::renderedSize(wb, sheet, {0, col, 0, col}).width();
+    return ss::renderedSize(wb, sheet, {0, col, 0, col}, regionalOptions()).width();
 }
 
 int rowHeight(const ss::Workbook& wb, int sheet, int row)
 {
-    return ss::renderedSize(wb, sheet, {row, 0, row, 0}).height();
+    return ss::renderedSize(wb, sheet, {row, 0, row, 0}, regionalOptions()).height();
+}
+
+// The company (cell K2 of the projection) and what the document is, for a PDF's title and a
+// print job's name; the scratch workbook's random name means nothing to anyone.
+QString documentTitle(const ss::Workbook& wb, int sheet)
+{
+    const QString what = QStringLiteral("Profit and Loss Projection");
+    const ss::Cell* company = wb.sheets[static_cast<std::size_t>(sheet)].find(1, 10);
+    const QString name = company && company->value.isText() ? QString::fromStdString(company->value.text()).simplified() : QString();
+    return name.isEmpty() ? what : name + QStringLiteral(" - ") + what;
+}
+
+// Paints the sheet into a PDF written whole or not at all at `target`, laid out as `layout`.
+void writePdf(const ss::Workbook& wb, int sheet, const QString& target, const std::optional<QPageLayout>& layout)
+{
+    SafeFile out(target);
+    {
+        QPdfWriter writer(&out.device());
+        writer.setCreator(QStringLiteral("Corvantis"));
+        writer.setTitle(documentTitle(wb, sheet));
+        writer.setResolution(1200);
+        if (layout)
+            writer.setPageLayout(*layout);
+        else
+            applyPageSetup(wb.sheets[static_cast<std::size_t>(sheet)], writer);
+        QPainter painter;
+        if (!painter.begin(&writer))
+            throw WriteError(SafeFile::failureText(target, QStringLiteral("the PDF cannot be started")));
+        paintPages(wb, sheet, writer, painter);
+        painter.end();
+    }
+    out.commit();
 }
 
 // Cuts first..last into runs whose sizes (scaled) fit `room`; every run takes at least one line.
@@ -141,7 +186,10 @@ void SaveAsXlsx(const QString& xlsPath, const QString& target)
     const ss::Workbook wb = loadWorkbook(xlsPath);
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = ss::xlsx::writeFile(wb);
+        // The package names its writer: the program, as it calls itself.
+        const ss::xlsx::Producer producer{QCoreApplication::applicationName().toStdString(),
+                                          QCoreApplication::applicationVersion().toStdString()};
+        bytes = ss::xlsx::writeFile(wb, producer);
     } catch (const std::exception& e) {
         throw StepError(QString::fromUtf8(e.what()));
     }
@@ -151,21 +199,7 @@ void SaveAsXlsx(const QString& xlsPath, const QString& target)
 void ExportPdf(const QString& xlsPath, const QString& target)
 {
     const ss::Workbook wb = loadWorkbook(xlsPath);
-    const int sheet = printedSheet(wb);
-    SafeFile out(target);
-    {
-        QPdfWriter writer(&out.device());
-        writer.setCreator(QStringLiteral("Corvantis"));
-        writer.setTitle(QString::fromStdString(wb.sheets[static_cast<std::size_t>(sheet)].name));
-        writer.setResolution(1200);
-        applyPageSetup(wb.sheets[static_cast<std::size_t>(sheet)], writer);
-        QPainter painter;
-        if (!painter.begin(&writer))
-            throw StepError(QStringLiteral("\"%1\" cannot be written as a PDF").arg(target));
-        paintPages(wb, sheet, writer, painter);
-        painter.end();
-    }
-    out.commit();
+    writePdf(wb, printedSheet(wb), target, std::nullopt);
 }
 
 QImage SheetImage(const QString& xlsPath)
@@ -176,7 +210,7 @@ QImage SheetImage(const QString& xlsPath)
     if (!used)
         throw StepError(QStringLiteral("The sheet is empty"));
     try {
-        return ss::renderRange(wb, sheet, *used);
+        return ss::renderRange(wb, sheet, *used, regionalOptions());
     } catch (const std::exception& e) {
         throw StepError(QString::fromUtf8(e.what()));
     }
@@ -185,14 +219,20 @@ QImage SheetImage(const QString& xlsPath)
 void PreparePrinter(const QString& xlsPath, QPrinter& printer)
 {
     const ss::Workbook wb = loadWorkbook(xlsPath);
-    applyPageSetup(wb.sheets[static_cast<std::size_t>(printedSheet(wb))], printer);
-    printer.setDocName(QFileInfo(xlsPath).completeBaseName());
+    const int sheet = printedSheet(wb);
+    applyPageSetup(wb.sheets[static_cast<std::size_t>(sheet)], printer);
+    printer.setDocName(documentTitle(wb, sheet));
 }
 
 void PrintWorkbook(const QString& xlsPath, QPrinter& printer)
 {
     const ss::Workbook wb = loadWorkbook(xlsPath);
     const int sheet = printedSheet(wb);
+    // Printing to a file is a PDF like any other the program writes: whole or not at all.
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
+        writePdf(wb, sheet, printer.outputFileName(), printer.pageLayout());
+        return;
+    }
     QPainter painter;
     if (!painter.begin(&printer))
         throw StepError(QStringLiteral("The printer cannot be started"));
@@ -269,10 +309,10 @@ int paintPages(const ss::Workbook& wb, int sheetIndex, QPagedPaintDevice& device
         painter.scale(dpiX / kScreenDpi * plan.scale, dpiY / kScreenDpi * plan.scale);
         if (plan.titleRows && body.firstRow > plan.titleRows->second) {
             const ss::RangeAddress titles{plan.titleRows->first, body.firstCol, plan.titleRows->second, body.lastCol};
-            ss::paintRange(painter, wb, sheetIndex, titles);
-            painter.translate(0, ss::renderedSize(wb, sheetIndex, titles).height());
+            ss::paintRange(painter, wb, sheetIndex, titles, regionalOptions());
+            painter.translate(0, ss::renderedSize(wb, sheetIndex, titles, regionalOptions()).height());
         }
-        ss::paintRange(painter, wb, sheetIndex, body);
+        ss::paintRange(painter, wb, sheetIndex, body, regionalOptions());
         painter.restore();
         ++count;
     }

@@ -12,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <clocale>
+#include <locale.h>
+#include <unistd.h>
+
 using namespace corvantis;
 
 namespace {
@@ -31,7 +35,7 @@ class TestCommandLine : public QObject {
 
     QString iniPath() const { return mDir.filePath(QStringLiteral("config/Kestrelon/Corvantis.ini")); }
 
-    Result run(const QStringList& args)
+    Result run(const QStringList& args, const QStringList& setEnv = {})
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -41,6 +45,8 @@ class TestCommandLine : public QObject {
         env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), mDir.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("TEMP"), mDir.filePath(QStringLiteral("temp")));
+        for (const QString& pair : setEnv)
+            env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
         p.setProcessEnvironment(env);
         p.start(mProgram, args);
         Result r;
@@ -150,6 +156,97 @@ private slots:
         written.sort();
         QCOMPARE(written, QStringList({QStringLiteral("P.XLSX"), QStringLiteral("p.pdf"), QStringLiteral("p.xls")}));
         QCOMPARE(QDir(mDir.filePath(QStringLiteral("temp"))).entryList(QDir::Files), QStringList());
+    }
+
+    // A store that is no settings file is said to be one, with its own status; texts in a
+    // good store that cannot be read are named by key and text, and the workbook is still made.
+    void badStoresAndUnreadableTextsAreTold()
+    {
+        const QString target = mDir.filePath(QStringLiteral("out/bad-store.xls"));
+        QDir().mkpath(QFileInfo(iniPath()).absolutePath());
+        QFile::remove(iniPath());
+
+        QFile random(iniPath());
+        QVERIFY(random.open(QIODevice::WriteOnly));
+        QByteArray noise;
+        for (int i = 0; i < 4096; ++i)
+            noise += char((i * 7919 + 13) % 256);
+        random.write(noise);
+        random.close();
+        expectFailure({QStringLiteral("--generate"), target}, target, QStringLiteral("not a settings file"));
+        QCOMPARE(run({QStringLiteral("--generate"), target}).exitCode, 3);
+        QVERIFY(QFile::remove(iniPath()));
+
+        QVERIFY(QDir().mkpath(iniPath()));
+        expectFailure({QStringLiteral("--generate"), target}, target, QStringLiteral("folder"));
+        QVERIFY(QDir().rmdir(iniPath()));
+
+        if (::geteuid() != 0) {   // root reads any file
+            seed();
+            QFile::setPermissions(iniPath(), QFileDevice::Permissions());
+            expectFailure({QStringLiteral("--generate"), target}, target, QStringLiteral("cannot be read"));
+            QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+
+        seed();
+        {
+            SettingsStore store(iniPath());
+            store.save(QStringLiteral("DTPicker1"), QStringLiteral("notadate"));
+            store.save(cellSettingKey(QStringLiteral("txtYear3"), 5), QStringLiteral("abc"));
+            store.save(cellSettingKey(QStringLiteral("txtInd"), 2), QStringLiteral("lots"));
+        }
+        const Result r = run({QStringLiteral("--generate"), target});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(target).isFile());
+        const QStringList lines = r.err.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(r.err.contains(QStringLiteral("DTPicker1 \"notadate\"")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("txtYear35 \"abc\"")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("txtInd2 \"lots\"")), qPrintable(r.err));
+        QFile::remove(target);
+        QFile::remove(iniPath());
+    }
+
+    // A name in the locale's own encoding reaches the file system byte for byte; without a
+    // display the windows end with one plain line, never an abort.
+    void namesAndDisplays()
+    {
+        seed();
+        if (locale_t latin1 = ::newlocale(LC_ALL_MASK, "de_DE.ISO-8859-1", locale_t(0))) {
+            ::freelocale(latin1);
+            const QByteArray folder = QFile::encodeName(mDir.filePath(QStringLiteral("out")));
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("DISPLAY"));
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), mDir.filePath(QStringLiteral("config")));
+            env.insert(QStringLiteral("TEMP"), mDir.filePath(QStringLiteral("temp")));
+            env.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.ISO-8859-1"));
+            p.setProcessEnvironment(env);
+            // The shell hands over the Latin-1 byte of "é" (\351) untouched.
+            p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --generate \"$1/caf\"$(printf '\\351')\".xls\""),
+                                                mProgram, QString::fromLocal8Bit(folder)});
+            QVERIFY(p.waitForFinished(120000));
+            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+            const QByteArray latinName = folder + "/caf\xe9.xls";
+            QVERIFY2(::access(latinName.constData(), F_OK) == 0, "the Latin-1 name is not on disk");
+            QVERIFY(::unlink(latinName.constData()) == 0);
+        } else {
+            qInfo("de_DE.ISO-8859-1 is not installed: the Latin-1 name is not tried");
+        }
+
+        for (const QStringList& args : {QStringList(), QStringList{mDir.filePath(QStringLiteral("out/file.xls"))}}) {
+            for (const QString& platform : {QString(), QStringLiteral("QT_QPA_PLATFORM=xcb")}) {
+                const Result r = run(args, platform.isEmpty() ? QStringList() : QStringList{platform});
+                QVERIFY2(r.exitCode > 0, qPrintable(QString::number(r.exitCode) + r.err));   // -1: it crashed
+                QCOMPARE(r.err.count(u'\n'), 1);
+                QVERIFY2(r.err.startsWith(QStringLiteral("corvantis: ")) && r.err.contains(QStringLiteral("display")),
+                         qPrintable(r.err));
+            }
+        }
+        // A display that is named but not there.
+        const Result r = run({}, {QStringLiteral("DISPLAY=:4711")});
+        QVERIFY2(r.exitCode > 0, qPrintable(QString::number(r.exitCode) + r.err));
+        QCOMPARE(r.err.count(u'\n'), 1);
     }
 
     void hostReadsTheStoreAsTheMainWindowDoes()

@@ -1,14 +1,18 @@
 // Exports of a workbook: pages laid out from the sheet's page setup (fit to width, scale, print
 // titles on every later page), a PDF whose pages carry the titles as text, and files that are
 // written whole or not at all.
+#include "core/files.h"
 #include "core/guard.h"
+#include "core/numbertext.h"
 #include "spreadsheet/model.h"
 #include "spreadsheet/xls.h"
+#include "workbook/templatefilling.h"
 #include "workbook/workbookexport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,6 +47,13 @@ ss::Workbook tallSheet(int rows, int cols, bool fit)
     wb.names.push_back(titles);
     wb.externSheetIndex(0);
     return wb;
+}
+
+QString pdfText(const QString& pdf)
+{
+    QProcess p;
+    p.start(QStandardPaths::findExecutable(QStringLiteral("pdftotext")), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    return p.waitForFinished(60000) ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
 }
 
 } // namespace
@@ -118,6 +129,66 @@ private slots:
         QVERIFY(!pages.last().contains(QStringLiteral("Report")));
         QVERIFY(pages.last().contains(QStringLiteral("24905")));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({QStringLiteral("tall.pdf"), QStringLiteral("tall.xls")}));
+    }
+
+    // The widest amounts the sheet takes, generated through the template: every number shows
+    // whole (no "###") in the PDF, drawn in the reader's marks, and in another spreadsheet
+    // program reading the saved workbook; a long company name ends before the caption next to it.
+    void wideAmountsShowWholeInTheUsersMarks()
+    {
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        if (pdftotext.isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        QTemporaryDir dir;
+        setScratchFolderOverride(dir.path());
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        ProjectionInputs in;
+        in.companyName = QStringLiteral("Northwind Consolidated Holdings and Allied Trading Companies of the Pacific Rim International Ltd");
+        in.fiscalStart = QDate(2026, 1, 1);
+        for (int line = 0; line < kLineCount; ++line) {
+            in.setCell(line, kNameColumn, designName(line));
+            in.setCell(line, kIndColumn, QStringLiteral("12.5"));
+            for (int m = 1; m <= kMonthCount; ++m)
+                in.setCell(line, monthColumn(m), FormatAmount(QStringLiteral("9999999999.99"), 2));
+        }
+        QString xls;
+        {
+            Guard g(Procedure::MainGenerate);
+            ProjectionRun run(g);
+            QVERIFY(run.fillAndSave(in));
+            QCOMPARE(g.failures(), 0);
+            xls = run.workbookPath();
+            run.removeScratchFiles();
+        }
+        setScratchFolderOverride(QString());
+
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const QString pdf = dir.filePath(QStringLiteral("wide.pdf"));
+        ExportPdf(xls, pdf);
+        QLocale::setDefault(before);
+        const QString text = pdfText(pdf);
+        QVERIFY2(text.contains(QStringLiteral("9.999.999.999,99")) || text.contains(QStringLiteral("10.000.000.000")),
+                 qPrintable(text.left(3000)));
+        QVERIFY2(!text.contains(QLatin1Char('#')), qPrintable(text.left(3000)));
+        QVERIFY2(!text.contains(QStringLiteral("9,999,999,999")), qPrintable(text.left(3000)));
+        // The name and the caption stand apart on their line.
+        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("International Ltd\\s+Fiscal Year Begins"))),
+                 qPrintable(text.left(600)));
+
+        const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+        if (soffice.isEmpty())
+            QSKIP("LibreOffice is not installed");
+        QProcess lo;
+        lo.setWorkingDirectory(dir.path());
+        lo.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + dir.filePath(QStringLiteral("lo")),
+                           QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("pdf"),
+                           QStringLiteral("--outdir"), dir.filePath(QStringLiteral("lo-out")), xls});
+        QVERIFY(lo.waitForFinished(180000));
+        const QString loText = pdfText(dir.filePath(QStringLiteral("lo-out/")) + QFileInfo(xls).completeBaseName() + QStringLiteral(".pdf"));
+        QVERIFY2(loText.contains(QStringLiteral("9,999,999,999")) || loText.contains(QStringLiteral("10,000,000,000")),
+                 qPrintable(loText.left(3000)));
+        QVERIFY2(!loText.contains(QStringLiteral("###")), qPrintable(loText.left(3000)));
     }
 
     void failuresLeaveNoFile()
