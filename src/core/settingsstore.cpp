@@ -51,12 +51,18 @@ QString SettingsStore::existingKey(const QString& key) const
 {
     if (mSettings->contains(key))
         return key;
-    const QStringList keys = mSettings->childKeys();
-    for (const QString& k : keys) {
-        if (k.compare(key, Qt::CaseInsensitive) == 0)
-            return k;
+    // A key stored in another spelling: the group's keys are listed once and looked up by their
+    // case-folded form, not listed again for every key a fresh store does not hold.
+    const QString group = mSettings->group();
+    if (!mKeyIndexValid || mKeyIndexGroup != group) {
+        mKeyIndex.clear();
+        const QStringList keys = mSettings->childKeys();
+        for (const QString& k : keys)
+            mKeyIndex.insert(k.toCaseFolded(), k);
+        mKeyIndexGroup = group;
+        mKeyIndexValid = true;
     }
-    return QString();
+    return mKeyIndex.value(key.toCaseFolded());
 }
 
 void SettingsStore::SaveSetting(const QString& application, const QString& section, const QString& key,
@@ -65,7 +71,17 @@ void SettingsStore::SaveSetting(const QString& application, const QString& secti
     Q_UNUSED(application);   // one store per application: this object is the Kestrelon store
     mSettings->beginGroup(section);
     const QString stored = existingKey(key);
+    // A value that is already stored as it stands is not written again: the file is left alone.
+    if (!stored.isEmpty()) {
+        const QVariant current = mSettings->value(stored);
+        if (current.typeId() == QMetaType::QString && current.toString() == value) {
+            mSettings->endGroup();
+            return;
+        }
+    }
     mSettings->setValue(stored.isEmpty() ? key : stored, value);
+    if (stored.isEmpty())
+        mKeyIndexValid = false;   // a new key: listed again when a spelling is next looked up
     mSettings->endGroup();
     if (mBatchDepth == 0)
         flush();
@@ -80,6 +96,7 @@ SettingsStore::Batch::~Batch()
 void SettingsStore::flush()
 {
     mSettings->sync();
+    mKeyIndexValid = false;   // another copy of the program may have written keys of its own
     if (mSettings->status() == QSettings::NoError || mWriteFailureTold)
         return;
     // Said once: a box on every keystroke would stop the typing it cannot save.

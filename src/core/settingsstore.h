@@ -5,6 +5,7 @@
 // Every write is flushed at once, so nothing typed is lost when the program is killed. A store
 // that cannot be written is said once per store (its file and the reason); typing goes on, and
 // the values stay readable for as long as the program runs.
+#include <QHash>
 #include <QLocale>
 #include <QString>
 
@@ -79,6 +80,9 @@ private:
     QString existingKey(const QString& key) const;   // the stored spelling of a key, or empty
     void flush();                                    // writes to disk; tells a failure once
     std::unique_ptr<QSettings> mSettings;
+    mutable QHash<QString, QString> mKeyIndex;   // case-folded key -> its stored spelling
+    mutable QString mKeyIndexGroup;
+    mutable bool mKeyIndexValid = false;
     int mBatchDepth = 0;
     bool mWriteFailureTold = false;
 };
