@@ -179,6 +179,7 @@ int generate(const QString& path)
         return fail(QStringLiteral("no stored inputs in %1; enter the projection in the main window first").arg(store.fileName()),
                     kBadInputs);
     const QDate today = QDate::currentDate();
+    stored.keepFiscalStart(today);   // the months stay where this run put them
     const ProjectionInputs inputs = stored.readAll(today);
     tellUnreadableTexts(stored, inputs, today);
 

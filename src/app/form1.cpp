@@ -183,10 +183,12 @@ void Form1::Form_Load()
                 stored.saveCell(line, kIndColumn, shown);
         });
         for (int m = 1; m <= kMonthCount; ++m) {
-            QLineEdit* cell = txtYear(m, line);
+            sheet::SheetCell* cell = mSheet->txtYear(m, line);
             g.step(152 + 2 * (m - 1), [&] {
                 try {
                     cell->setText(stored.amount(line, m));
+                    // A text that was never read as an amount is shown as typed, marked.
+                    cell->setUnreadable(stored.amountKeptAsTyped(line, m));
                 } catch (...) {
                     // An unreadable stored amount leaves a sane cell behind before it is reported.
                     cell->setText(FormatAmount(QStringLiteral("0"), 2));
@@ -199,6 +201,17 @@ void Form1::Form_Load()
     // Every stored text is now in today's locale: the store says so.
     if (stored.localeMarkNeeded())
         stored.markTextsInCurrentLocale();
+
+    // Until a date is stored, the first input typed after start-up stores the date shown with
+    // it, so the months stay over their figures on every later day.
+    if (storedDate.isNull()) {
+        auto keepDate = [this] { mSheet->storedInputs().keepFiscalStart(DTPicker1()->date()); };
+        connect(txtCompanyName(), &QLineEdit::textChanged, this, keepDate);
+        for (int line = 0; line < kLineCount; ++line) {
+            for (int column = 0; column < sheet::kColumnCount; ++column)
+                connect(mSheet->cell(line, column), &QLineEdit::textChanged, this, keepDate);
+        }
+    }
 
     // Tab order: line by line, name, IND. %, months 1-12; then the date, the company name, the buttons.
     QWidget* previous = nullptr;
@@ -248,7 +261,15 @@ void Form1::PushButton7_Click()
 
 void Form1::closeEvent(QCloseEvent* e)
 {
-    // Every input is already stored; the program ends at once, without closing other windows.
+    // Text still being typed is checked as leaving its cell would check it: a refused one keeps
+    // the window open with the focus in that cell, an accepted amount is stored in its currency
+    // form. Every other input is already stored.
+    if (auto* cell = qobject_cast<sheet::SheetCell*>(focusWidget()); cell && isVisible() && cell->focusHandler()
+        && !cell->focusHandler()->allowLeave(cell)) {
+        e->ignore();
+        return;
+    }
+    // The program ends at once, without closing other windows.
     e->accept();
     QCoreApplication::exit(0);
 }

@@ -204,7 +204,36 @@ QString StoredInputs::indPercent(int line) const
 QString StoredInputs::amount(int line, int month1to12) const
 {
     const QString stored = get(InputKey::cell(line, monthColumn(month1to12)), QStringLiteral("0"));
+    if (mWrittenIn && !mOtherLocale) {
+        // Written in today's locale: read as it was written, or kept as it is.
+        const std::optional<QString> shown = FormatReadableAmount(stored, 2, QLocale());
+        return shown ? *shown : stored;
+    }
     return mOtherLocale ? FormatStoredAmount(stored, 2, *mWrittenIn) : FormatAmount(stored, 2);
+}
+
+bool StoredInputs::amountKeptAsTyped(int line, int month1to12) const
+{
+    if (!mWrittenIn || mOtherLocale)
+        return false;
+    const QString stored = get(InputKey::cell(line, monthColumn(month1to12)), QStringLiteral("0"));
+    return !FormatReadableAmount(stored, 2, QLocale()).has_value();
+}
+
+QStringList StoredInputs::amountsKeptAsTyped() const
+{
+    QStringList out;
+    for (int line = 0; line < kLineCount; ++line) {
+        for (int m = 1; m <= kMonthCount; ++m) {
+            if (amountKeptAsTyped(line, m))
+                out << QStringLiteral("line %1 (%2), month %3: %4")
+                           .arg(line + 1)
+                           .arg(lineName(line).trimmed())
+                           .arg(m)
+                           .arg(get(InputKey::cell(line, monthColumn(m)), QString()));
+        }
+    }
+    return out;
 }
 
 ProjectionInputs StoredInputs::readAll(const QDate& today) const
@@ -240,6 +269,12 @@ void StoredInputs::saveCompanyName(const QString& text)
 void StoredInputs::saveFiscalStart(const QDate& date)
 {
     mStore.save(InputKey::fiscalStart().name(), dateSettingText(date));
+}
+
+void StoredInputs::keepFiscalStart(const QDate& date)
+{
+    if (fiscalStartText().isNull())
+        saveFiscalStart(date);
 }
 
 void StoredInputs::saveCell(int line, int column, const QString& text)

@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -100,9 +101,17 @@ public:
     QString indPercent(int line) const;
     // The stored IND. % as the store holds it, "0" when none is stored.
     QString storedIndPercent(int line) const;
-    // The stored amount as the current locale's currency text with two decimals; a missing one
-    // is zero. Throws StepError ("Type mismatch") for a text that is no amount.
+    // The stored amount as the current locale's currency text (FormatAmount); a missing one is
+    // zero. A text that the locale it was written in does not read as an amount, in a store that
+    // names today's locale, is given back as stored (amountKeptAsTyped): it is never turned into a
+    // number of another size. In an older store, or one of another locale, such a text is reduced
+    // to its digits as it always was, and throws StepError ("Type mismatch") when even that is no
+    // amount.
     QString amount(int line, int month1to12) const;
+    // True when amount() gives the stored text as it is, for the user to correct.
+    bool amountKeptAsTyped(int line, int month1to12) const;
+    // The amounts kept as typed, one line each: "line 23 (Rent), month 3: 5OO".
+    QStringList amountsKeptAsTyped() const;
 
     // Every input, for work without windows: a missing or unreadable date gives `today`, an
     // unreadable amount zero, as the main window shows them after its start-up reports.
@@ -111,6 +120,9 @@ public:
     // Writing: each value reaches the disk at once (unless a SettingsStore::Batch holds it).
     void saveCompanyName(const QString& text);
     void saveFiscalStart(const QDate& date);   // in the current locale's form
+    // Stores `date` as the fiscal start when the store has none yet, so the months stay where
+    // they are on every later day. A stored date, readable or not, is left alone.
+    void keepFiscalStart(const QDate& date);
     void saveCell(int line, int column, const QString& text);
     // Records that every stored text is now in the current locale's forms.
     void markTextsInCurrentLocale();

@@ -3,6 +3,7 @@
 #include "core/apptitle.h"
 #include "core/files.h"
 #include "core/guard.h"
+#include "core/numbertext.h"
 #include "core/rounding.h"
 #include "core/programfolder.h"
 #include "core/twips.h"
@@ -13,6 +14,7 @@
 #include "ui/focusring.h"
 #include "ui/pointerrules.h"
 #include "ui/windowcolours.h"
+#include "workbook/excelapp.h"
 #include "workbook/sheetdrawing.h"
 
 #include <QCloseEvent>
@@ -31,6 +33,29 @@
 namespace corvantis {
 
 namespace {
+
+// What a screen reader says of the picture: the company and the year's results, read from the
+// workbook the picture shows. Empty when the workbook cannot be read.
+QString pictureAlternative(const QString& workbookPath)
+{
+    if (workbookPath.isEmpty() || !FileExists(workbookPath))
+        return {};
+    try {
+        Application app;
+        const Worksheet sheet = app.Workbooks().Open(workbookPath, true).Worksheets(1);
+        const QString company = sheet.Cells(2, 11).Text().trimmed();
+        const QVariant sales = sheet.Cells(13, 28).Value();     // Total Revenue (Sales), year
+        const QVariant profit = sheet.Cells(49, 28).Value();    // Net Profit, year
+        QString out = QObject::tr("Projection of %1: total sales %2 for the year, net profit %3")
+                          .arg(company.isEmpty() ? QObject::tr("the company") : company,
+                               sales.isValid() ? FormatAmount(sales, 2) : QObject::tr("none"),
+                               profit.isValid() ? FormatAmount(profit, 2) : QObject::tr("none"));
+        app.Quit();
+        return out;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
 
 constexpr int kClientWidth = 9840;    // 656 x 624 pixels
 constexpr int kClientHeight = 9360;
@@ -171,6 +196,7 @@ void Form2::setExcelFile(const QString& path)
         mDrawingFailed = false;
     }
     mExcelFile = path;
+    mPicture1->setAccessibleName(pictureAlternative(path));
 }
 
 void Form2::changeEvent(QEvent* event)
@@ -263,6 +289,7 @@ bool Form2::RedrawImage(float factor)
     g.step(118, [&] { mVScroll1->setValue(0); });
     g.step(120, [&] { mHScroll1->setEnabled(mPicture2->innerWidth() < width); });
     g.step(122, [&] { mVScroll1->setEnabled(mPicture2->innerHeight() < height); });
+    mPicture1->setAccessibleDescription(tr("Zoom %1 %").arg(qRound(mView.zoom() * 100)));
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "core/twips.h"
 #include "ui/controlkind.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -12,9 +13,29 @@
 
 namespace corvantis {
 
+namespace {
+
+// A box that shows a picture is a graphic to a screen reader (a box holding other controls stays
+// a plain area): its name is the picture's text alternative.
+QAccessibleInterface* accessiblePicture(const QString& className, QObject* object)
+{
+    if (className != QLatin1String(PictureBox::staticMetaObject.className()) || !object || !object->isWidgetType())
+        return nullptr;
+    auto* box = static_cast<QWidget*>(object);
+    const bool container = box->findChild<QWidget*>(QStringLiteral("client"), Qt::FindDirectChildrenOnly) != nullptr;
+    return new QAccessibleWidget(box, container ? QAccessible::Client : QAccessible::Graphic);
+}
+
+} // namespace
+
 PictureBox::PictureBox(QWidget* parent, int borderPixels, bool container)
     : QWidget(parent), mBorder(borderPixels)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessiblePicture);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setControlKind(this, ControlKind::PictureBox);
     setBackColour(Qt::white);
     if (container) {

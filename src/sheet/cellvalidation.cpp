@@ -28,7 +28,12 @@ LeaveDecision leaveDecision(CellKind kind, const QString& text)
         }
         break;
     case CellKind::IndPercent:
-        if (!IsNumeric(text)) {
+        if (IsNumeric(text))
+            break;
+        // "12.5%": the cell is a percentage already, so the sign goes and the digits stay.
+        if (const std::optional<DecimalText> percent = ReadPercentage(text, QLocale())) {
+            d.replacement = NumberText(*percent);
+        } else {
             d.allowed = false;
             d.message = QStringLiteral("Please enter a valid number.");
             d.replacement = QStringLiteral("0");

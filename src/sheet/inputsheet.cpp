@@ -42,6 +42,69 @@ QString arrayName(const QString& control, int index)
 // Room left between a label and the control to its right, in twips.
 constexpr int kLabelGap = 60;
 
+// --- what a screen reader says of a cell ---------------------------------------------------------
+
+QString sectionOf(int line)
+{
+    if (line < 7)
+        return QObject::tr("revenue line %1").arg(line + 1);
+    if (line < 14)
+        return QObject::tr("cost of sales line %1").arg(line - 6);
+    return QObject::tr("expense line %1").arg(line - 13);
+}
+
+// A line as the user named it; where two lines bear one name (or none), where it stands as well.
+QString lineLabel(const InputSheet& sheet, int line)
+{
+    const QString name = sheet.txtRevenue(line)->text().simplified();
+    if (name.isEmpty())
+        return sectionOf(line);
+    for (int other = 0; other < kLineCount; ++other) {
+        if (other != line && sheet.txtRevenue(other)->text().simplified() == name)
+            return name + QLatin1String(" (") + sectionOf(line) + QLatin1Char(')');
+    }
+    return name;
+}
+
+QString columnLabel(const InputSheet& sheet, int column)
+{
+    if (column == kNameColumn)
+        return QObject::tr("name");
+    if (column == kIndColumn)
+        return QObject::tr("industry percentage");
+    return sheet.lblYear(column - 2)->text();
+}
+
+QString columnDescription(const InputSheet& sheet, int line, int column)
+{
+    if (column == kNameColumn)
+        return QObject::tr("The name of %1").arg(sectionOf(line));
+    if (column == kIndColumn)
+        return QObject::tr("The industry's percentage of sales for %1").arg(sectionOf(line));
+    return QObject::tr("The amount of %1 in %2, month %3 of the fiscal year")
+        .arg(sectionOf(line), sheet.lblYear(column - 2)->text())
+        .arg(column - 1);
+}
+
+// Names every cell whose line or column changed its name: "Rent, Mar-27", "Rent, industry
+// percentage". Only what changed is set again, so typing a name says nothing to the others.
+void describeCells(const InputSheet& sheet, int onlyColumn = -1)
+{
+    for (int line = 0; line < kLineCount; ++line) {
+        const QString label = lineLabel(sheet, line);
+        for (int column = 0; column < kColumnCount; ++column) {
+            if (onlyColumn >= 0 && column != onlyColumn)
+                continue;
+            SheetCell* c = sheet.cell(line, column);
+            const QString name = label + QLatin1String(", ") + columnLabel(sheet, column);
+            if (c->accessibleName() != name) {
+                c->setAccessibleName(name);
+                c->setAccessibleDescription(columnDescription(sheet, line, column));
+            }
+        }
+    }
+}
+
 } // namespace
 
 // Grey heading: single-line border, centred caption.
@@ -167,6 +230,17 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     heading(QStringLiteral("Label6"), QString(), 1905, 6060, 11265, 360);
 
     mGate = new LeaveGate(form);
+
+    // Every input says what it is and where: the cells their line and column, the company row
+    // its captions (not the frame's, which a reader would otherwise repeat for all of them).
+    mCompany->setAccessibleName(QStringLiteral("Company Name"));
+    mCompany->setAccessibleDescription(tr("The name of the company, shown at the top of the projection"));
+    mDtPicker->setAccessibleName(QStringLiteral("Fiscal Year Begins"));
+    mDtPicker->setAccessibleDescription(tr("The first day of the fiscal year; the month columns follow from it"));
+    mVscroll->setAccessibleName(tr("Scroll the lines"));
+    describeCells(*this);
+    for (int line = 0; line < kLineCount; ++line)
+        connect(mNames[line], &QLineEdit::textChanged, this, [this] { describeCells(*this); });
     mEditing = new SheetEditing(*this);
 }
 
@@ -245,6 +319,7 @@ void InputSheet::applyMonthHeaders(const QDate& start)
 void InputSheet::setMonthCaption(int i, const QString& caption)
 {
     mLblYear.at(i)->setCaption(caption);
+    describeCells(*this, monthColumn(i + 1));
     mLblYear.at(i)->setToolTip(QStringLiteral("Month %1 of the fiscal year (%2): the amount of each line in that month")
                                    .arg(i + 1)
                                    .arg(caption));

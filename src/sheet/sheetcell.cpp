@@ -3,7 +3,9 @@
 #include "ui/controlkind.h"
 
 #include <QContextMenuEvent>
+#include <QApplication>
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -19,8 +21,78 @@ SheetCell::SheetCell(CellKind kind, int line, int month, QWidget* parent)
     setControlKind(this, ControlKind::TextBox);
     // QLineEdit puts the caret at the end of every text set by the program (even an unchanged
     // one), which scrolls a long text to its tail: "00,000.00" for $100,000.00.
-    connect(this, &QLineEdit::textChanged, this, [this] { showStart(); });
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (mUnreadable)
+            setUnreadable(false);
+        fitText();
+        describeText();
+        showStart();
+    });
     connect(this, &QLineEdit::cursorPositionChanged, this, [this] { showStart(); });
+}
+
+void SheetCell::setUnreadable(bool unreadable)
+{
+    if (mUnreadable == unreadable)
+        return;
+    mUnreadable = unreadable;
+    QPalette p = palette();
+    p.setColor(QPalette::Text, unreadable ? QColor(192, 0, 0) : QApplication::palette(this).color(QPalette::Text));
+    setPalette(p);
+    describeText();
+}
+
+void SheetCell::describeText()
+{
+    // Figures may be shown small: the tip shows them at full size (a name's tip is its owner's).
+    if (mKind == CellKind::IndPercent || mKind == CellKind::MonthAmount)
+        setToolTip(mUnreadable ? tr("%1 (not read as an amount: please correct it)").arg(text()) : text());
+}
+
+int SheetCell::roomForText() const
+{
+    // QLineEdit keeps two pixels either side inside its text margins, and one for the caret.
+    const QMargins m = textMargins();
+    return contentsRect().width() - m.left() - m.right() - 2 * 2 - 1;
+}
+
+bool SheetCell::showsWholeText() const
+{
+    return QFontMetricsF(font()).horizontalAdvance(text()) <= roomForText();
+}
+
+void SheetCell::fitText()
+{
+    if ((mKind != CellKind::IndPercent && mKind != CellKind::MonthAmount) || mFitting)
+        return;
+    mFitting = true;
+    if (!mDesignFont)
+        mDesignFont = font();
+    QFont f = *mDesignFont;
+    const int room = roomForText();
+    auto width = [&](const QFont& font) { return QFontMetricsF(font).horizontalAdvance(text()); };
+    if (room > 0 && width(f) > room) {
+        // First narrower letters (down to seven tenths), then smaller ones, until it fits.
+        const double full = width(f);
+        int stretch = std::max(70, int(100.0 * room / full));
+        f.setStretch(stretch);
+        while (width(f) > room && stretch > 70)
+            f.setStretch(stretch -= 5);
+        double size = mDesignFont->pointSizeF();
+        while (width(f) > room && size > 1.0) {
+            size -= 0.25;
+            f.setPointSizeF(size);
+        }
+    }
+    if (f != font())
+        setFont(f);
+    mFitting = false;
+}
+
+void SheetCell::resizeEvent(QResizeEvent* e)
+{
+    QLineEdit::resizeEvent(e);
+    fitText();
 }
 
 void SheetCell::showStart()

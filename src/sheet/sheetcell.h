@@ -7,6 +7,7 @@
 
 #include <QLineEdit>
 
+#include <optional>
 
 class QMenu;
 
@@ -41,6 +42,15 @@ public:
     void setFocusHandler(CellFocusHandler* handler) { mHandler = handler; }
     CellFocusHandler* focusHandler() const { return mHandler; }
 
+    // A stored text that was never read as an amount: shown as it is, in red, until it changes.
+    void setUnreadable(bool unreadable);
+    bool isUnreadable() const { return mUnreadable; }
+    // Figures (IND. % and amounts) show whole: the font narrows, then shrinks, until the text fits.
+    // The point size the text is shown at now.
+    double shownPointSize() const { return font().pointSizeF(); }
+    // Whether the whole text fits inside the box at the font it is shown in.
+    bool showsWholeText() const;
+
 protected:
     bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
@@ -49,9 +59,16 @@ protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void showStart();
+    void fitText();
+    int roomForText() const;
+    void describeText();
+    bool mUnreadable = false;
+    bool mFitting = false;
+    std::optional<QFont> mDesignFont;
     CellKind mKind;
     int mLine;
     int mMonth;

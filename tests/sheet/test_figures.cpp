@@ -1,0 +1,208 @@
+// The figures of the main window as people type and read them: the months stay where the first
+// start put them, text still being typed when the window closes is checked, a stored text is
+// never read back as another number, every amount shows whole, and every cell has a name of its
+// own for a screen reader.
+#include "form1_fixture.h"
+
+#include "core/numbertext.h"
+#include "core/projectioninputs.h"
+#include "sheet/inputsheet.h"
+
+#include <QDateEdit>
+#include <QLabel>
+#include <QPushButton>
+#include <QSet>
+#include <QSettings>
+
+using namespace corvantis;
+
+class TestFigures : public QObject {
+    Q_OBJECT
+    Form1Fixture fx;
+
+    QString stored(const QString& key) const { return fx.store->get(key, QString()); }
+
+    // Types into a cell as a user does, leaving the focus in it.
+    void typeInto(QLineEdit* cell, const QString& text)
+    {
+        cell->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(cell->hasFocus());
+        cell->selectAll();
+        // Keys for ASCII, an input method's commit for the rest ("円").
+        for (const QChar c : text) {
+            if (c.unicode() < 0x80)
+                QTest::keyClick(cell, c.toLatin1());
+            else
+                cell->insert(QString(c));
+        }
+    }
+
+private slots:
+    void initTestCase() { Form1Fixture::initTestCase(); }
+    void cleanup()
+    {
+        fx.stop();
+        QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    }
+
+    void theMonthsStayWhereTheFirstStartPutThem()
+    {
+        QDate day(2026, 12, 5);
+        QVERIFY(fx.start([&] { return day; }));
+        QVERIFY(stored(QStringLiteral("DTPicker1")).isNull());
+        fx.f->txtYear(1, 22)->setText(QStringLiteral("$700.00"));
+        QCOMPARE(stored(QStringLiteral("DTPicker1")), QStringLiteral("12/5/2026"));
+        day = QDate(2027, 2, 10);
+        QVERIFY(fx.restart([&] { return day; }));
+        QCOMPARE(fx.f->DTPicker1()->date(), QDate(2026, 12, 5));
+        QCOMPARE(fx.f->lblYear(0)->text(), QStringLiteral("Dec-26"));
+        QCOMPARE(fx.f->txtYear(1, 22)->text(), QStringLiteral("$700.00"));
+    }
+
+    void textStillBeingTypedIsCheckedWhenTheWindowCloses_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<double>("value");
+        QTest::newRow("french, point typed") << "fr_FR" << "1234.56" << true << 1234.56;
+        QTest::newRow("swiss, comma typed") << "de_CH" << "1234,50" << true << 1234.5;
+        QTest::newRow("brazil, point is a group") << "pt_BR" << "1234.56" << false << 0.0;
+        QTest::newRow("a typo") << "en_US" << "5OO" << false << 0.0;
+    }
+    void textStillBeingTypedIsCheckedWhenTheWindowCloses()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, typed);
+        QFETCH(bool, closes);
+        QFETCH(double, value);
+        QLocale::setDefault(QLocale(locale));
+        QVERIFY(fx.start());
+        QLineEdit* cell = fx.f->txtYear(3, 22);
+        typeInto(cell, typed);
+        QCOMPARE(stored(QStringLiteral("txtYear322")), typed);   // every keystroke is stored
+        QCOMPARE(fx.f->close(), closes);
+        if (closes) {
+            QVERIFY(Dialogs::shown().empty());
+        } else {
+            // refused as leaving the cell refuses it: told, and the window stays with the cell
+            QCOMPARE(Dialogs::shown().size(), size_t(1));
+            QCOMPARE(Dialogs::shown().front().text, QStringLiteral("Please enter a valid amount."));
+            QVERIFY(fx.f->isVisible());
+            QVERIFY(cell->hasFocus());
+        }
+        QCOMPARE(NumericValue(stored(QStringLiteral("txtYear322"))).value_or(-1), value);
+        QCOMPARE(stored(QStringLiteral("txtYear322")), cell->text());
+    }
+
+    void aStoredTextIsNeverReadAsAnotherNumber()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("fr_FR")));
+        QVERIFY(fx.start());
+        fx.stop();
+        fx.store.reset();
+        {
+            QSettings raw(fx.iniPath(), QSettings::IniFormat);
+            raw.beginGroup(QStringLiteral("Corvantis"));
+            raw.setValue(QStringLiteral("txtYear10"), QStringLiteral("1234.56"));   // typed, window killed
+            raw.setValue(QStringLiteral("txtYear20"), QStringLiteral("5OO"));
+        }
+        QVERIFY(fx.restart());
+        QCOMPARE(NumericValue(fx.f->txtYear(1, 0)->text()).value_or(-1), 1234.56);
+        sheet::SheetCell* typo = fx.f->sheet().txtYear(2, 0);
+        QCOMPARE(typo->text(), QStringLiteral("5OO"));   // as typed, for the user to correct
+        QVERIFY(typo->isUnreadable());
+        QVERIFY(typo->toolTip().contains(QStringLiteral("5OO")));
+        QCOMPARE(stored(QStringLiteral("txtYear20")), QStringLiteral("5OO"));
+        QCOMPARE(fx.f->sheet().storedInputs().amountsKeptAsTyped().size(), 1);
+        typo->setText(QStringLiteral("500"));
+        QVERIFY(!typo->isUnreadable());
+    }
+
+    void theCurrencyKeepsItsOwnDecimals_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("decimals");
+        QTest::newRow("tunisian dinar") << "ar_TN" << "0,125" << 0.125 << 3;
+        QTest::newRow("kuwaiti dinar") << "ar_KW" << "7.005" << 7.005 << 3;
+        QTest::newRow("yen, ordinary sign") << "ja_JP" << "\u00a51,234" << 1234.0 << 0;
+        QTest::newRow("yen, word") << "ja_JP" << "1,234\u5186" << 1234.0 << 0;
+        QTest::newRow("won") << "ko_KR" << "15000" << 15000.0 << 0;
+        QTest::newRow("rupees") << "en_IN" << "Rs. 100" << 100.0 << 2;
+    }
+    void theCurrencyKeepsItsOwnDecimals()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, typed);
+        QFETCH(double, value);
+        QFETCH(int, decimals);
+        QLocale::setDefault(QLocale(locale));
+        QVERIFY(fx.start());
+        QLineEdit* cell = fx.f->txtYear(1, 0);
+        typeInto(cell, typed);
+        QTest::keyClick(cell, Qt::Key_Tab);
+        QVERIFY(Dialogs::shown().empty());
+        QCOMPARE(NumericValue(cell->text()).value_or(-1), value);
+        QCOMPARE(cell->text(), QLocale().toCurrencyString(value, QLocale().currencySymbol(), decimals));
+        // what the workbook is given reads as the very figure typed
+        QCOMPARE(fx.f->sheet().inputs().cell(0, monthColumn(1)), cell->text());
+    }
+
+    void aPercentSignInAnIndustryPercentageIsRead()
+    {
+        QVERIFY(fx.start());
+        QLineEdit* cell = fx.f->txtInd(3);
+        typeInto(cell, QStringLiteral("12.5%"));
+        QTest::keyClick(cell, Qt::Key_Tab);
+        QVERIFY(Dialogs::shown().empty());
+        QCOMPARE(cell->text(), QStringLiteral("12.5"));
+        QCOMPARE(stored(QStringLiteral("txtInd3")), QStringLiteral("12.5"));
+    }
+
+    void everyAmountShowsWhole_data()
+    {
+        QTest::addColumn<QString>("locale");
+        for (const char* l : {"en_US", "de_DE", "ar_EG", "ja_JP", "fr_FR", "en_IN"})
+            QTest::newRow(l) << QString::fromLatin1(l);
+    }
+    void everyAmountShowsWhole()
+    {
+        QFETCH(QString, locale);
+        const QuietFontWarnings quiet;
+        QLocale::setDefault(QLocale(locale));
+        QVERIFY(fx.start());
+        for (const double amount : {9999999999.99, -9999999999.99, 123456.78, 0.0}) {
+            sheet::SheetCell* cell = fx.f->sheet().txtYear(5, 9);
+            cell->setText(FormatAmount(amount, 2));
+            QVERIFY2(cell->showsWholeText(), qPrintable(cell->text()));
+            QCOMPARE(cell->toolTip(), cell->text());
+        }
+        // a short amount keeps the window's size
+        QCOMPARE(fx.f->sheet().txtYear(5, 9)->shownPointSize(), fx.f->font().pointSizeF());
+    }
+
+    void everyCellIsNamedByItsLineAndColumn()
+    {
+        QVERIFY(fx.start([] { return QDate(2026, 3, 1); }));
+        QSet<QString> names;
+        for (int line = 0; line < kLineCount; ++line)
+            for (int column = 0; column < kColumnCount; ++column)
+                names.insert(fx.f->sheet().cell(line, column)->accessibleName());
+        QCOMPARE(names.size(), kLineCount * kColumnCount);
+        QCOMPARE(fx.f->txtYear(1, 22)->accessibleName(), QStringLiteral("Rent, Mar-26"));
+        QCOMPARE(fx.f->txtInd(22)->accessibleName(), QStringLiteral("Rent, industry percentage"));
+        // the same name on two lines: each says where it stands
+        QVERIFY(fx.f->txtYear(1, 0)->accessibleName() != fx.f->txtYear(1, 7)->accessibleName());
+        // they follow the line's name as typed and the fiscal start
+        fx.f->txtRevenue(22)->setText(QStringLiteral("Office rent"));
+        fx.f->DTPicker1()->setDate(QDate(2027, 7, 1));
+        QCOMPARE(fx.f->txtYear(1, 22)->accessibleName(), QStringLiteral("Office rent, Jul-27"));
+        QCOMPARE(fx.f->txtCompanyName()->accessibleName(), QStringLiteral("Company Name"));
+        QCOMPARE(fx.f->DTPicker1()->accessibleName(), QStringLiteral("Fiscal Year Begins"));
+    }
+};
+
+QTEST_MAIN(TestFigures)
+#include "test_figures.moc"
