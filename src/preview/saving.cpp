@@ -136,17 +136,9 @@ void Form2::PushButton6_Click()
     bool copied = true;
     if (answer == Dialogs::Answer::Yes)
         copied = g.step(130, [&] {
-            try {
-                copyWorkbookTo(target, replaceExisting);
-            } catch (const WriteError& e) {
-                // A full disk or a closed folder is the user's to mend: said plainly, and the
-                // preview stays for another try.
-                Dialogs::inform(QString::fromStdString(e.what()), this);
-                copied = false;
-                return;
-            }
+            copyWorkbookTo(target, replaceExisting);
             rememberSaveFolder(store(), target);
-        }) && copied;
+        });
     if (copied)
         g.step(132, [&] { Dialogs::inform(QStringLiteral("Done."), this); });
 }
