@@ -78,6 +78,10 @@ void SheetCell::fitText()
         f.setStretch(stretch);
         while (width(f) > room && stretch > 70)
             f.setStretch(stretch -= 5);
+        // A script whose fonts do not narrow (Arabic digits fall back to another face) only
+        // shrinks: narrowed letters would be drawn smaller than they were measured.
+        if (width(f) > full * 0.95)
+            f.setStretch(QFont::AnyStretch);
         double size = mDesignFont->pointSizeF();
         while (width(f) > room && size > 1.0) {
             size -= 0.25;
