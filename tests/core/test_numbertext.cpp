@@ -416,18 +416,6 @@ private slots:
         QCOMPARE(NumericValue(shown).value_or(-1), value);
     }
 
-    void aStoredTextNoLocaleReadsIsNoAmount()
-    {
-        QLocale::setDefault(QLocale(QStringLiteral("fr_FR")));
-        const QLocale fr(QStringLiteral("fr_FR"));
-        QVERIFY(!FormatReadableAmount(QStringLiteral("5OO"), 2, fr));
-        QVERIFY(!FormatReadableAmount(QStringLiteral("1.2.3"), 2, fr));
-        QCOMPARE(FormatReadableAmount(QStringLiteral("1234.56"), 2, fr).value_or(QString()),
-                 FormatAmount(1234.56, 2));
-        QCOMPARE(ReadPercentage(QStringLiteral("12,5 %"), fr).value_or(DecimalText{}).toPlain(), QStringLiteral("12.5"));
-        QVERIFY(!ReadPercentage(QStringLiteral("12,5 \u20ac"), fr));
-    }
-
     void twoSeparatorsLeftAfterCleaningIsATypeMismatch()
     {
         QLocale::setDefault(QLocale(QStringLiteral("en_US")));
