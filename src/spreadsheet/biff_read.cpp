@@ -561,6 +561,8 @@ void SheetReader::resolveExpCells()
         cell->formulaData = found->rgcb;
         if (!found->shared) {
             cell->formula = found->rgce;
+            if (cell->formula.empty())
+                cell->formulaData.clear();   // no tokens: the value alone, as for a FORMULA record
             continue;
         }
         if (!masterSet[found->index]) {
@@ -572,6 +574,8 @@ void SheetReader::resolveExpCells()
         } catch (const std::exception&) {
             cell->formula.clear();
         }
+        if (cell->formula.empty())
+            cell->formulaData.clear();
     }
 }
 

@@ -96,6 +96,26 @@ private slots:
         QCOMPARE(again.sheets.size(), wb.sheets.size());
     }
 
+    void roadInputsKeepTheirFormulas_data() { addInputs("road"); }
+    void roadInputsKeepTheirFormulas()
+    {
+        // Saved and read again, every cell has the formula (tokens and constants) it had; a
+        // shared formula without tokens used to leave its constants on a cell that had none.
+        QFETCH(QString, path);
+        ss::Workbook wb = ss::xls::readFile(readBytes(path));
+        const ss::Workbook asRead = wb;
+        ss::recalculate(wb);
+        const ss::Workbook again = ss::xls::readFile(ss::xls::writeFile(wb));
+        QCOMPARE(again.sheets.size(), asRead.sheets.size());
+        for (std::size_t s = 0; s < asRead.sheets.size(); ++s)
+            for (const auto& [at, cell] : asRead.sheets[s].cells) {
+                const ss::Cell* c = again.sheets[s].find(at.row, at.col);
+                QVERIFY(c);
+                QVERIFY(c->formula == cell.formula);
+                QVERIFY(c->formulaData == cell.formulaData);
+            }
+    }
+
     void workbookWithoutWorksheetsReadsEmpty()
     {
         // Its only sheet entry is not a worksheet, so the model holds no sheet at all.
