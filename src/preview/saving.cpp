@@ -136,9 +136,17 @@ void Form2::PushButton6_Click()
     bool copied = true;
     if (answer == Dialogs::Answer::Yes)
         copied = g.step(130, [&] {
-            copyWorkbookTo(target, replaceExisting);
+            try {
+                copyWorkbookTo(target, replaceExisting);
+            } catch (const WriteError& e) {
+                // The user's to mend (a full disk, a closed folder, a name that is a folder): said
+                // plainly, and the preview stays for another try.
+                Dialogs::inform(QString::fromStdString(e.what()), this);
+                copied = false;
+                return;
+            }
             rememberSaveFolder(store(), target);
-        });
+        }) && copied;
     if (copied)
         g.step(132, [&] { Dialogs::inform(QStringLiteral("Done."), this); });
 }
