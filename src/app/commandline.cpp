@@ -92,8 +92,12 @@ QString notASettingsFile(const QString& path)
 void tellUnreadableTexts(const StoredInputs& stored, const ProjectionInputs& used, const QDate& today)
 {
     const std::optional<QLocale> writtenIn = stored.store().textsLocale();
-    auto readable = [&](const QString& text) {
-        return ReadNumber(text, writtenIn.value_or(QLocale())).has_value() || ReadNumber(text, QLocale()).has_value();
+    // IND. % may carry its own "%"; an amount may not.
+    auto readable = [&](const QString& text, bool percentage) {
+        auto reads = [&](const QLocale& locale) {
+            return percentage ? ReadPercentage(text, locale).has_value() : ReadNumber(text, locale).has_value();
+        };
+        return reads(writtenIn.value_or(QLocale())) || reads(QLocale());
     };
     auto storedText = [&](const InputKey& key) { return stored.store().get(key.name(), QString()); };
 
@@ -111,7 +115,7 @@ void tellUnreadableTexts(const StoredInputs& stored, const ProjectionInputs& use
         for (int column = kIndColumn; column < kColumnCount; ++column) {
             const InputKey key = InputKey::cell(line, column);
             const QString text = storedText(key);
-            if (text.trimmed().isEmpty() || readable(text))
+            if (text.trimmed().isEmpty() || readable(text, column == kIndColumn))
                 continue;
             if (column == kIndColumn)
                 warn(QStringLiteral("the stored %1 \"%2\" is no IND. %; it is written as text").arg(key.name(), text));

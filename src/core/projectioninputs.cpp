@@ -198,6 +198,12 @@ QString StoredInputs::storedIndPercent(int line) const
 QString StoredInputs::indPercent(int line) const
 {
     const QString stored = storedIndPercent(line);
+    // A trailing "%" (a window closed in the middle of typing) is the cell's own unit: the digits
+    // stay, so the workbook gets 12.5 for "12.5%" and not 0.125.
+    if (stored.trimmed().endsWith(QLatin1Char('%'))) {
+        if (const std::optional<DecimalText> percent = ReadPercentage(stored, mWrittenIn.value_or(QLocale())))
+            return NumberText(*percent, QLocale());
+    }
     return mOtherLocale ? ConvertNumberText(stored, *mWrittenIn) : stored;
 }
 
@@ -273,8 +279,12 @@ void StoredInputs::saveFiscalStart(const QDate& date)
 
 void StoredInputs::keepFiscalStart(const QDate& date)
 {
-    if (fiscalStartText().isNull())
-        saveFiscalStart(date);
+    if (!fiscalStartText().isNull())
+        return;
+    // In the form of the locale the store's texts are written in; a store that names none gets
+    // ISO 8601, which every locale reads back.
+    mStore.save(InputKey::fiscalStart().name(),
+                mWrittenIn ? dateSettingText(date, *mWrittenIn) : date.toString(Qt::ISODate));
 }
 
 void StoredInputs::saveCell(int line, int column, const QString& text)
