@@ -296,7 +296,11 @@ std::size_t readGlobals(std::span<const std::uint8_t> stream, GlobalsState& g)
             std::vector<std::span<const std::uint8_t>> segs{r.data};
             auto more = takeContinues(rr);
             segs.insert(segs.end(), more.begin(), more.end());
-            g.sst = parseSst(segs);
+            std::vector<FormatRuns> runs;
+            g.sst = parseSst(segs, &runs);
+            for (std::size_t i = 0; i < runs.size() && i < g.sst.size(); ++i)
+                if (!runs[i].empty())
+                    wb.stringRuns.try_emplace(g.sst[i], std::move(runs[i]));
             kept = &wb.globalsAfterStrings;
             break;
         }

@@ -308,7 +308,8 @@ private:
 
 } // namespace
 
-std::vector<std::string> parseSst(const std::vector<std::span<const std::uint8_t>>& segments)
+std::vector<std::string> parseSst(const std::vector<std::span<const std::uint8_t>>& segments,
+                                  std::vector<FormatRuns>* runsOut)
 {
     SegmentReader r(segments);
     r.u32();   // total references, not needed
@@ -321,13 +322,24 @@ std::vector<std::string> parseSst(const std::vector<std::span<const std::uint8_t
         std::uint16_t runs = (flags & 0x08) ? r.u16() : 0;
         std::uint32_t ext = (flags & 0x04) ? r.u32() : 0;
         out.push_back(utf16ToUtf8(r.chars(cch, flags & 0x01)));
-        r.skip(std::size_t(runs) * 4);
+        if (runsOut) {
+            FormatRuns kept;
+            for (std::uint16_t k = 0; k < runs && !r.exhausted(); ++k) {
+                const std::uint16_t first = r.u16();
+                const std::uint16_t font = r.u16();
+                kept.emplace_back(first, font);
+            }
+            runsOut->push_back(std::move(kept));
+        } else {
+            r.skip(std::size_t(runs) * 4);
+        }
         r.skip(ext);
     }
     return out;
 }
 
-SstRecords buildSst(const std::vector<std::string>& strings, std::uint32_t totalReferences)
+SstRecords buildSst(const std::vector<std::string>& strings, std::uint32_t totalReferences,
+                    const std::map<std::string, FormatRuns>* runs)
 {
     SstRecords out;
     // Excel keeps EXTSST at no more than 128 buckets.
@@ -344,15 +356,28 @@ SstRecords buildSst(const std::vector<std::string>& strings, std::uint32_t total
             text.resize(65535);
         const bool compressed = fitsCompressed(text);
         const std::size_t charSize = compressed ? 1 : 2;
+        // Formatting runs as read, sorted, inside the text and no more than a count can say.
+        FormatRuns rich;
+        if (runs) {
+            if (auto found = runs->find(strings[i]); found != runs->end())
+                for (const auto& run : found->second)
+                    if (run.first < text.size() && (rich.empty() || run.first > rich.back().first) && rich.size() < 65535)
+                        rich.push_back(run);
+        }
+        const std::size_t header = rich.empty() ? 3 : 5;
         // The header and at least one character stay together.
-        if (out.bodies.back().size() + 3 + (text.empty() ? 0 : charSize) > kMaxRecordData)
+        if (out.bodies.back().size() + header + (text.empty() ? 0 : charSize) > kMaxRecordData)
             out.bodies.emplace_back();
         if (i % out.bucketSize == 0)
             out.bucketStarts.push_back({out.bodies.size() - 1, out.bodies.back().size()});
         auto* body = &out.bodies.back();
         body->push_back(static_cast<std::uint8_t>(text.size()));
         body->push_back(static_cast<std::uint8_t>(text.size() >> 8));
-        body->push_back(compressed ? 0 : 1);
+        body->push_back(static_cast<std::uint8_t>((compressed ? 0 : 1) | (rich.empty() ? 0 : 0x08)));
+        if (!rich.empty()) {
+            body->push_back(static_cast<std::uint8_t>(rich.size()));
+            body->push_back(static_cast<std::uint8_t>(rich.size() >> 8));
+        }
         std::size_t done = 0;
         while (done < text.size()) {
             std::size_t room = (kMaxRecordData - body->size()) / charSize;
@@ -370,6 +395,17 @@ SstRecords buildSst(const std::vector<std::string>& strings, std::uint32_t total
                     body->push_back(static_cast<std::uint8_t>(ch >> 8));
             }
             done += n;
+        }
+        // The runs follow the characters; a record break falls between two runs, never in one.
+        for (const auto& [first, font] : rich) {
+            if (kMaxRecordData - body->size() < 4) {
+                out.bodies.emplace_back();
+                body = &out.bodies.back();
+            }
+            body->push_back(static_cast<std::uint8_t>(first));
+            body->push_back(static_cast<std::uint8_t>(first >> 8));
+            body->push_back(static_cast<std::uint8_t>(font));
+            body->push_back(static_cast<std::uint8_t>(font >> 8));
         }
     }
     return out;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <map>
 #include <vector>
 
 namespace ss::biff {
@@ -126,7 +127,10 @@ std::optional<std::uint32_t> encodeRk(double value);
 // The strings of an SST record followed by its CONTINUE bodies (segments). A string's characters
 // may break at a segment boundary, where the next segment starts with a fresh flags byte.
 // A table claiming more strings than its data holds is cut to the strings present.
-std::vector<std::string> parseSst(const std::vector<std::span<const std::uint8_t>>& segments);
+// With `runs`, each string's formatting runs (first character, font index) go there as well.
+using FormatRuns = std::vector<std::pair<std::uint16_t, std::uint16_t>>;
+std::vector<std::string> parseSst(const std::vector<std::span<const std::uint8_t>>& segments,
+                                  std::vector<FormatRuns>* runs = nullptr);
 
 struct SstRecords {
     std::vector<std::vector<std::uint8_t>> bodies;   // SST body, then CONTINUE bodies
@@ -134,6 +138,8 @@ struct SstRecords {
     struct Start { std::size_t record, offset; };     // where each bucket's first string starts
     std::vector<Start> bucketStarts;
 };
-SstRecords buildSst(const std::vector<std::string>& strings, std::uint32_t totalReferences);
+// `runs` gives the formatting runs of the strings that have them, by text.
+SstRecords buildSst(const std::vector<std::string>& strings, std::uint32_t totalReferences,
+                    const std::map<std::string, FormatRuns>* runs = nullptr);
 
 } // namespace ss::biff

@@ -502,7 +502,7 @@ void StreamWriter::name(const DefinedName& n)
 
 void StreamWriter::sst()
 {
-    const SstRecords sst = buildSst(strings_, stringRefs_);
+    const SstRecords sst = buildSst(strings_, stringRefs_, &wb_.stringRuns);
     std::vector<std::size_t> recordStart;
     for (std::size_t i = 0; i < sst.bodies.size(); ++i) {
         recordStart.push_back(out_.size());

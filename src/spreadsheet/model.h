@@ -274,6 +274,9 @@ struct Workbook {
     // The shared string table as read, kept when kept sheets may refer to it by index; the
     // writer puts these strings first, at their old indexes.
     std::vector<std::string> sharedStrings;
+    // The formatting runs (first character, font index) of the strings read with them, by text:
+    // a cell that still holds such a text is saved with its runs.
+    std::map<std::string, std::vector<std::pair<std::uint16_t, std::uint16_t>>> stringRuns;
     // The rest of the compound file, kept as read.
     std::vector<FileStream> fileStreams;
     std::vector<FileStorage> fileStorages;

@@ -157,6 +157,37 @@ private slots:
         QCOMPARE(panes, 4);
     }
 
+    void richTextRunsKept()
+    {
+        // The formatting runs of shared strings come back with the same characters and fonts,
+        // for this engine and for another reader.
+        std::size_t rich = 0;
+        for (const QString& path : files_) {
+            const QString name = QFileInfo(path).fileName();
+            const Workbook before = xls::readFile(readAll(path));
+            const Workbook after = xls::readFile(readAll(saved_.filePath(name)));
+            QVERIFY2(after.stringRuns == before.stringRuns, qPrintable(name));
+            rich += before.stringRuns.size();
+        }
+        QVERIFY(rich > 0);
+        auto runsSeenByXlrd = [](const QString& file) {
+            QProcess p;
+            p.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("import sys, xlrd\n"
+                                    "b = xlrd.open_workbook(sys.argv[1], formatting_info=True)\n"
+                                    "print(sorted(b.sheet_by_index(0).rich_text_runlist_map.items()))"),
+                     file});
+            p.waitForFinished(60000);
+            return p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray();
+        };
+        const QByteArray original = runsSeenByXlrd(corpusDir() + QStringLiteral("/corpus/poi_rich.xls"));
+        if (original.isEmpty())
+            QSKIP("python3-xlrd is not installed");
+        QVERIFY(original.contains("(0, 5)"));
+        QCOMPARE(runsSeenByXlrd(saved_.filePath(QStringLiteral("poi_rich.xls"))), original);
+    }
+
     void otherProgramsSeeTheSame()
     {
         const QString python = QStringLiteral("/usr/bin/python3");
