@@ -475,8 +475,116 @@ void SheetReader::readFormula(Cursor c)
     }
 }
 
+namespace {
+
+// The tokens of a BIFF3/BIFF4 formula in BIFF8's form, for the tokens both generations share:
+// operators, constants, functions, cell references and areas (whose column grew to 16 bits and
+// took the relative flags from the row), strings (which gained a flags byte). Anything else,
+// jumps whose byte offsets would move included, gives nullopt: the cell then keeps its value.
+std::optional<std::vector<std::uint8_t>> biff8TokensOf(std::span<const std::uint8_t> in)
+{
+    std::vector<std::uint8_t> out;
+    std::size_t i = 0;
+    auto need = [&](std::size_t n) { return i + n <= in.size(); };
+    auto copy = [&](std::size_t n) {
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i), in.begin() + static_cast<std::ptrdiff_t>(i + n));
+        i += n;
+    };
+    auto u16 = [&](std::size_t at) { return static_cast<std::uint16_t>(in[at] | in[at + 1] << 8); };
+    auto put16 = [&](unsigned v) {
+        out.push_back(static_cast<std::uint8_t>(v));
+        out.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    // A BIFF3/4 row word (relative flags in bits 15 and 14) and its 8-bit column, as BIFF8's
+    // row and column words.
+    auto cell = [&](std::uint16_t rowWord, std::uint8_t column) {
+        put16(rowWord & 0x3FFF);
+        put16(column | (rowWord & 0x4000) | (rowWord & 0x8000));
+    };
+    while (i < in.size()) {
+        const std::uint8_t ptg = in[i];
+        const std::uint8_t base = ptg < 0x20 ? ptg : static_cast<std::uint8_t>((ptg & 0x1F) | 0x20);
+        if (ptg >= 0x03 && ptg <= 0x16) {   // operators, parentheses, a missing argument
+            copy(1);
+        } else if (ptg == 0x17) {   // ptgStr: 8-bit characters
+            if (!need(2) || !need(2 + in[i + 1]))
+                return std::nullopt;
+            const std::size_t n = in[i + 1];
+            out.push_back(ptg);
+            out.push_back(static_cast<std::uint8_t>(n));
+            out.push_back(0);   // compressed characters
+            i += 2;
+            copy(n);
+        } else if (ptg == 0x19) {   // ptgAttr: volatile, sum and space only
+            if (!need(4))
+                return std::nullopt;
+            const std::uint8_t kind = in[i + 1];
+            if (kind != 0x01 && kind != 0x10 && kind != 0x40 && kind != 0x41)
+                return std::nullopt;
+            copy(4);
+        } else if (ptg == 0x1C || ptg == 0x1D) {   // error, boolean
+            if (!need(2))
+                return std::nullopt;
+            copy(2);
+        } else if (ptg == 0x1E) {   // integer
+            if (!need(3))
+                return std::nullopt;
+            copy(3);
+        } else if (ptg == 0x1F) {   // number
+            if (!need(9))
+                return std::nullopt;
+            copy(9);
+        } else if (base == 0x21) {   // ptgFunc: a 16-bit function number since BIFF3
+            if (!need(3))
+                return std::nullopt;
+            copy(3);
+        } else if (base == 0x22) {   // ptgFuncVar
+            if (!need(4))
+                return std::nullopt;
+            copy(4);
+        } else if (base == 0x24) {   // ptgRef
+            if (!need(4))
+                return std::nullopt;
+            out.push_back(ptg);
+            cell(u16(i + 1), in[i + 3]);
+            i += 4;
+        } else if (base == 0x25) {   // ptgArea
+            if (!need(7))
+                return std::nullopt;
+            const std::uint16_t first = u16(i + 1), last = u16(i + 3);
+            const std::uint8_t firstColumn = in[i + 5], lastColumn = in[i + 6];
+            out.push_back(ptg);
+            put16(first & 0x3FFF);
+            put16(last & 0x3FFF);
+            put16(firstColumn | (first & 0xC000));
+            put16(lastColumn | (last & 0xC000));
+            i += 7;
+        } else if (base == 0x2A) {   // ptgRefErr
+            if (!need(4))
+                return std::nullopt;
+            out.push_back(ptg);
+            put16(0);
+            put16(0);
+            i += 4;
+        } else if (base == 0x2B) {   // ptgAreaErr
+            if (!need(7))
+                return std::nullopt;
+            out.push_back(ptg);
+            for (int k = 0; k < 4; ++k)
+                put16(0);
+            i += 7;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 // The FORMULA records of BIFF3 and BIFF4, which some writers still put in BIFF8 files: their
-// tokens are of another generation, so the cell keeps the result they hold as its value.
+// tokens are of another generation. Those BIFF8 shares are taken over in its form, so the
+// formula is kept and saved; any other keeps the result the record holds as the cell's value.
 void SheetReader::readOldFormula(Cursor c)
 {
     const int row = c.u16(), col = c.u16();
@@ -484,7 +592,18 @@ void SheetReader::readOldFormula(Cursor c)
     auto val = c.bytes(8);
     bool pending = false;
     Value v = cachedResult(val, pending);
-    put(row, col, xf).value = std::move(v);
+    Cell& cell = put(row, col, xf);
+    cell.value = std::move(v);
+    if (c.remaining() >= 4) {
+        c.u16();   // flags
+        const std::uint16_t cce = c.u16();
+        if (cce > 0 && cce <= c.remaining()) {
+            if (auto tokens = biff8TokensOf(c.bytes(cce))) {
+                cell.formula = std::move(*tokens);
+                cell.formulaData.clear();
+            }
+        }
+    }
     pendingString_.reset();
     if (pending)
         pendingString_ = CellAddress{row, col};

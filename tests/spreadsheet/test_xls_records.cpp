@@ -1,6 +1,7 @@
 // BIFF8 records, one family per test: hand-made streams for reading, write-then-read for the rest.
 #include "spreadsheet/biff_builder.h"
 #include "spreadsheet/biff_stream.h"
+#include "spreadsheet/calc.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/xls.h"
 
@@ -91,6 +92,7 @@ private slots:
     void numberLabelBlankBoolErr();
     void multipleCellRecords();
     void formulaCachedResults();
+    void olderFormulaRecordsKeepTheirFormulas();
     void sharedAndArrayFormulas();
     void sstSplitAcrossContinue();
     void sstWriterSplitsLikeExcel();
@@ -212,6 +214,42 @@ void TestXlsRecords::multipleCellRecords()
     // A last-column field that disagrees with the cell count is damage, not a guess.
     QVERIFY_THROWS_EXCEPTION(FormatError,
         readSheet(rec(0x00BE, B().u16(4).u16(2).u16(20).u16(21).u16(9))));
+}
+
+void TestXlsRecords::olderFormulaRecordsKeepTheirFormulas()
+{
+    // BIFF4's FORMULA (and BIFF3's): references with the relative flags in the row word and an
+    // 8-bit column, strings without a flags byte. Their tokens are taken over in BIFF8's form.
+    auto old = [](std::uint16_t type, int col, double cached, const Bytes& rgce) {
+        return rec(type, B().u16(0).u16(col).u16(15).f64(cached).u16(0).u16(static_cast<unsigned>(rgce.size())).add(rgce));
+    };
+    const Bytes plusOne = B().u8(0x24).u16(0xC000).u8(0).u8(0x1E).u16(1).u8(0x03);       // =A1+1
+    const Bytes sum = B().u8(0x25).u16(0xC000).u16(0xC000).u8(0).u8(1).u8(0x19).u8(0x10).u16(0);   // =SUM(A1:B1)
+    const Bytes joined = B().u8(0x17).u8(2).str("ab").u8(0x17).u8(1).str("c").u8(0x08);   // ="ab"&"c"
+    const Bytes named = B().u8(0x23).u16(1).zeros(8);                                      // a name: not taken over
+    Workbook wb = readSheet(cat({
+        rec(0x0203, B().u16(0).u16(0).u16(15).f64(41)),
+        old(0x0406, 1, 42, plusOne),
+        old(0x0206, 2, 83, sum),
+        old(0x0406, 3, 0, joined),
+        old(0x0406, 4, 7, named),
+    }));
+    const Workbook back = roundTrip(wb);
+    for (const Workbook* w : std::initializer_list<const Workbook*>{&wb, &back}) {
+        const Sheet& s = w->sheets.at(0);
+        QCOMPARE(s.find(0, 1)->formula, std::vector<std::uint8_t>(B().u8(0x24).u16(0).u16(0xC000).u8(0x1E).u16(1).u8(0x03)));
+        QCOMPARE(s.find(0, 2)->formula,
+                 std::vector<std::uint8_t>(B().u8(0x25).u16(0).u16(0).u16(0xC000).u16(0xC001).u8(0x19).u8(0x10).u16(0)));
+        QCOMPARE(s.find(0, 3)->formula, std::vector<std::uint8_t>(B().u8(0x17).u8(2).u8(0).str("ab").u8(0x17).u8(1).u8(0).str("c").u8(0x08)));
+        QVERIFY(s.find(0, 4)->formula.empty());
+        QCOMPARE(s.find(0, 4)->value, Value(7.0));
+    }
+    // They compute as the formulas they are.
+    wb.sheets.at(0).cells.at({0, 0}).value = Value(9.0);
+    recalculate(wb);
+    QCOMPARE(wb.sheets.at(0).find(0, 1)->value, Value(10.0));
+    QCOMPARE(wb.sheets.at(0).find(0, 2)->value, Value(19.0));
+    QCOMPARE(wb.sheets.at(0).find(0, 3)->value, Value("abc"));
 }
 
 void TestXlsRecords::formulaCachedResults()
@@ -759,8 +797,8 @@ void TestXlsRecords::refusalsAndShortRecords()
     QCOMPARE(wb.fonts.at(0).name, std::string("Ari"));
     QCOMPARE(wb.xfs.at(0).formatIndex, std::uint16_t(164));   // an XF two bytes short
     QVERIFY(wb.xfs.at(0).wrap);
-    // The FORMULA records of BIFF3 and BIFF4 give their results as values.
-    QVERIFY(!wb.sheets[0].find(0, 0)->isFormula());
+    // The FORMULA records of BIFF3 and BIFF4 give their results, and keep their formulas.
+    QVERIFY(wb.sheets[0].find(0, 0)->isFormula());
     QCOMPARE(wb.sheets[0].find(0, 0)->value.number(), 12.5);
     QCOMPARE(wb.sheets[0].find(1, 0)->value, Value("ok"));
 }
