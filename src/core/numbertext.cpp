@@ -332,15 +332,27 @@ DecimalText DecimalText::fromDouble(double value)
 
 // ------------------------------------------------------------------ the routines
 
-std::optional<DecimalText> ReadNumber(const QString& text, const QLocale& locale)
+namespace {
+
+// The number a text stands for, when it is one of the kind asked for: an amount is never a
+// percentage, a percentage never carries a currency.
+enum class NumberKind { Amount, Percentage };
+std::optional<DecimalText> readNumberOfKind(const QString& text, const QLocale& locale, NumberKind kind)
 {
     const std::optional<ss::TypedNumber> n = ss::readTypedNumber(text.toStdString(), amountConventions(locale));
-    if (!n || n->percent)
+    if (!n || (kind == NumberKind::Amount ? n->percent : n->currency))
         return std::nullopt;
     std::optional<DecimalText> d = decimalTextOf(*n);
     if (d && !d->toDouble())
         return std::nullopt;   // a number, but beyond any amount
     return d;
+}
+
+} // namespace
+
+std::optional<DecimalText> ReadNumber(const QString& text, const QLocale& locale)
+{
+    return readNumberOfKind(text, locale, NumberKind::Amount);
 }
 
 std::optional<double> NumericValue(const QString& text, const QLocale& locale)
@@ -465,13 +477,7 @@ QString NumberText(const DecimalText& number, const QLocale& locale)
 
 std::optional<DecimalText> ReadPercentage(const QString& text, const QLocale& locale)
 {
-    const std::optional<ss::TypedNumber> n = ss::readTypedNumber(text.toStdString(), amountConventions(locale));
-    if (!n || n->currency)
-        return std::nullopt;
-    std::optional<DecimalText> d = decimalTextOf(*n);
-    if (d && !d->toDouble())
-        return std::nullopt;
-    return d;
+    return readNumberOfKind(text, locale, NumberKind::Percentage);
 }
 
 int CurrencyDecimals(const QLocale& locale)

@@ -501,11 +501,29 @@ std::optional<std::vector<std::uint8_t>> biff8TokensOf(std::span<const std::uint
         put16(rowWord & 0x3FFF);
         put16(column | (rowWord & 0x4000) | (rowWord & 0x8000));
     };
+    // The tokens both generations write alike, and their whole sizes.
+    auto sameSize = [](std::uint8_t ptg, std::uint8_t base) -> std::size_t {
+        if (ptg >= 0x03 && ptg <= 0x16)
+            return 1;   // operators, parentheses, a missing argument
+        switch (ptg) {
+        case 0x1C: case 0x1D: return 2;   // error, boolean
+        case 0x1E: return 3;              // integer
+        case 0x1F: return 9;              // number
+        default: break;
+        }
+        if (base == 0x21)
+            return 3;   // ptgFunc: a 16-bit function number since BIFF3
+        if (base == 0x22)
+            return 4;   // ptgFuncVar
+        return 0;
+    };
     while (i < in.size()) {
         const std::uint8_t ptg = in[i];
         const std::uint8_t base = ptg < 0x20 ? ptg : static_cast<std::uint8_t>((ptg & 0x1F) | 0x20);
-        if (ptg >= 0x03 && ptg <= 0x16) {   // operators, parentheses, a missing argument
-            copy(1);
+        if (const std::size_t n = sameSize(ptg, base)) {
+            if (!need(n))
+                return std::nullopt;
+            copy(n);
         } else if (ptg == 0x17) {   // ptgStr: 8-bit characters
             if (!need(2) || !need(2 + in[i + 1]))
                 return std::nullopt;
@@ -520,26 +538,6 @@ std::optional<std::vector<std::uint8_t>> biff8TokensOf(std::span<const std::uint
                 return std::nullopt;
             const std::uint8_t kind = in[i + 1];
             if (kind != 0x01 && kind != 0x10 && kind != 0x40 && kind != 0x41)
-                return std::nullopt;
-            copy(4);
-        } else if (ptg == 0x1C || ptg == 0x1D) {   // error, boolean
-            if (!need(2))
-                return std::nullopt;
-            copy(2);
-        } else if (ptg == 0x1E) {   // integer
-            if (!need(3))
-                return std::nullopt;
-            copy(3);
-        } else if (ptg == 0x1F) {   // number
-            if (!need(9))
-                return std::nullopt;
-            copy(9);
-        } else if (base == 0x21) {   // ptgFunc: a 16-bit function number since BIFF3
-            if (!need(3))
-                return std::nullopt;
-            copy(3);
-        } else if (base == 0x22) {   // ptgFuncVar
-            if (!need(4))
                 return std::nullopt;
             copy(4);
         } else if (base == 0x24) {   // ptgRef

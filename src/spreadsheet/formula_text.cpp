@@ -339,52 +339,32 @@ std::vector<std::uint8_t> expandShared(std::span<const std::uint8_t> t, int row,
         if (size == 0)
             break;   // the rest is copied as it was
         const std::uint8_t base = baseId(t[pos]);
-        auto store = [&](std::size_t at, int r) {
-            out[at] = static_cast<std::uint8_t>(r & 0xFF);
-            out[at + 1] = static_cast<std::uint8_t>(r >> 8);
-        };
-        auto storeCol = [&](std::size_t at, int c, std::uint16_t colWord) {
-            out[at] = static_cast<std::uint8_t>(c);
-            out[at + 1] = static_cast<std::uint8_t>(colWord >> 8);   // keeps the relative flags
-        };
-        if (base == kRefN) {
+        // The cell a relative reference (row word at `at`, column word after `columnAt`) points to
+        // from this cell, written over it; the column word keeps its relative flags.
+        auto shift = [&](std::size_t rowAt, std::size_t columnAt) {
             int r, c;
             bool rr, cr;
-            const std::uint16_t cw = readU16(t, pos + 3);
-            decodeRef(readU16(t, pos + 1), cw, true, row, col, r, c, rr, cr);
+            const std::uint16_t cw = readU16(t, columnAt);
+            decodeRef(readU16(t, rowAt), cw, true, row, col, r, c, rr, cr);
+            out[rowAt] = static_cast<std::uint8_t>(r & 0xFF);
+            out[rowAt + 1] = static_cast<std::uint8_t>(r >> 8);
+            out[columnAt] = static_cast<std::uint8_t>(c);
+            out[columnAt + 1] = static_cast<std::uint8_t>(cw >> 8);
+        };
+        if (base == kRefN) {
             out[pos] = static_cast<std::uint8_t>(t[pos] - (kRefN - kRef));
-            store(pos + 1, r);
-            storeCol(pos + 3, c, cw);
+            shift(pos + 1, pos + 3);
         } else if (base == kAreaN) {
-            int r1, c1, r2, c2;
-            bool rr, cr;
-            const std::uint16_t cw1 = readU16(t, pos + 5), cw2 = readU16(t, pos + 7);
-            decodeRef(readU16(t, pos + 1), cw1, true, row, col, r1, c1, rr, cr);
-            decodeRef(readU16(t, pos + 3), cw2, true, row, col, r2, c2, rr, cr);
             out[pos] = static_cast<std::uint8_t>(t[pos] - (kAreaN - kArea));
-            store(pos + 1, r1);
-            store(pos + 3, r2);
-            storeCol(pos + 5, c1, cw1);
-            storeCol(pos + 7, c2, cw2);
+            shift(pos + 1, pos + 5);
+            shift(pos + 3, pos + 7);
         } else if (base == kRef3d) {
             // Shared formulas keep the relative parts of 3-D references as offsets too, as
             // names do; the token stays a ptgRef3d.
-            int r, c;
-            bool rr, cr;
-            const std::uint16_t cw = readU16(t, pos + 5);
-            decodeRef(readU16(t, pos + 3), cw, true, row, col, r, c, rr, cr);
-            store(pos + 3, r);
-            storeCol(pos + 5, c, cw);
+            shift(pos + 3, pos + 5);
         } else if (base == kArea3d) {
-            int r1, c1, r2, c2;
-            bool rr, cr;
-            const std::uint16_t cw1 = readU16(t, pos + 7), cw2 = readU16(t, pos + 9);
-            decodeRef(readU16(t, pos + 3), cw1, true, row, col, r1, c1, rr, cr);
-            decodeRef(readU16(t, pos + 5), cw2, true, row, col, r2, c2, rr, cr);
-            store(pos + 3, r1);
-            store(pos + 5, r2);
-            storeCol(pos + 7, c1, cw1);
-            storeCol(pos + 9, c2, cw2);
+            shift(pos + 3, pos + 7);
+            shift(pos + 5, pos + 9);
         }
         pos += size;
     }
