@@ -7,6 +7,7 @@
 // holds, and the cells that read it compute from that.
 #include "spreadsheet/calc.h"
 #include "spreadsheet/formula.h"
+#include "spreadsheet/formula_internal.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -20,20 +21,19 @@ constexpr int kGridLimit = 1 << 20;     // cells; larger used areas fall back to
 constexpr int kMaxOnDemandDepth = 24;   // nested on-demand evaluations before reading values as they are (below the evaluator's own bound)
 constexpr int kMaxNameDepth = 16;       // names inside names followed for dependencies
 
+const Value kBlank;
+const Value kNoSheet = ErrorCode::Ref;
+
 // Where the cells and formulas of one sheet are: a dense grid over the used area, or a map.
 class SheetIndex {
 public:
-    void build(Sheet& sheet, int firstNode, const std::vector<CellAddress>& formulas)
+    // `area`: the used area of the sheet, which holds all its cells.
+    void build(Sheet& sheet, const RangeAddress& area, int firstNode, const std::vector<CellAddress>& formulas)
     {
         sheet_ = &sheet;
-        for (const auto& [addr, cell] : sheet.cells) {
-            area_.firstRow = std::min(area_.firstRow, addr.row);
-            area_.firstCol = std::min(area_.firstCol, addr.col);
-            area_.lastRow = std::max(area_.lastRow, addr.row);
-            area_.lastCol = std::max(area_.lastCol, addr.col);
-        }
         if (sheet.cells.empty())
             return;
+        area_ = area;
         const long long rows = area_.lastRow - area_.firstRow + 1, cols = area_.lastCol - area_.firstCol + 1;
         if (rows * cols <= kGridLimit) {
             areaCols_ = static_cast<int>(cols);
@@ -48,6 +48,22 @@ public:
         }
         firstNode_ = firstNode;
         formulas_ = &formulas;
+    }
+
+    // The formula node and the cell at (row, col) in one look-up.
+    const Cell* find(int row, int col, int& node) const
+    {
+        if (!grid_.empty()) {
+            if (!area_.contains(row, col)) {
+                node = -1;
+                return nullptr;
+            }
+            const Slot& s = grid_[slot(row, col)];
+            node = s.node;
+            return s.cell;
+        }
+        node = nodeAt(row, col);
+        return sheet_ ? sheet_->find(row, col) : nullptr;
     }
 
     const Cell* find(int row, int col) const
@@ -71,6 +87,11 @@ public:
     {
         if (!formulas_ || formulas_->empty())
             return;
+        if (r.firstRow == r.lastRow && r.firstCol == r.lastCol) {
+            if (const int n = nodeAt(r.firstRow, r.firstCol); n >= 0)
+                f(n);
+            return;
+        }
         r.firstRow = std::max(r.firstRow, area_.firstRow);
         r.firstCol = std::max(r.firstCol, area_.firstCol);
         r.lastRow = std::min(r.lastRow, area_.lastRow);
@@ -109,9 +130,11 @@ private:
     }
 };
 
-class WorkbookCalc {
+class WorkbookCalc final : public formula::CellSource {
 public:
     explicit WorkbookCalc(Workbook& wb) : wb_(wb) {}
+    WorkbookCalc(const WorkbookCalc&) = delete;
+    WorkbookCalc& operator=(const WorkbookCalc&) = delete;
 
     void run()
     {
@@ -144,9 +167,10 @@ private:
     std::vector<SheetIndex> index_;                      // per sheet
     std::vector<int> edgeStart_, edges_;
     std::vector<int> order_;
-    std::vector<char> cyclic_, dynamic_, state_;
+    std::vector<char> cyclic_, state_;
     std::vector<std::vector<formula::Dependencies::Cells>> nameCells_;   // per name, flattened
     std::vector<char> nameResolved_;
+    std::vector<formula::Context> contexts_;   // per sheet
     int onDemandDepth_ = 0;
 
     void collect()
@@ -157,13 +181,20 @@ private:
         for (std::size_t s = 0; s < n; ++s) {
             Sheet& sheet = wb_.sheets[s];
             const int first = static_cast<int>(nodes_.size());
+            RangeAddress area{kMaxRows, kMaxCols, -1, -1};
+            if (!sheet.cells.empty()) {
+                area.firstRow = sheet.cells.begin()->first.row;   // the cells are in row order
+                area.lastRow = sheet.cells.rbegin()->first.row;
+            }
             for (auto& [addr, cell] : sheet.cells) {
+                area.firstCol = std::min(area.firstCol, addr.col);
+                area.lastCol = std::max(area.lastCol, addr.col);
                 if (!cell.isFormula())
                     continue;
                 formulasOf_[s].push_back(addr);
                 nodes_.push_back({static_cast<int>(s), addr, &cell});
             }
-            index_[s].build(sheet, first, formulasOf_[s]);
+            index_[s].build(sheet, area, first, formulasOf_[s]);
             for (const ArrayFormula& af : sheet.arrayFormulas) {
                 if (af.formula.empty())
                     continue;
@@ -203,31 +234,32 @@ private:
         return nameCells_[i];
     }
 
+    // The edges of each formula cell to the formula cells it reads, straight from its tokens:
+    // references of its own sheet, 3-D references, then the cells of the names it uses.
     void buildEdges()
     {
-        dynamic_.assign(nodes_.size(), 0);
         edgeStart_.reserve(nodes_.size() + 1);
+        edges_.reserve(nodes_.size() * 4);
+        std::vector<std::uint16_t> names;
         for (std::size_t i = 0; i < nodes_.size(); ++i) {
             edgeStart_.push_back(static_cast<int>(edges_.size()));
             const Node& node = nodes_[i];
-            const formula::Dependencies d = formula::dependencies(tokensOf(node));
-            dynamic_[i] = d.dynamic;
-            auto addCells = [&](const formula::Dependencies::Cells& c) {
+            auto addCells = [&](int ixti, RangeAddress range) {
                 int first = node.sheet, last = node.sheet;
-                if (c.ixti >= 0 && !formula::externSheetRange(wb_, static_cast<std::uint16_t>(c.ixti), first, last))
+                if (ixti >= 0 && !formula::externSheetRange(wb_, static_cast<std::uint16_t>(ixti), first, last))
                     return;
                 for (int s = std::max(first, 0); s <= last; ++s)
-                    index_[static_cast<std::size_t>(s)].nodesIn(c.range, [&](int dep) {
+                    index_[static_cast<std::size_t>(s)].nodesIn(range, [&](int dep) {
                         // The cells of one array formula are computed together: no edges among them.
                         if (node.group < 0 || nodes_[static_cast<std::size_t>(dep)].group != node.group)
                             edges_.push_back(dep);
                     });
             };
-            for (const auto& c : d.cells)
-                addCells(c);
-            for (std::uint16_t name : d.names)
+            names.clear();
+            formula::detail::eachRead(tokensOf(node), addCells, [&](std::uint16_t name) { names.push_back(name); });
+            for (std::uint16_t name : names)
                 for (const auto& c : nameCells(name))
-                    addCells(c);
+                    addCells(c.ixti, c.range);
         }
         edgeStart_.push_back(static_cast<int>(edges_.size()));
     }
@@ -271,33 +303,53 @@ private:
         }
     }
 
-    Value read(int sheet, int row, int col)
+    // The current value of a cell; a formula cell reached before its turn (through a reference
+    // computed at run time) is computed first.
+    const Value& value(int sheet, int row, int col) override
     {
         if (sheet < 0 || static_cast<std::size_t>(sheet) >= index_.size())
-            return ErrorCode::Ref;
-        const SheetIndex& idx = index_[static_cast<std::size_t>(sheet)];
-        const int node = idx.nodeAt(row, col);
+            return kNoSheet;
+        int node;
+        const Cell* c = index_[static_cast<std::size_t>(sheet)].find(row, col, node);
         if (node >= 0 && state_[static_cast<std::size_t>(node)] == Pending && onDemandDepth_ < kMaxOnDemandDepth) {
-            // Reached through a reference computed at run time before its turn.
             ++onDemandDepth_;
             evaluate(node);
             --onDemandDepth_;
         }
-        const Cell* c = idx.find(row, col);
-        return c ? c->value : Value();
+        return c ? c->value : kBlank;
     }
 
-    formula::Context contextFor(const Node& n)
+    // One evaluation context per sheet, built once: the cells' current values come through it.
+    void makeContexts()
     {
-        formula::Context ctx;
-        ctx.date1904 = wb_.date1904;
-        ctx.workbook = &wb_;
-        ctx.sheet = n.sheet;
-        const int sheet = n.sheet;
-        ctx.cell = [this, sheet](int row, int col) { return read(sheet, row, col); };
-        ctx.sheetCell = [this](int s, int row, int col) { return read(s, row, col); };
-        return ctx;
+        contexts_.resize(wb_.sheets.size());
+        for (std::size_t s = 0; s < contexts_.size(); ++s) {
+            formula::Context& ctx = contexts_[s];
+            ctx.source = this;
+            ctx.date1904 = wb_.date1904;
+            ctx.workbook = &wb_;
+            ctx.sheet = static_cast<int>(s);
+        }
     }
+
+    // The context of `sheet` with the array constants of the formula about to be evaluated; the
+    // previous ones come back when it is done, since a cell computed on demand interrupts another.
+    class ContextFor {
+    public:
+        ContextFor(formula::Context& ctx, std::span<const std::uint8_t> arrayData)
+            : ctx_(ctx), saved_(ctx.arrayData)
+        {
+            ctx_.arrayData = arrayData;
+        }
+        ~ContextFor() { ctx_.arrayData = saved_; }
+        ContextFor(const ContextFor&) = delete;
+        ContextFor& operator=(const ContextFor&) = delete;
+        const formula::Context& get() const { return ctx_; }
+
+    private:
+        formula::Context& ctx_;
+        std::span<const std::uint8_t> saved_;
+    };
 
     static Value stored(Value v)
     {
@@ -316,9 +368,8 @@ private:
         if (node.group >= 0) {
             evaluateGroup(node.group);
         } else {
-            formula::Context ctx = contextFor(node);
-            ctx.arrayData = node.cell->formulaData;
-            if (std::optional<Value> v = formula::tryEvaluate(node.cell->formula, node.at.row, node.at.col, ctx))
+            const ContextFor ctx(contexts_[static_cast<std::size_t>(node.sheet)], node.cell->formulaData);
+            if (std::optional<Value> v = formula::tryEvaluate(node.cell->formula, node.at.row, node.at.col, ctx.get()))
                 node.cell->value = stored(std::move(*v));
         }
         state_[u] = Done;
@@ -331,10 +382,8 @@ private:
             return;
         group.done = true;
         const ArrayFormula& af = *group.formula;
-        Node probe{group.sheet, {af.range.firstRow, af.range.firstCol}, nullptr};
-        formula::Context ctx = contextFor(probe);
-        ctx.arrayData = af.formulaData;
-        const std::optional<std::vector<Value>> values = formula::tryEvaluateArray(af.formula, af.range, ctx);
+        const ContextFor ctx(contexts_[static_cast<std::size_t>(group.sheet)], af.formulaData);
+        const std::optional<std::vector<Value>> values = formula::tryEvaluateArray(af.formula, af.range, ctx.get());
         const int cols = af.range.lastCol - af.range.firstCol + 1;
         index_[static_cast<std::size_t>(group.sheet)].nodesIn(af.range, [&](int node) {
             Node& n = nodes_[static_cast<std::size_t>(node)];
@@ -347,6 +396,7 @@ private:
 
     void evaluateAll()
     {
+        makeContexts();
         state_.assign(nodes_.size(), Pending);
         // Cells on a cycle are not computed: one that holds a result from its file keeps it, as
         // Excel keeps the values of a circular reference; a new one reads as #VALUE!.

@@ -57,8 +57,22 @@ Dependencies dependencies(std::span<const std::uint8_t> tokens);
 // workbook, an add-in or a damaged index; first = last = -1 for a deleted sheet.
 bool externSheetRange(const Workbook& wb, std::uint16_t ixti, int& first, int& last);
 
+// The cells' current values straight from the caller's own store, for a recalculation that
+// computes a formula cell first when a formula reads it before its turn.
+class CellSource {
+public:
+    // The value of the cell at (row, col) of sheet `sheet` of the workbook; never null (a blank
+    // cell's value is blank, a sheet the workbook lacks gives #REF!).
+    virtual const Value& value(int sheet, int row, int col) = 0;
+
+protected:
+    ~CellSource() = default;
+};
+
 // What evaluation needs from its surroundings.
 struct Context {
+    // When set, every cell is read through it and `cell` and `sheetCell` are not used.
+    CellSource* source = nullptr;
     // The current value of a cell of the sheet being evaluated (recomputes it first if needed).
     std::function<Value(int row, int col)> cell;
     bool date1904 = false;

@@ -8,6 +8,8 @@
 #include "spreadsheet/formula_internal.h"
 #include "spreadsheet/formula_values.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <memory>
@@ -31,8 +33,12 @@ Value arithmetic(std::uint8_t op, const Value& a, const Value& b)
 {
     double x, y;
     ErrorCode e;
-    if (!toNumber(a, x, e) || !toNumber(b, y, e))
+    if (a.isNumber() && b.isNumber()) {
+        x = a.number();
+        y = b.number();
+    } else if (!toNumber(a, x, e) || !toNumber(b, y, e)) {
         return e;
+    }
     double r;
     switch (op) {
     case kAdd: r = x + y; break;
@@ -96,52 +102,89 @@ Value unary(std::uint8_t op, const Value& a)
     return numberResult(op == kUminus ? -x : x / 100);
 }
 
-// Evaluation stacks are reused between calls, so a recalculation does not allocate one per cell.
-// Each call leases its own, which keeps nested evaluation (names, INDIRECT, a context that
-// computes a cell on demand) safe.
+// Evaluation stacks are reused between calls, so a recalculation does not allocate one per cell:
+// one per depth of nesting, since an evaluation may start another (names, INDIRECT, a context
+// that computes a cell on demand) before it is done with its own. The lease also counts that depth.
 class StackLease {
 public:
-    StackLease()
+    StackLease() : state_(threadState())
     {
-        if (pool().empty()) {
-            stack_ = std::make_unique<std::vector<Item>>();
-            stack_->reserve(16);
-        } else {
-            stack_ = std::move(pool().back());
-            pool().pop_back();
-        }
+        const auto depth = static_cast<std::size_t>(state_.nesting++);
+        if (depth == state_.stacks.size())
+            state_.stacks.push_back(std::make_unique<std::vector<Item>>());
+        stack_ = state_.stacks[depth].get();
     }
     ~StackLease()
     {
         stack_->clear();
-        if (pool().size() < 8)
-            pool().push_back(std::move(stack_));
+        --state_.nesting;
     }
     StackLease(const StackLease&) = delete;
     StackLease& operator=(const StackLease&) = delete;
     std::vector<Item>& get() { return *stack_; }
+    // Evaluations inside evaluations, this one included.
+    int nesting() const { return state_.nesting; }
 
 private:
-    std::unique_ptr<std::vector<Item>> stack_;
-    static std::vector<std::unique_ptr<std::vector<Item>>>& pool()
+    struct ThreadState {
+        int nesting = 0;
+        std::vector<std::unique_ptr<std::vector<Item>>> stacks;   // by depth
+    };
+    ThreadState& state_;
+    std::vector<Item>* stack_;
+    static ThreadState& threadState()
     {
-        thread_local std::vector<std::unique_ptr<std::vector<Item>>> spare;
-        return spare;
+        thread_local ThreadState state;
+        return state;
     }
 };
 
-Item reference(int r1, int c1, int r2, int c2, std::uint8_t ptg, int sheet = -1, int sheetLast = -1)
+// Pushes a reference entry.
+void pushReference(std::vector<Item>& st, int r1, int c1, int r2, int c2, std::uint8_t ptg, int sheet = -1,
+                   int sheetLast = -1)
 {
-    Item r;
+    Item& r = st.emplace_back();
     if (r2 < r1) std::swap(r1, r2);
     if (c2 < c1) std::swap(c1, c2);
-    r.kind = r1 == r2 && c1 == c2 && baseId(ptg) != kArea && baseId(ptg) != kAreaN && baseId(ptg) != kArea3d
-                 ? Item::Ref : Item::Area;
+    const std::uint8_t base = baseId(ptg);
+    r.kind = r1 == r2 && c1 == c2 && base != kArea && base != kAreaN && base != kArea3d ? Item::Ref : Item::Area;
     r.range = {r1, c1, r2, c2};
     r.arrayClass = (ptg & 0x60) == kClassArray;
     r.sheet = sheet;
     r.sheetLast = sheetLast;
-    return r;
+}
+
+// Pushes a plain value.
+void pushValue(std::vector<Item>& st, Value v)
+{
+    st.emplace_back().value = std::move(v);
+}
+
+// Turns the entry into a plain value, in place.
+void setValue(Item& it, Value v)
+{
+    it.kind = Item::Val;
+    it.arrayClass = false;
+    it.sheet = it.sheetLast = -1;
+    it.value = std::move(v);
+    it.array.reset();
+}
+
+// The text of a ptgStr: Latin-1 or UTF-16 characters.
+std::string strToken(std::span<const std::uint8_t> t, std::size_t pos)
+{
+    const std::size_t cch = t[pos + 1];
+    const bool wide = t[pos + 2] & 0x01;
+    if (!wide) {
+        const auto* first = t.data() + pos + 3;
+        if (std::all_of(first, first + cch, [](std::uint8_t b) { return b < 0x80; }))
+            return std::string(first, first + cch);   // ASCII is its own UTF-8
+    }
+    std::u16string u;
+    u.reserve(cch);
+    for (std::size_t i = 0; i < cch; ++i)
+        u.push_back(wide ? static_cast<char16_t>(readU16(t, pos + 3 + 2 * i)) : static_cast<char16_t>(t[pos + 3 + i]));
+    return utf16ToUtf8(u);
 }
 
 // Reference operators: ':' the bounding box, ' ' the intersection. Unions of separate areas
@@ -172,6 +215,18 @@ Item referenceOperator(std::uint8_t op, const Item& x, const Item& y)
 } // namespace
 
 namespace detail {
+
+const std::array<std::uint8_t, 256> kFixedTokenSize = [] {
+    std::array<std::uint8_t, 256> sizes{};
+    std::array<std::uint8_t, 16> probe{};
+    for (int id = 0; id < 256; ++id) {
+        if (id == kStr || id == kAttr)
+            continue;   // their sizes depend on what follows the id
+        probe[0] = static_cast<std::uint8_t>(id);
+        sizes[static_cast<std::size_t>(id)] = static_cast<std::uint8_t>(tokenSize(probe, 0));
+    }
+    return sizes;
+}();
 
 namespace {
 
@@ -280,21 +335,16 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
 {
     // Evaluations inside evaluations (names, INDIRECT, cells a recalculation computes on demand)
     // share one bound, so no mix of them can exhaust the call stack.
-    thread_local int nesting = 0;
-    struct Nesting {
-        Nesting() { ++nesting; }
-        ~Nesting() { --nesting; }
-    } const guard;
-    if (nesting > kMaxNestedEvaluation * 2)
-        return Item::unknown();
     StackLease lease;
+    if (lease.nesting() > kMaxNestedEvaluation * 2)
+        return Item::unknown();
     std::vector<Item>& st = lease.get();
     std::size_t arrayPos = 0;
     const int row = ev.row, col = ev.col;
 
     std::size_t pos = 0;
     while (pos < t.size()) {
-        const std::size_t size = tokenSize(t, pos);
+        const std::size_t size = nextTokenSize(t, pos);
         if (size == 0)
             return Item::unknown();   // a token this engine cannot read
         const std::uint8_t id = t[pos];
@@ -322,7 +372,7 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
                         m.at(r, c) = binary(base, x.broadcast(r, c), y.broadcast(r, c));
                 a = Item::of(std::move(m));
             } else {
-                a = Item::of(binary(base, ev.value(a), ev.value(b)));
+                setValue(a, binary(base, ev.value(a), ev.value(b)));
             }
             break;
         }
@@ -346,7 +396,7 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
                     v = unary(base, v);
                 a = Item::of(std::move(m));
             } else {
-                a = Item::of(unary(base, ev.value(a)));
+                setValue(a, unary(base, ev.value(a)));
             }
             break;
         }
@@ -358,15 +408,9 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
             st.push_back(std::move(m));
             break;
         }
-        case kStr: {
-            const std::size_t cch = t[pos + 1];
-            const bool wide = t[pos + 2] & 0x01;
-            std::u16string u;
-            for (std::size_t i = 0; i < cch; ++i)
-                u.push_back(wide ? static_cast<char16_t>(readU16(t, pos + 3 + 2 * i)) : static_cast<char16_t>(t[pos + 3 + i]));
-            st.push_back(Item::of(Value(utf16ToUtf8(u))));
+        case kStr:
+            pushValue(st, strToken(t, pos));
             break;
-        }
         case kAttr:
             // tAttrSum is SUM of the entry on top; tIf, tGoto, tChoose, tSemi (volatile) and
             // tSpace only steer Excel's evaluation or keep layout.
@@ -378,19 +422,19 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
             }
             break;
         case kErr:
-            st.push_back(Item::of(validError(t[pos + 1]) ? static_cast<ErrorCode>(t[pos + 1]) : ErrorCode::Value));
+            pushValue(st, validError(t[pos + 1]) ? static_cast<ErrorCode>(t[pos + 1]) : ErrorCode::Value);
             break;
         case kBool:
-            st.push_back(Item::of(Value(t[pos + 1] != 0)));
+            pushValue(st, t[pos + 1] != 0);
             break;
         case kInt:
-            st.push_back(Item::of(Value(static_cast<double>(readU16(t, pos + 1)))));
+            pushValue(st, static_cast<double>(readU16(t, pos + 1)));
             break;
         case kNum: {
             std::uint64_t bits = 0;
             for (int i = 7; i >= 0; --i)
                 bits = (bits << 8) | t[pos + 1 + static_cast<std::size_t>(i)];
-            st.push_back(Item::of(numberResult(std::bit_cast<double>(bits))));
+            pushValue(st, numberResult(std::bit_cast<double>(bits)));
             break;
         }
         case kArray: {
@@ -413,8 +457,12 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
                 return Item::of(ErrorCode::Value);
             std::span<Item> args(st.data() + (st.size() - argc), argc);
             Item result = ev.callItem(call->index, args, (id & 0x60) == kClassArray);
-            st.resize(st.size() - argc);
-            st.push_back(std::move(result));
+            if (argc == 0) {
+                st.push_back(std::move(result));
+            } else {
+                st.resize(st.size() - argc + 1);
+                st.back() = std::move(result);
+            }
             break;
         }
         case kName: {
@@ -448,12 +496,12 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
         }
         case kRef: {
             const int r = readU16(t, pos + 1), c = readU16(t, pos + 3) & 0xFF;
-            st.push_back(reference(r, c, r, c, id));
+            pushReference(st, r, c, r, c, id);
             break;
         }
         case kArea:
-            st.push_back(reference(readU16(t, pos + 1), readU16(t, pos + 5) & 0xFF, readU16(t, pos + 3),
-                                   readU16(t, pos + 7) & 0xFF, id));
+            pushReference(st, readU16(t, pos + 1), readU16(t, pos + 5) & 0xFF, readU16(t, pos + 3),
+                          readU16(t, pos + 7) & 0xFF, id);
             break;
         case kRefN:
         case kAreaN: {
@@ -461,9 +509,9 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
             const std::vector<std::uint8_t> one = expandShared(t.subspan(pos, size), row, col);
             if (base == kRefN) {
                 const int r = one[1] | (one[2] << 8), c = one[3];
-                st.push_back(reference(r, c, r, c, id));
+                pushReference(st, r, c, r, c, id);
             } else {
-                st.push_back(reference(one[1] | (one[2] << 8), one[5], one[3] | (one[4] << 8), one[7], id));
+                pushReference(st, one[1] | (one[2] << 8), one[5], one[3] | (one[4] << 8), one[7], id);
             }
             break;
         }
@@ -483,10 +531,10 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
             const int sheetLast = last == first ? -1 : last;
             if (base == kRef3d) {
                 const int r = readU16(t, pos + 3), c = readU16(t, pos + 5) & 0xFF;
-                st.push_back(reference(r, c, r, c, id, first, sheetLast));
+                pushReference(st, r, c, r, c, id, first, sheetLast);
             } else {
-                st.push_back(reference(readU16(t, pos + 3), readU16(t, pos + 7) & 0xFF, readU16(t, pos + 5),
-                                       readU16(t, pos + 9) & 0xFF, id, first, sheetLast));
+                pushReference(st, readU16(t, pos + 3), readU16(t, pos + 7) & 0xFF, readU16(t, pos + 5),
+                              readU16(t, pos + 9) & 0xFF, id, first, sheetLast);
             }
             break;
         }

@@ -243,7 +243,17 @@ Value Evaluator::cell(int sheet, int r, int c) const
         return ErrorCode::Ref;
     // A file may hold NaN or an infinity in a number cell; a formula sees #NUM! as it would for
     // such a result of its own, so no function is ever handed a value that is not a number.
-    const auto checked = [](Value v) { return v.isNumber() ? numberResult(v.number()) : v; };
+    if (ctx.source) {
+        const Value& v = ctx.source->value(sheet < 0 ? ctx.sheet : sheet, r, c);
+        if (v.isNumber() && !std::isfinite(v.number()))
+            return ErrorCode::Num;
+        return v;
+    }
+    const auto checked = [](Value v) {
+        if (v.isNumber() && !std::isfinite(v.number()))
+            return Value(ErrorCode::Num);
+        return v;
+    };
     if (sheet < 0 || (sheet == ctx.sheet && ctx.cell))
         return ctx.cell ? checked(ctx.cell(r, c)) : Value();
     if (ctx.sheetCell)
@@ -501,6 +511,7 @@ bool returnsReference(std::uint16_t index)
 
 namespace {
 
+// The implementations and the table entries by function number, so a call looks up neither.
 class Registry {
 public:
     Registry()
@@ -509,11 +520,18 @@ public:
                             statisticalFunctions, logicalFunctions})
             for (const FunctionImpl& f : family())
                 handlers_[static_cast<std::size_t>(f.id)] = f.handler;
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            entries_[i] = functionEntryByIndex(static_cast<std::uint16_t>(i));
     }
     Handler find(std::uint16_t index) const { return index < handlers_.size() ? handlers_[index] : nullptr; }
+    const FunctionEntry* entry(std::uint16_t index) const
+    {
+        return index < entries_.size() ? entries_[index] : functionEntryByIndex(index);
+    }
 
 private:
     std::array<Handler, 512> handlers_{};
+    std::array<const FunctionEntry*, 512> entries_{};
 };
 
 const Registry& registry()
@@ -521,6 +539,16 @@ const Registry& registry()
     static const Registry r;
     return r;
 }
+
+} // namespace
+
+const FunctionInfo* functionInfo(std::uint16_t index)
+{
+    const FunctionEntry* e = registry().entry(index);
+    return e ? &e->info : nullptr;
+}
+
+namespace {
 
 // IF and CHOOSE pass on whichever argument they pick, Unknown included; they read every
 // argument element by element when an array formula gives them arrays.
@@ -559,7 +587,7 @@ Item Evaluator::callItem(std::uint16_t index, std::span<Item> args, bool arrayCl
     bool anyArray = false;
     for (const Item& a : args)
         anyArray = anyArray || isArrayOperand(a);
-    const FunctionEntry* entry = anyArray ? functionEntryByIndex(index) : nullptr;
+    const FunctionEntry* entry = anyArray ? registry().entry(index) : nullptr;
     int rows = 0, cols = 0;
     std::vector<std::size_t> lifted;
     if (!anyArray) {

@@ -5,11 +5,13 @@
 
 #include "spreadsheet/unicode.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace ss::formula::detail {
 
@@ -47,8 +49,30 @@ inline std::uint16_t readU16(std::span<const std::uint8_t> t, std::size_t pos)
 // unknown or runs past the end. ptgStr and ptgAttr(tChoose) have variable sizes.
 std::size_t tokenSize(std::span<const std::uint8_t> t, std::size_t pos);
 
+// The size of each token whose id alone gives it; 0 for ptgStr, ptgAttr and the ids tokenSize
+// does not know (all 0 until the table is filled at start-up, when tokenSize answers alone).
+extern const std::array<std::uint8_t, 256> kFixedTokenSize;
+
+// tokenSize for the loops that step over every token of every formula: the common tokens
+// without a call.
+inline std::size_t nextTokenSize(std::span<const std::uint8_t> t, std::size_t pos)
+{
+    if (pos >= t.size())
+        return 0;
+    const std::size_t left = t.size() - pos;
+    const std::uint8_t id = t[pos];
+    if (const std::size_t n = kFixedTokenSize[id]; n != 0)
+        return n <= left ? n : 0;
+    if (id == kAttr && left >= 4 && !(t[pos + 1] & kAttrChoose))
+        return 4;
+    return tokenSize(t, pos);
+}
+
 // The function a ptgFunc or ptgFuncVar token at `pos` calls and how many arguments it takes off
 // the stack. A ptgFunc's count is known only from the table, so an unknown one gives nullopt.
+// functionByIndex through a table by number, for the evaluator's every call.
+const FunctionInfo* functionInfo(std::uint16_t index);
+
 struct FunctionCall {
     std::uint16_t index;
     std::size_t argc;
@@ -58,13 +82,61 @@ inline std::optional<FunctionCall> readFunctionCall(std::span<const std::uint8_t
 {
     if (fixed) {
         const std::uint16_t index = readU16(t, pos + 1);
-        const FunctionInfo* f = functionByIndex(index);
+        const FunctionInfo* f = functionInfo(index);
         if (!f)
             return std::nullopt;
         return FunctionCall{index, static_cast<std::size_t>(f->minArgs), f};
     }
     const std::uint16_t index = readU16(t, pos + 2) & 0x7FFF;
-    return FunctionCall{index, static_cast<std::size_t>(t[pos + 1] & 0x7F), functionByIndex(index)};
+    return FunctionCall{index, static_cast<std::size_t>(t[pos + 1] & 0x7F), functionInfo(index)};
+}
+
+// Walks what tokens read, in token order, without building a list: `cells(ixti, range)` for
+// each reference (ixti -1 for the formula's own sheet, else its EXTERNSHEET index), `name(index)`
+// for each defined name (1-based). Relative shared-formula tokens are not references here.
+template <class Cells, class Name>
+void eachRead(std::span<const std::uint8_t> t, Cells&& cells, Name&& name)
+{
+    std::size_t pos = 0;
+    while (pos < t.size()) {
+        const std::size_t size = nextTokenSize(t, pos);
+        if (size == 0)
+            break;
+        switch (baseId(t[pos])) {
+        case kRef: {
+            const int r = readU16(t, pos + 1), c = readU16(t, pos + 3) & 0xFF;
+            cells(-1, RangeAddress{r, c, r, c});
+            break;
+        }
+        case kArea: {
+            int r1 = readU16(t, pos + 1), r2 = readU16(t, pos + 3);
+            int c1 = readU16(t, pos + 5) & 0xFF, c2 = readU16(t, pos + 7) & 0xFF;
+            if (r2 < r1) std::swap(r1, r2);
+            if (c2 < c1) std::swap(c1, c2);
+            cells(-1, RangeAddress{r1, c1, r2, c2});
+            break;
+        }
+        case kRef3d: {
+            const int r = readU16(t, pos + 3), c = readU16(t, pos + 5) & 0xFF;
+            cells(static_cast<int>(readU16(t, pos + 1)), RangeAddress{r, c, r, c});
+            break;
+        }
+        case kArea3d: {
+            int r1 = readU16(t, pos + 3), r2 = readU16(t, pos + 5);
+            int c1 = readU16(t, pos + 7) & 0xFF, c2 = readU16(t, pos + 9) & 0xFF;
+            if (r2 < r1) std::swap(r1, r2);
+            if (c2 < c1) std::swap(c1, c2);
+            cells(static_cast<int>(readU16(t, pos + 1)), RangeAddress{r1, c1, r2, c2});
+            break;
+        }
+        case kName:
+            name(readU16(t, pos + 1));
+            break;
+        default:
+            break;
+        }
+        pos += size;
+    }
 }
 
 // A function table entry with the operand class of its parameters: one letter per parameter,

@@ -2,7 +2,8 @@
 // A cell value as a spreadsheet sees it: blank, number, text, Boolean or error.
 #include <cstdint>
 #include <string>
-#include <variant>
+#include <new>
+#include <variant>   // std::bad_variant_access
 
 namespace ss {
 
@@ -26,32 +27,115 @@ struct Blank {
 
 class Value {
 public:
-    enum class Kind { Blank, Number, Text, Boolean, Error };
+    enum class Kind : std::uint8_t { Blank, Number, Text, Boolean, Error };
 
-    Value() = default;
-    Value(double n) : v_(n) {}
-    Value(int n) : v_(static_cast<double>(n)) {}
-    Value(std::string s) : v_(std::move(s)) {}
-    Value(const char* s) : v_(std::string(s)) {}
-    Value(bool b) : v_(b) {}
-    Value(ErrorCode e) : v_(e) {}
+    Value() noexcept {}
+    Value(double n) noexcept : kind_(Kind::Number) { u_.number = n; }
+    Value(int n) noexcept : Value(static_cast<double>(n)) {}
+    Value(std::string s) : kind_(Kind::Text) { new (&u_.text) std::string(std::move(s)); }
+    Value(const char* s) : Value(std::string(s)) {}
+    Value(bool b) noexcept : kind_(Kind::Boolean) { u_.boolean = b; }
+    Value(ErrorCode e) noexcept : kind_(Kind::Error) { u_.error = e; }
 
-    Kind kind() const { return static_cast<Kind>(v_.index()); }
-    bool isBlank() const { return kind() == Kind::Blank; }
-    bool isNumber() const { return kind() == Kind::Number; }
-    bool isText() const { return kind() == Kind::Text; }
-    bool isBoolean() const { return kind() == Kind::Boolean; }
-    bool isError() const { return kind() == Kind::Error; }
+    // A tagged union written out rather than a std::variant: the evaluator copies and moves
+    // values on every token, and these stay inline where the variant's went through tables.
+    Value(const Value& o) : kind_(o.kind_)
+    {
+        if (kind_ == Kind::Text)
+            new (&u_.text) std::string(o.u_.text);
+        else
+            u_.scalar = o.u_.scalar;
+    }
+    Value(Value&& o) noexcept : kind_(o.kind_)
+    {
+        if (kind_ == Kind::Text)
+            new (&u_.text) std::string(std::move(o.u_.text));
+        else
+            u_.scalar = o.u_.scalar;
+    }
+    Value& operator=(const Value& o)
+    {
+        if (this == &o)
+            return *this;
+        if (kind_ == Kind::Text && o.kind_ == Kind::Text) {
+            u_.text = o.u_.text;
+        } else if (o.kind_ == Kind::Text) {
+            new (&u_.text) std::string(o.u_.text);
+            kind_ = Kind::Text;
+        } else {
+            reset();
+            u_.scalar = o.u_.scalar;
+            kind_ = o.kind_;
+        }
+        return *this;
+    }
+    Value& operator=(Value&& o) noexcept
+    {
+        if (this == &o)
+            return *this;
+        if (kind_ == Kind::Text && o.kind_ == Kind::Text) {
+            u_.text = std::move(o.u_.text);
+        } else if (o.kind_ == Kind::Text) {
+            new (&u_.text) std::string(std::move(o.u_.text));
+            kind_ = Kind::Text;
+        } else {
+            reset();
+            u_.scalar = o.u_.scalar;
+            kind_ = o.kind_;
+        }
+        return *this;
+    }
+    ~Value() { reset(); }
 
-    double number() const { return std::get<double>(v_); }
-    const std::string& text() const { return std::get<std::string>(v_); }   // UTF-8
-    bool boolean() const { return std::get<bool>(v_); }
-    ErrorCode error() const { return std::get<ErrorCode>(v_); }
+    Kind kind() const { return kind_; }
+    bool isBlank() const { return kind_ == Kind::Blank; }
+    bool isNumber() const { return kind_ == Kind::Number; }
+    bool isText() const { return kind_ == Kind::Text; }
+    bool isBoolean() const { return kind_ == Kind::Boolean; }
+    bool isError() const { return kind_ == Kind::Error; }
 
-    bool operator==(const Value&) const = default;
+    // Each accessor throws std::bad_variant_access when the value holds another kind.
+    double number() const { return isNumber() ? u_.number : wrongKind<double>(); }
+    const std::string& text() const { return isText() ? u_.text : wrongKind<const std::string&>(); }   // UTF-8
+    bool boolean() const { return isBoolean() ? u_.boolean : wrongKind<bool>(); }
+    ErrorCode error() const { return isError() ? u_.error : wrongKind<ErrorCode>(); }
+
+    bool operator==(const Value& o) const
+    {
+        if (kind_ != o.kind_)
+            return false;
+        switch (kind_) {
+        case Kind::Blank: return true;
+        case Kind::Number: return u_.number == o.u_.number;
+        case Kind::Text: return u_.text == o.u_.text;
+        case Kind::Boolean: return u_.boolean == o.u_.boolean;
+        case Kind::Error: return u_.error == o.u_.error;
+        }
+        return false;
+    }
 
 private:
-    std::variant<Blank, double, std::string, bool, ErrorCode> v_;
+    union Storage {
+        Storage() noexcept : scalar{} {}
+        ~Storage() {}
+        struct Scalar {
+            std::uint64_t bits;
+        } scalar;   // copies a number, Boolean or error whole
+        double number;
+        bool boolean;
+        ErrorCode error;
+        std::string text;
+    } u_;
+    Kind kind_ = Kind::Blank;
+
+    void reset() noexcept
+    {
+        if (kind_ == Kind::Text)
+            u_.text.~basic_string();
+        kind_ = Kind::Blank;
+    }
+    template <class T>
+    [[noreturn]] static T wrongKind() { throw std::bad_variant_access(); }
 };
 
 } // namespace ss
