@@ -2,6 +2,7 @@
 // Text that moves between the sheet and a spreadsheet through the clipboard: columns split by
 // tabs, rows by line breaks, as spreadsheets put a block of cells there. Reading a block,
 // placing it on the sheet from one cell rightwards and downwards, and writing a line out.
+#include "core/inputsfile.h"
 #include "sheet/sheetlayout.h"
 
 #include <QString>
@@ -34,13 +35,9 @@ struct PastePlacement {
 // downwards in the line order of the three sections.
 PastePlacement placeRows(const std::vector<QStringList>& rows, int line, int column);
 
-// An amount's text as a plain number in the current locale's form: its minus sign and decimal
-// mark, no currency, no digit groups ("-1250.5" for -$1,250.50 under United States settings,
-// "1250,5" for 1.250,50 € under German ones). A text that is no amount is returned as it is.
-QString plainAmountText(const QString& amount);
-
-// One line as a spreadsheet row: name, IND. %, the twelve amounts as plain numbers; tabs and
-// line breaks inside a text become blanks so the row stays one row.
+// One line as a spreadsheet row: the inputs file's columns (lineFields: name, IND. %, the twelve
+// amounts as plain numbers), tab-separated; tabs and line breaks inside a text become blanks so
+// the row stays one row. plainAmountText is the inputs file's as well.
 QString lineAsRow(const QString& name, const QString& indPercent, const QStringList& amounts);
 
 } // namespace corvantis::sheet

@@ -1,14 +1,20 @@
 // `corvantis --generate`, --help and --version as a script sees them: the built program run
 // without a display. A failure exits non-zero with exactly one line on standard error and
 // leaves no file behind, not even a temporary one beside the target. Also the store-reading
-// host that feeds generation without windows.
+// host that feeds generation without windows, and inputs files: written by LibreOffice,
+// Gnumeric and by hand under German and American settings they give the workbook the same
+// figures give from the window's store, and an exported file comes back unchanged.
 #include "core/projectioninputs.h"
+#include "spreadsheet/model.h"
+#include "spreadsheet/xls.h"
+#include "core/inputsfile.h"
 #include "core/numbertext.h"
 #include "core/settingsstore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,7 +29,55 @@ namespace {
 struct Result {
     int exitCode = -1;
     QString out, err;
+    QByteArray outBytes;
 };
+
+// The figures of the comparisons, as a person types them under `locale` (amounts with digit
+// groups, a negative one, more decimals than the currency's, empty cells) with names that need
+// quoting in any CSV: company, fiscal start, then per line name, IND. % and 12 amounts.
+struct Figures {
+    QString company = QStringLiteral("Bäckerei \"Nord\"; Kestrel, Ltd");
+    QDate start{2025, 4, 1};
+    QString name(int line) const
+    {
+        return line == 3 ? QStringLiteral("Rent; rates, \"fees\"") : line >= 14 ? QString() : QStringLiteral("Goods %1").arg(line + 1);
+    }
+    QString ind(int line, const QLocale& l) const { return l.toString(line * 0.5 + 0.25, 'f', 2); }
+    QString amount(int line, int m, const QLocale& l) const
+    {
+        if ((line + m) % 7 == 0)
+            return QString();   // left empty: zero
+        const double v = (line % 5 == 4 ? -1 : 1) * (line * 1013.0 + m * 7.125);
+        return l.toString(v, 'f', 3);   // digit groups and three decimals
+    }
+};
+
+void writeText(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Every cell of both workbooks' sheets: value, format and formula.
+void compareWorkbooks(const QString& expected, const QString& actual)
+{
+    QVERIFY(QFile::exists(expected) && QFile::exists(actual));
+    const ss::Workbook a = ss::xls::load(expected.toStdString());
+    const ss::Workbook b = ss::xls::load(actual.toStdString());
+    QCOMPARE(a.sheets.size(), b.sheets.size());
+    for (size_t s = 0; s < a.sheets.size(); ++s) {
+        QCOMPARE(a.sheets[s].cells.size(), b.sheets[s].cells.size());
+        for (const auto& [at, cell] : a.sheets[s].cells) {
+            const auto other = b.sheets[s].cells.find(at);
+            QVERIFY(other != b.sheets[s].cells.end());
+            const QString where = QStringLiteral("sheet %1 row %2 column %3").arg(s).arg(at.row + 1).arg(at.col + 1);
+            QVERIFY2(cell.value == other->second.value && cell.xf == other->second.xf
+                         && cell.formula == other->second.formula,
+                     qPrintable(where));
+        }
+    }
+}
 
 } // namespace
 
@@ -53,7 +107,8 @@ class TestCommandLine : public QObject {
         if (!p.waitForFinished(120000))
             return r;
         r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.outBytes = p.readAllStandardOutput();
+        r.out = QString::fromLocal8Bit(r.outBytes);
         r.err = QString::fromLocal8Bit(p.readAllStandardError());
         return r;
     }
@@ -247,6 +302,195 @@ private slots:
         const Result r = run({}, {QStringLiteral("DISPLAY=:4711")});
         QVERIFY2(r.exitCode > 0, qPrintable(QString::number(r.exitCode) + r.err));
         QCOMPARE(r.err.count(u'\n'), 1);
+    }
+
+    // A store holding the figures as the window keeps them once typed under `l`.
+    void storeFigures(const QString& path, const Figures& f, const QLocale& l)
+    {
+        QLocale::setDefault(l);
+        SettingsStore store(path);
+        SettingsStore::Batch batch(store);
+        store.save(QLatin1String(kLocaleKey), LocaleName(l));
+        store.save(QStringLiteral("txtCompanyName"), f.company);
+        store.save(QStringLiteral("DTPicker1"), dateSettingText(f.start, l));
+        for (int line = 0; line < kLineCount; ++line) {
+            if (!f.name(line).isEmpty())
+                store.save(InputKey::cell(line, kNameColumn).name(), f.name(line));
+            store.save(InputKey::cell(line, kIndColumn).name(), f.ind(line, l));
+            for (int m = 1; m <= kMonthCount; ++m) {
+                if (!f.amount(line, m, l).isEmpty())
+                    store.save(InputKey::cell(line, monthColumn(m)).name(), FormatAmount(f.amount(line, m, l), 2));
+            }
+        }
+        QLocale::setDefault(QLocale::system());
+    }
+
+    bool convert(const QString& program, const QStringList& args, const QStringList& env)
+    {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        for (const QString& pair : env)
+            e.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+        p.setProcessEnvironment(e);
+        p.start(program, args);
+        return p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+    void spreadsheetFilesGiveTheWindowsWorkbook_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::newRow("German") << QStringLiteral("de_DE");
+        QTest::newRow("American") << QStringLiteral("en_US");
+    }
+
+    void spreadsheetFilesGiveTheWindowsWorkbook()
+    {
+        QFETCH(QString, locale);
+        const QLocale l(locale);
+        const QStringList env{QStringLiteral("LC_ALL=%1.UTF-8").arg(locale), QStringLiteral("LANG=%1.UTF-8").arg(locale)};
+        const Figures f;
+        const QDir work(mDir.filePath(locale));
+        QVERIFY(work.mkpath(QStringLiteral("lo")));
+        storeFigures(work.filePath(QStringLiteral("window.ini")), f, l);
+        const QString expected = work.filePath(QStringLiteral("window.xls"));
+        Result r = run({QStringLiteral("--store"), work.filePath(QStringLiteral("window.ini")), QStringLiteral("--generate"), expected}, env);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+
+        // By hand, the way each country writes CSV: German with a byte-order mark, CR LF, ";"
+        // and its locale declared; American plain, read in the current locale.
+        const bool german = l.decimalPoint() == QLatin1String(",");
+        const QChar sep = german ? u';' : u',';
+        auto quoted = [&](const QString& s) {
+            return s.contains(sep) || s.contains(u'"') ? u'"' + QString(s).replace(u'"', QLatin1String("\"\"")) + u'"' : s;
+        };
+        QStringList rows;
+        if (german)
+            rows << QStringLiteral("Locale;de_DE");
+        rows << QStringLiteral("Company Name") + sep + quoted(f.company);
+        rows << QStringLiteral("Fiscal Year Begins") + sep + (german ? QStringLiteral("01.04.2025") : QStringLiteral("4/1/2025"));
+        QStringList header{QStringLiteral("Name"), QStringLiteral("IND. %")};
+        for (int m = 1; m <= kMonthCount; ++m)
+            header << QStringLiteral("Month %1").arg(m);
+        rows << header.join(sep);
+        for (int line = 0; line < kLineCount; ++line) {
+            QStringList fields{quoted(f.name(line)), quoted(f.ind(line, l))};
+            for (int m = 1; m <= kMonthCount; ++m)
+                fields << quoted(f.amount(line, m, l));
+            rows << fields.join(sep);
+        }
+        const QString hand = work.filePath(QStringLiteral("figures.csv"));
+        writeText(hand, german ? "\xEF\xBB\xBF" + rows.join(QStringLiteral("\r\n")).toUtf8() + "\r\n" : rows.join(u'\n').toUtf8());
+        QStringList files{hand};
+
+        // LibreOffice makes a workbook of them and writes it back as CSV; Gnumeric does the same.
+        const QString filter = QStringLiteral("%1,34,76,1,,%2").arg(int(sep.unicode())).arg(german ? 1031 : 1033);
+        const QStringList lo{QStringLiteral("-env:UserInstallation=file://") + mDir.filePath(QStringLiteral("lo-profile")),
+                             QStringLiteral("--headless")};
+        if (!QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty()) {
+            QVERIFY(convert(QStringLiteral("soffice"), lo + QStringList{QStringLiteral("--infilter=CSV:") + filter,
+                            QStringLiteral("--convert-to"), QStringLiteral("xlsx"), QStringLiteral("--outdir"), work.path(), hand}, env));
+            QVERIFY(convert(QStringLiteral("soffice"), lo + QStringList{QStringLiteral("--convert-to"),
+                            QStringLiteral("csv:Text - txt - csv (StarCalc):") + filter, QStringLiteral("--outdir"),
+                            work.filePath(QStringLiteral("lo")), work.filePath(QStringLiteral("figures.xlsx"))}, env));
+            files << work.filePath(QStringLiteral("lo/figures.csv"));
+            if (!QStandardPaths::findExecutable(QStringLiteral("ssconvert")).isEmpty()) {
+                QVERIFY(convert(QStringLiteral("ssconvert"), {work.filePath(QStringLiteral("figures.xlsx")),
+                                                              work.filePath(QStringLiteral("gnumeric.csv"))}, env));
+                files << work.filePath(QStringLiteral("gnumeric.csv"));
+            }
+        } else {
+            qInfo("LibreOffice is not installed: only the file written by hand is read");
+        }
+        for (const QString& file : std::as_const(files)) {
+            const QString actual = file + QStringLiteral(".xls");
+            r = run({QStringLiteral("--inputs"), file, QStringLiteral("--generate"), actual}, env);
+            QVERIFY2(r.exitCode == 0, qPrintable(file + QStringLiteral(": ") + r.err));
+            compareWorkbooks(expected, actual);
+        }
+    }
+
+    // Exported and read back, into a store or a workbook, the figures stay what they were, in
+    // the current locale's forms and in another's.
+    void exportedInputsComeBackUnchanged()
+    {
+        const QStringList env{QStringLiteral("LC_ALL=en_US.UTF-8")};
+        const QString source = mDir.filePath(QStringLiteral("source.ini"));
+        storeFigures(source, Figures(), QLocale(QStringLiteral("de_DE")));   // written under other settings
+        auto path = [&](const char* name) { return mDir.filePath(QString::fromLatin1(name)); };
+        auto ok = [&](const QStringList& args) {
+            const Result r = run(args, env);
+            QVERIFY2(r.exitCode == 0, qPrintable(args.join(u' ') + QStringLiteral(": ") + r.err));
+        };
+        ok({QStringLiteral("--store"), source, QStringLiteral("--export-inputs"), path("a.csv")});
+        ok({QStringLiteral("--inputs"), path("a.csv"), QStringLiteral("--store"), path("imported.ini")});
+        ok({QStringLiteral("--store"), path("imported.ini"), QStringLiteral("--export-inputs"), path("b.csv")});
+        QFile a(path("a.csv")), b(path("b.csv"));
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        const QByteArray exported = a.readAll();
+        QCOMPARE(b.readAll(), exported);
+        QVERIFY(exported.contains("\"Rent; rates, \"\"fees\"\"\""));
+
+        ok({QStringLiteral("--store"), source, QStringLiteral("--generate"), path("store.xls")});
+        ok({QStringLiteral("--inputs"), path("a.csv"), QStringLiteral("--generate"), path("a.xls")});
+        compareWorkbooks(path("store.xls"), path("a.xls"));
+        // Converted to German forms (";" and decimal commas) and read back by their declaration.
+        const Result converted = run({QStringLiteral("--inputs"), path("a.csv"), QStringLiteral("--export-inputs"), path("german.csv")},
+                                     {QStringLiteral("LC_ALL=de_DE.UTF-8")});
+        QVERIFY2(converted.exitCode == 0, qPrintable(converted.err));
+        ok({QStringLiteral("--inputs"), path("german.csv"), QStringLiteral("--generate"), path("german.xls")});
+        compareWorkbooks(path("store.xls"), path("german.xls"));
+    }
+
+    void exitStatusesTellWhatFailed()
+    {
+        const QString store = mDir.filePath(QStringLiteral("status.ini"));
+        storeFigures(store, Figures(), QLocale(QStringLiteral("en_US")));
+        auto path = [&](const char* name) { return mDir.filePath(QString::fromLatin1(name)); };
+        auto status = [&](const QStringList& args) { return run(args, {QStringLiteral("LC_ALL=en_US.UTF-8")}); };
+        QCOMPARE(status({QStringLiteral("--store"), store, QStringLiteral("--export-inputs"), path("good.csv")}).exitCode, 0);
+
+        // Bad fields: each named by file, line and column; nothing written anywhere.
+        QFile good(path("good.csv"));
+        QVERIFY(good.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = good.readAll().split('\n');
+        lines[5].replace(lines[5].indexOf(",", lines[5].indexOf(",") + 1), 1, ",12x");   // line 6, month 1
+        lines[8].replace(lines[8].indexOf(","), 1, ",lots");                             // line 9, IND. %
+        writeText(path("bad.csv"), lines.join('\n'));
+        Result r = status({QStringLiteral("--inputs"), path("bad.csv"), QStringLiteral("--generate"), path("bad.xls")});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("bad.csv:6:3: month 1 of line 2")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("bad.csv:9:2: IND. % of line 5")), qPrintable(r.err));
+        QVERIFY(!QFile::exists(path("bad.xls")));
+        QCOMPARE(status({QStringLiteral("--inputs"), path("bad.csv"), QStringLiteral("--store"), path("bad.ini")}).exitCode, 3);
+        QVERIFY(!QFile::exists(path("bad.ini")));
+        QCOMPARE(status({QStringLiteral("--inputs"), path("missing.csv"), QStringLiteral("--generate"), path("m.xls")}).exitCode, 3);
+        QCOMPARE(status({QStringLiteral("--store"), path("missing.ini"), QStringLiteral("--generate"), path("m.xls")}).exitCode, 3);
+
+        // Usage.
+        for (const QStringList& args : {QStringList{QStringLiteral("--generate"), QStringLiteral("-"), QStringLiteral("--format"), QStringLiteral("doc")},
+                                        QStringList{QStringLiteral("--generate"), path("x.xls"), QStringLiteral("--format"), QStringLiteral("pdf")},
+                                        QStringList{QStringLiteral("--inputs"), path("good.csv"), QStringLiteral("--locale"), QStringLiteral("xx_YY")},
+                                        QStringList{QStringLiteral("--inputs"), path("good.csv"), QStringLiteral("--store"), store,
+                                                    QStringLiteral("--generate"), path("x.xls")},
+                                        QStringList{QStringLiteral("--format"), QStringLiteral("pdf")}}) {
+            r = status(args);
+            QVERIFY2(r.exitCode == 2 && r.err.count(u'\n') == 1, qPrintable(args.join(u' ') + r.err));
+        }
+
+        // Output: a missing folder, a full standard output; and a good standard output.
+        QCOMPARE(status({QStringLiteral("--store"), store, QStringLiteral("--export-inputs"), path("none/x.csv")}).exitCode, 4);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TEMP"), mDir.filePath(QStringLiteral("temp")));
+        p.setProcessEnvironment(env);
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(mProgram, {QStringLiteral("--inputs"), path("good.csv"), QStringLiteral("--generate"), QStringLiteral("-")});
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitCode(), 4);
+        r = status({QStringLiteral("--inputs"), path("good.csv"), QStringLiteral("--generate"), QStringLiteral("-"),
+                    QStringLiteral("--format"), QStringLiteral("xlsx")});
+        QVERIFY2(r.exitCode == 0 && r.outBytes.startsWith("PK\x03\x04"), qPrintable(r.err));
+        QCOMPARE(QDir(mDir.filePath(QStringLiteral("temp"))).entryList(QDir::Files), QStringList());
     }
 
     void hostReadsTheStoreAsTheMainWindowDoes()
