@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what Corvantis needs from Debian's packages, when it is missing.
 #   scripts/deps.sh        build and run the program
-#   scripts/deps.sh test   also what the test suite uses (LibreOffice, Gnumeric, xlrd, Xvfb)
-#                          and the fuzz targets (clang with libFuzzer)
+#   scripts/deps.sh test   also what the test suite uses (LibreOffice, Gnumeric, xlrd, Xvfb),
+#                          the fuzz targets (clang with libFuzzer) and the package checks
+#                          (lintian, appstreamcli, desktop-file-validate, man, strace)
 #   scripts/deps.sh bench  also what bench/run.sh uses (LibreOffice's picture export, Python bridge)
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libzip-dev fonts-liberation2 xvfb xauth)
 if [ "${1:-}" = test ] || [ "${1:-}" = bench ]; then
-  pkgs+=(libreoffice-calc-nogui gnumeric python3-xlrd python3-olefile libbenchmark-dev clang libclang-rt-14-dev xdotool python3-uno libapache-poi-java python3-openpyxl poppler-utils)
+  pkgs+=(libreoffice-calc-nogui gnumeric python3-xlrd python3-olefile libbenchmark-dev clang libclang-rt-14-dev xdotool python3-uno libapache-poi-java python3-openpyxl poppler-utils
+         lintian appstream desktop-file-utils man-db strace)
 fi
 if [ "${1:-}" = bench ]; then
   pkgs+=(libreoffice-draw-nogui python3-uno)
