@@ -60,7 +60,8 @@ public:
         if (kind_ == Kind::Text && o.kind_ == Kind::Text) {
             u_.text = o.u_.text;
         } else if (o.kind_ == Kind::Text) {
-            new (&u_.text) std::string(o.u_.text);
+            std::string copy(o.u_.text);   // a failed copy leaves this value as it was
+            new (&u_.text) std::string(std::move(copy));
             kind_ = Kind::Text;
         } else {
             reset();

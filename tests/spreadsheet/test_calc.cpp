@@ -135,6 +135,8 @@ private slots:
     void foreignTokens();
     void chainInReverseOrder();
     void cycleGivesErrors();
+    void cellComputedOnDemandKeepsArrayConstantsApart();
+    void valuesCopyAndMoveAcrossKinds();
     void projectionSheet();
     void projectionMonthHeaders();
     void negativeZeroAndBlankResults();
@@ -449,6 +451,48 @@ void TestCalc::cycleGivesErrors()
     CHECK_VALUE(valueAt(wb.sheets[1], "A1"), Value(2.0));
     CHECK_VALUE(valueAt(wb.sheets[1], "B1"), Value(7.0));
     CHECK_VALUE(valueAt(wb.sheets[1], "B3"), Value(70.0));
+}
+
+void TestCalc::cellComputedOnDemandKeepsArrayConstantsApart()
+{
+    // A1 reaches B1 through INDIRECT before B1's turn; each formula reads its own constants.
+    Workbook wb;
+    wb.sheets.resize(1);
+    Sheet& s = wb.sheets[0];
+    for (const auto& [a, text] : {std::pair{"A1", "INDIRECT(\"B1\")*1+SUM({1,2,3})"}, std::pair{"B1", "SUM({10,20})"}}) {
+        Cell& c = s.cells[at(a)];
+        c.formula = formula::compile(text, c.formulaData);
+    }
+    recalculate(wb);
+    CHECK_VALUE(valueAt(s, "A1"), Value(36.0));
+    CHECK_VALUE(valueAt(s, "B1"), Value(30.0));
+}
+
+void TestCalc::valuesCopyAndMoveAcrossKinds()
+{
+    const std::vector<Value> kinds{Value(), Value(2.5), Value(std::string(40, 'x')), Value("short"), Value(true),
+                                   Value(ErrorCode::NA)};
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        for (std::size_t j = 0; j < kinds.size(); ++j) {
+            const Value& a = kinds[i];
+            const Value& b = kinds[j];
+            QCOMPARE(a == b, i == j);
+            Value x = a;
+            x = b;
+            CHECK_VALUE(x, b);
+            Value y = std::move(x);
+            CHECK_VALUE(y, b);
+            Value z = a;
+            z = std::move(y);
+            CHECK_VALUE(z, b);
+            Value& same = z;
+            z = same;
+            CHECK_VALUE(z, b);
+        }
+    }
+    QVERIFY(!(Value(std::nan("")) == Value(std::nan(""))));
+    QVERIFY(Value(0.0) == Value(-0.0));
+    QVERIFY_THROWS_EXCEPTION(std::bad_variant_access, (void)Value(1.0).text());
 }
 
 void TestCalc::projectionSheet()
