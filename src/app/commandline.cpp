@@ -563,23 +563,25 @@ std::optional<int> runCommandLine(int argc, char** argv)
 
     ExportFormat format = ExportFormat::Xls;
     if (generating) {
-        const std::optional<ExportFormat> byName = exportFormatFor(target);
-        const std::optional<ExportFormat> asked =
-            parser.isSet(formatOption) ? formatNamed(parser.value(formatOption)) : std::nullopt;
-        if (parser.isSet(formatOption) && !asked)
-            return fail(QStringLiteral("--format: \"%1\" is none of xls, xlsx and pdf").arg(parser.value(formatOption)), kUsage);
-        if (target == kStandardStream) {
-            if (::isatty(STDOUT_FILENO))
-                return fail(QStringLiteral("standard output is a terminal; send the workbook to a file or a pipe"), kUsage);
-            format = asked.value_or(ExportFormat::Xls);
-        } else if (asked && byName && asked != byName) {
-            return fail(QStringLiteral("--format %1 does not match the extension of %2").arg(parser.value(formatOption), target),
-                        kUsage);
-        } else if (!asked && !byName) {
+        const bool toStandardOutput = target == kStandardStream;
+        const std::optional<ExportFormat> named = toStandardOutput ? std::nullopt : exportFormatFor(target);
+        const bool byName = named.has_value();
+        const ExportFormat nameFormat = named.value_or(ExportFormat::Xls);
+        format = nameFormat;
+        if (parser.isSet(formatOption)) {
+            const std::optional<ExportFormat> asked = formatNamed(parser.value(formatOption));
+            if (!asked)
+                return fail(QStringLiteral("--format: \"%1\" is none of xls, xlsx and pdf").arg(parser.value(formatOption)), kUsage);
+            if (byName && nameFormat != *asked)
+                return fail(QStringLiteral("--format %1 does not match the extension of %2").arg(parser.value(formatOption), target),
+                            kUsage);
+            format = *asked;
+        } else if (!toStandardOutput && !byName) {
             return fail(SafeFile::failureText(target, QStringLiteral("unknown file type; use .xls, .xlsx or .pdf")), kUsage);
-        } else {
-            format = asked ? *asked : *byName;
         }
+        // A workbook is no text for a terminal.
+        if (toStandardOutput && ::isatty(STDOUT_FILENO))
+            return fail(QStringLiteral("standard output is a terminal; send the workbook to a file or a pipe"), kUsage);
         if (const int status = checkOutputTarget(target); status != kDone)
             return status;
     }

@@ -339,7 +339,7 @@ QByteArray inputsFileText(const ProjectionInputs& inputs, const QLocale& locale,
         out += quoted.join(separator) + QLatin1Char('\n');
     };
     // "de_DE" where that names the same locale, as people write it; else the full name.
-    const QString localeText = QLocale(locale.name()) == locale ? locale.name() : LocaleName(locale);
+    const QString localeText = LocaleName(QLocale(locale.name())) == LocaleName(locale) ? locale.name() : LocaleName(locale);
     row({QLatin1String(kInputsLocaleLabel), localeText});
     row({QLatin1String(kInputsCompanyLabel), inputs.companyName});
     row({QLatin1String(kInputsFiscalStartLabel), inputs.fiscalStart.toString(Qt::ISODate)});
