@@ -139,6 +139,8 @@ void Form1::Form_Load()
     Guard g(Procedure::MainLoad);
     // Start-up changes hundreds of cells; they reach the disk in one write when it ends.
     SettingsStore::Batch batch(*mStore);
+    // Every line's name and every month's caption change: the cells are named once, at the end.
+    const sheet::InputSheet::DescriptionHold described(*mSheet);
     g.step(100, [&] { ApplyMainTheme(*this); });
     g.step(102, [&] {
         setWindowTitle(QString::fromLatin1(kProductTitle));

@@ -15,6 +15,7 @@
 #include <QDateEdit>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
@@ -44,7 +45,7 @@ constexpr int kLabelGap = 60;
 
 // --- what a screen reader says of a cell ---------------------------------------------------------
 
-QString sectionOf(int line)
+QString sectionName(int line)
 {
     if (line < 7)
         return QObject::tr("revenue line %1").arg(line + 1);
@@ -53,17 +54,35 @@ QString sectionOf(int line)
     return QObject::tr("expense line %1").arg(line - 13);
 }
 
-// A line as the user named it; where two lines bear one name (or none), where it stands as well.
-QString lineLabel(const InputSheet& sheet, int line)
+// The names above, made once: naming the cells asks for each of them hundreds of times.
+const QString& sectionOf(int line)
 {
-    const QString name = sheet.txtRevenue(line)->text().simplified();
-    if (name.isEmpty())
-        return sectionOf(line);
-    for (int other = 0; other < kLineCount; ++other) {
-        if (other != line && sheet.txtRevenue(other)->text().simplified() == name)
-            return name + QLatin1String(" (") + sectionOf(line) + QLatin1Char(')');
+    static const std::array<QString, kLineCount> names = [] {
+        std::array<QString, kLineCount> all;
+        for (int line = 0; line < kLineCount; ++line)
+            all[line] = sectionName(line);
+        return all;
+    }();
+    return names.at(line);
+}
+
+// Each line as the user named it; where two lines bear one name (or none), where it stands as well.
+std::array<QString, kLineCount> lineLabels(const InputSheet& sheet)
+{
+    std::array<QString, kLineCount> names;
+    QHash<QString, int> uses;
+    for (int line = 0; line < kLineCount; ++line) {
+        names[line] = sheet.txtRevenue(line)->text().simplified();
+        if (!names[line].isEmpty())
+            ++uses[names[line]];
     }
-    return name;
+    for (int line = 0; line < kLineCount; ++line) {
+        if (names[line].isEmpty())
+            names[line] = sectionOf(line);
+        else if (uses.value(names[line]) > 1)
+            names[line] += QLatin1String(" (") + sectionOf(line) + QLatin1Char(')');
+    }
+    return names;
 }
 
 QString columnLabel(const InputSheet& sheet, int column)
@@ -90,13 +109,14 @@ QString columnDescription(const InputSheet& sheet, int line, int column)
 // percentage". Only what changed is set again, so typing a name says nothing to the others.
 void describeCells(const InputSheet& sheet, int onlyColumn = -1)
 {
-    for (int line = 0; line < kLineCount; ++line) {
-        const QString label = lineLabel(sheet, line);
-        for (int column = 0; column < kColumnCount; ++column) {
-            if (onlyColumn >= 0 && column != onlyColumn)
-                continue;
+    const std::array<QString, kLineCount> labels = lineLabels(sheet);
+    for (int column = 0; column < kColumnCount; ++column) {
+        if (onlyColumn >= 0 && column != onlyColumn)
+            continue;
+        const QString columnName = QLatin1String(", ") + columnLabel(sheet, column);
+        for (int line = 0; line < kLineCount; ++line) {
             SheetCell* c = sheet.cell(line, column);
-            const QString name = label + QLatin1String(", ") + columnLabel(sheet, column);
+            const QString name = labels[line] + columnName;
             if (c->accessibleName() != name) {
                 c->setAccessibleName(name);
                 c->setAccessibleDescription(columnDescription(sheet, line, column));
@@ -240,16 +260,37 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     mVscroll->setAccessibleName(tr("Scroll the lines"));
     describeCells(*this);
     for (int line = 0; line < kLineCount; ++line)
-        connect(mNames[line], &QLineEdit::textChanged, this, [this] { describeCells(*this); });
+        connect(mNames[line], &QLineEdit::textChanged, this, [this] { describe(); });
     mEditing = new SheetEditing(*this);
 }
 
 InputSheet::~InputSheet() = default;
 
+void InputSheet::describe(int onlyColumn)
+{
+    if (mDescriptionsHeld > 0)
+        mDescriptionsPending = true;
+    else
+        describeCells(*this, onlyColumn);
+}
+
+void InputSheet::holdDescriptions()
+{
+    ++mDescriptionsHeld;
+}
+
+void InputSheet::releaseDescriptions()
+{
+    if (--mDescriptionsHeld > 0 || !mDescriptionsPending)
+        return;
+    mDescriptionsPending = false;
+    describeCells(*this);
+}
+
 SheetCell* InputSheet::makeCell(CellKind kind, int column, int line, const QRect& twips, const QString& designText)
 {
-    auto* c = new SheetCell(kind, line, column >= monthColumn(1) ? column - 1 : 0, mFrame1);
-    c->setText(designText);   // the design text is no change: it is set before the change handler
+    // The design text is no change: it comes with the box, before any change handler.
+    auto* c = new SheetCell(kind, line, column >= monthColumn(1) ? column - 1 : 0, designText, mFrame1);
     name(c, arrayName(inputControlName(column), line), ControlKind::TextBox);
     c->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
     c->setFocusHandler(this);
@@ -319,7 +360,7 @@ void InputSheet::applyMonthHeaders(const QDate& start)
 void InputSheet::setMonthCaption(int i, const QString& caption)
 {
     mLblYear.at(i)->setCaption(caption);
-    describeCells(*this, monthColumn(i + 1));
+    describe(monthColumn(i + 1));
     mLblYear.at(i)->setToolTip(QStringLiteral("Month %1 of the fiscal year (%2): the amount of each line in that month")
                                    .arg(i + 1)
                                    .arg(caption));

@@ -62,6 +62,20 @@ public:
     void applyMonthHeaders(const QDate& start);
     // The caption of month column i + 1, shown whole.
     void setMonthCaption(int i, const QString& caption);
+    // While held, the cells' accessible names wait: start-up changes every line's name and each
+    // month's caption, and the cells are named once when it ends. Holds nest.
+    void holdDescriptions();
+    void releaseDescriptions();
+    class DescriptionHold {
+    public:
+        explicit DescriptionHold(InputSheet& sheet) : mSheet(sheet) { mSheet.holdDescriptions(); }
+        ~DescriptionHold() { mSheet.releaseDescriptions(); }
+        DescriptionHold(const DescriptionHold&) = delete;
+        DescriptionHold& operator=(const DescriptionHold&) = delete;
+
+    private:
+        InputSheet& mSheet;
+    };
     // Every caption of the sheet: "Your Company Data" aside, the labels and headings.
     QList<CaptionLabel*> captions() const { return mCaptions; }
 
@@ -89,6 +103,7 @@ private:
     void followFocus(SheetCell* cell);
     void moveSheetTo(int scrollValue);
     void keepHeaderInView(int scrollValue);
+    void describe(int onlyColumn = -1);
 
     QWidget* mForm;
     StoredInputs mInputs;
@@ -105,6 +120,8 @@ private:
     std::array<SheetCell*, kLineCount> mInds{};
     std::array<std::array<SheetCell*, kLineCount>, kMonthCount> mMonths{};
     LeaveGate* mGate = nullptr;
+    int mDescriptionsHeld = 0;
+    bool mDescriptionsPending = false;
     SheetEditing* mEditing = nullptr;
     // The caption row above the lines (Label1, Label4, lblYear), kept in view while the lines
     // scroll under it.

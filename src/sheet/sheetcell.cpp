@@ -13,8 +13,17 @@
 namespace corvantis::sheet {
 
 SheetCell::SheetCell(CellKind kind, int line, int month, QWidget* parent)
-    : QLineEdit(parent), mKind(kind), mLine(line), mMonth(month)
+    : SheetCell(kind, line, month, QString(), parent)
 {
+}
+
+SheetCell::SheetCell(CellKind kind, int line, int month, const QString& designText, QWidget* parent)
+    : QLineEdit(designText, parent), mKind(kind), mLine(line), mMonth(month)
+{
+    if (!designText.isEmpty()) {
+        setCursorPosition(0);   // shown from its start, as every text set later
+        describeText();
+    }
     setFrame(false);
     // The border is drawn by hand; keep the text clear of it.
     setTextMargins(2, 1, 2, 1);
@@ -65,11 +74,15 @@ void SheetCell::fitText()
 {
     if ((mKind != CellKind::IndPercent && mKind != CellKind::MonthAmount) || mFitting)
         return;
-    mFitting = true;
     if (!mDesignFont)
         mDesignFont = font();
-    QFont f = *mDesignFont;
     const int room = roomForText();
+    // Measuring is the costly part: a text already fitted into the same room stays as it is
+    // (the first show resizes every box to the size it already had).
+    if (mFitted && mFitted->text == text() && mFitted->room == room && mFitted->font == font())
+        return;
+    mFitting = true;
+    QFont f = *mDesignFont;
     auto width = [&](const QFont& font) { return QFontMetricsF(font).horizontalAdvance(text()); };
     if (room > 0 && width(f) > room) {
         // First narrower letters (down to seven tenths), then smaller ones, until it fits.
@@ -90,6 +103,7 @@ void SheetCell::fitText()
     }
     if (f != font())
         setFont(f);
+    mFitted = Fitted{text(), room, font()};
     mFitting = false;
 }
 

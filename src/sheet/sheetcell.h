@@ -35,6 +35,8 @@ class SheetCell : public QLineEdit {
     Q_OBJECT
 public:
     SheetCell(CellKind kind, int line, int month, QWidget* parent);
+    // A cell that starts out with its design text: no change, so no one is told of it.
+    SheetCell(CellKind kind, int line, int month, const QString& designText, QWidget* parent);
 
     CellKind kind() const { return mKind; }
     int line() const { return mLine; }       // -1 for the company name
@@ -69,6 +71,12 @@ private:
     bool mUnreadable = false;
     bool mFitting = false;
     std::optional<QFont> mDesignFont;
+    struct Fitted {
+        QString text;
+        int room;
+        QFont font;
+    };
+    std::optional<Fitted> mFitted;   // what was last fitted, and the font it got
     CellKind mKind;
     int mLine;
     int mMonth;

@@ -1,0 +1,43 @@
+// The floor for startup_time: an empty Qt Widgets window of the main window's size, shown,
+// waited for until the window system has exposed it and painted once, exactly as startup_time
+// waits for Form1. Prints "startup_ms" measured from the start of main() and exits.
+//
+//   empty_window
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QElapsedTimer sinceMain;
+    sinceMain.start();
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Kestrelon"));
+    QApplication::setApplicationName(QStringLiteral("Corvantis"));
+    app.setQuitOnLastWindowClosed(false);
+
+    // The main window's size: 14160 by 8610 twips at 15 twips a pixel.
+    QWidget form;
+    form.setFixedSize(14160 / 15, 8610 / 15);
+
+    form.show();
+    QWindow* window = form.windowHandle();
+    QElapsedTimer limit;
+    limit.start();
+    while (!(window && window->isExposed()) && limit.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        window = form.windowHandle();
+    }
+    if (!window || !window->isExposed()) {
+        std::fprintf(stderr, "empty_window: the window was never exposed\n");
+        return 1;
+    }
+    // One paint of the exposed window.
+    QApplication::processEvents();
+    std::printf("startup_ms %.2f\n", static_cast<double>(sinceMain.nsecsElapsed()) / 1e6);
+    return 0;
+}
