@@ -372,7 +372,8 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
                         m.at(r, c) = binary(base, x.broadcast(r, c), y.broadcast(r, c));
                 a = Item::of(std::move(m));
             } else {
-                setValue(a, binary(base, ev.value(a), ev.value(b)));
+                Value x, y;
+                setValue(a, binary(base, ev.valueRef(a, x), ev.valueRef(b, y)));
             }
             break;
         }
@@ -396,7 +397,8 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
                     v = unary(base, v);
                 a = Item::of(std::move(m));
             } else {
-                setValue(a, unary(base, ev.value(a)));
+                Value x;
+                setValue(a, unary(base, ev.valueRef(a, x)));
             }
             break;
         }

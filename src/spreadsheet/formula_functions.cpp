@@ -244,10 +244,8 @@ Value Evaluator::cell(int sheet, int r, int c) const
     // A file may hold NaN or an infinity in a number cell; a formula sees #NUM! as it would for
     // such a result of its own, so no function is ever handed a value that is not a number.
     if (ctx.source) {
-        const Value& v = ctx.source->value(sheet < 0 ? ctx.sheet : sheet, r, c);
-        if (v.isNumber() && !std::isfinite(v.number()))
-            return ErrorCode::Num;
-        return v;
+        Value scratch;
+        return cellRef(sheet, r, c, scratch);
     }
     const auto checked = [](Value v) {
         if (v.isNumber() && !std::isfinite(v.number()))
@@ -435,7 +433,8 @@ bool Call::number(std::size_t i, double& out, double fallback)
         out = fallback;
         return true;
     }
-    return toNumber(ev.value(args[i]), out, err);
+    ss::Value scratch;
+    return toNumber(ev.valueRef(args[i], scratch), out, err);
 }
 
 bool Call::integer(std::size_t i, double& out, double fallback)
@@ -457,7 +456,8 @@ bool Call::boolean(std::size_t i, bool& out, bool fallback)
         out = fallback;
         return true;
     }
-    return toBool(ev.value(args[i]), out, err);
+    ss::Value scratch;
+    return toBool(ev.valueRef(args[i], scratch), out, err);
 }
 
 Handler namedFunction(std::string_view name)

@@ -110,12 +110,13 @@ inline int lastSheetOf(const Item& it) { return it.sheetLast < 0 ? it.sheet : it
 template <class F>
 void eachValue(const Evaluator& ev, std::span<const Item> args, F&& f)
 {
+    ss::Value scratch;
     for (const Item& a : args) {
         if (a.isReference()) {
             for (int s = firstSheetOf(a); s <= lastSheetOf(a); ++s)
                 for (int r = a.range.firstRow; r <= a.range.lastRow; ++r)
                     for (int c = a.range.firstCol; c <= a.range.lastCol; ++c)
-                        f(ev.cell(s, r, c), true);
+                        f(ev.cellRef(s, r, c, scratch), true);
         } else if (a.kind == Item::Array) {
             for (const ss::Value& v : a.array->cells)
                 f(v, true);

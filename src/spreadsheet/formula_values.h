@@ -2,6 +2,7 @@
 // Values on the evaluator's stack and the coercions between them.
 #include "spreadsheet/formula.h"
 
+#include <cmath>
 #include <memory>
 #include <span>
 #include <string>
@@ -101,9 +102,31 @@ public:
     Value cell(int r, int c) const { return cell(-1, r, c); }
     Value cell(int sheet, int r, int c) const;
     Value cellOf(const Item& ref, int r, int c) const { return cell(ref.sheet, r, c); }
+    // The same without a copy where there is none to make: a cell read through the context's
+    // source or a plain entry is referred to where it is; `scratch` holds anything computed.
+    // Valid until the next evaluation writes that cell.
+    const Value& cellRef(int sheet, int r, int c, Value& scratch) const
+    {
+        if (ctx.source && r >= 0 && r < kMaxRows && c >= 0 && c < kMaxCols) {
+            const Value& v = ctx.source->value(sheet < 0 ? ctx.sheet : sheet, r, c);
+            if (v.isNumber() && !std::isfinite(v.number()))
+                return scratch = ErrorCode::Num;
+            return v;
+        }
+        return scratch = cell(sheet, r, c);
+    }
     // The value of an entry where one value is needed: a range is reduced by implicit
     // intersection, an array gives its first element.
     Value value(const Item& it) const;
+    // The same without a copy where there is none to make (see cellRef).
+    const Value& valueRef(const Item& it, Value& scratch) const
+    {
+        if (it.kind == Item::Val)
+            return it.value;
+        if (it.kind == Item::Ref)
+            return cellRef(it.sheet, it.range.firstRow, it.range.firstCol, scratch);
+        return scratch = value(it);
+    }
     // The entry as an array: ranges are read cell by cell, single values are 1x1.
     // A range too large for an array gives a 1x1 #NUM!.
     Matrix matrix(const Item& it) const;
