@@ -7,9 +7,9 @@
 #include "sheet/inputsheet.h"
 #include "sheet/sheetcell.h"
 #include "ui/pointerrules.h"
+#include "workbook/bmpfile.h"
 
 #include <QDateEdit>
-#include <QImageReader>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -68,12 +68,11 @@ void MainGenerationHost::loadPreviewPicture(const QString& path)
 {
     Form2& preview = form2();
     // The format is recognised from the content, whatever the extension says.
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    const QImage picture = reader.read();
+    QString why;
+    QImage picture = readPictureFile(path, &why);
     if (picture.isNull())
-        throw StepError(QStringLiteral("The picture of the sheet could not be loaded: ") + reader.errorString());
-    preview.setPicture(QPixmap::fromImage(picture));
+        throw StepError(QStringLiteral("The picture of the sheet could not be loaded: ") + why);
+    preview.setPicture(QPixmap::fromImage(std::move(picture)));   // the pixels are taken over, not copied
 }
 
 void MainGenerationHost::setPreviewExcelFile(const QString& path)

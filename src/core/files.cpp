@@ -123,7 +123,12 @@ bool FileExists(const QString& path)
 
 void WriteBytesToFile(const QByteArray& bytes, const QString& path)
 {
-    writeWholeFile(path, bytes);
+    writeWholeFile(path, bytes, Durability::Scratch);
+}
+
+bool IsScratchFile(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo(path).absoluteDir() == QDir(ScratchFolder());
 }
 
 void DeleteScratchFile(const QString& path)

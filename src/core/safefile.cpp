@@ -177,18 +177,9 @@ public:
     // Hands every held byte to the system; false (with failure() set) when it refuses.
     bool drain()
     {
-        qsizetype done = 0;
-        while (mFailure == 0 && done < mHeld.size()) {
-            const long n = writeSome(mFd, mHeld.constData() + done, mHeld.size() - done);
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                mFailure = n < 0 ? errno : EIO;
-        }
+        const bool written = writeAll(mHeld.constData(), mHeld.size());
         mHeld.clear();
-        return mFailure == 0;
+        return written;
     }
     // Closes the file; the close's own error (a full disk may only show here) or 0.
     int release()
@@ -206,10 +197,29 @@ protected:
     {
         if (mFailure != 0 || mFd < 0)
             return -1;
+        // A large piece goes to the system as it is, without a copy.
+        if (size >= kChunk)
+            return drain() && writeAll(data, qsizetype(size)) ? size : -1;
         mHeld.append(data, qsizetype(size));
         if (mHeld.size() >= kChunk && !drain())
             return -1;
         return size;
+    }
+
+private:
+    bool writeAll(const char* data, qsizetype size)
+    {
+        qsizetype done = 0;
+        while (mFailure == 0 && done < size) {
+            const long n = writeSome(mFd, data + done, size - done);
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                mFailure = n < 0 ? errno : EIO;
+        }
+        return mFailure == 0;
     }
 
 private:
@@ -267,7 +277,8 @@ bool SafeFile::isReadOnly(const QString& path)
 #endif
 }
 
-SafeFile::SafeFile(const QString& path, Existing existing) : mPath(path), mExisting(existing)
+SafeFile::SafeFile(const QString& path, Existing existing, Durability durability)
+    : mPath(path), mExisting(existing), mDurability(durability)
 {
     checkTarget(path);
     const bool replacing = somethingAt(path);
@@ -343,7 +354,7 @@ void SafeFile::commit()
             fail(systemReason(errno));
     }
 #endif
-    if (syncToDisk(mDevice->fd()) != 0)
+    if (mDurability == Durability::Synced && syncToDisk(mDevice->fd()) != 0)
         fail(systemReason(errno));
     if (const int closed = mDevice->release(); closed != 0)
         fail(systemReason(closed));
@@ -382,7 +393,8 @@ void SafeFile::commit()
 #endif
     if (renamed != 0 && ::rename(from.constData(), to.constData()) != 0)
         fail(systemReason(errno));
-    syncFolder(QFileInfo(mPath).absolutePath());
+    if (mDurability == Durability::Synced)
+        syncFolder(QFileInfo(mPath).absolutePath());
 #endif
     mTemporary.clear();
 }
@@ -448,9 +460,9 @@ QString decodeFileName(const QByteArray& bytes)
 }
 #endif
 
-void writeWholeFile(const QString& path, const QByteArray& bytes)
+void writeWholeFile(const QString& path, const QByteArray& bytes, Durability durability)
 {
-    SafeFile file(path);
+    SafeFile file(path, SafeFile::Existing::Replace, durability);
     file.write(bytes);
     file.commit();
 }

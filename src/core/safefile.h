@@ -32,11 +32,18 @@ public:
 //
 // Every failure throws corvantis::WriteError with a message that names the user's file (never
 // the temporary) and the system's reason: "report.xls" cannot be written: No space left on device
+// How long a written file must last. The user's files wait for the disk before they replace
+// anything; the program's scratch files (the template, the generated workbook and its picture,
+// which the next generation makes again) are still written whole and renamed into place, but do
+// not wait for the disk.
+enum class Durability { Synced, Scratch };
+
 class SafeFile {
 public:
     enum class Existing { Replace, Keep };   // Keep: fail at commit if the target has appeared
 
-    explicit SafeFile(const QString& path, Existing existing = Existing::Replace);
+    explicit SafeFile(const QString& path, Existing existing = Existing::Replace,
+                      Durability durability = Durability::Synced);
     ~SafeFile();   // without commit the temporary goes and the target is untouched
     SafeFile(const SafeFile&) = delete;
     SafeFile& operator=(const SafeFile&) = delete;
@@ -62,11 +69,12 @@ private:
     QString mPath;        // the target as the user named it
     QString mTemporary;   // the file being filled; empty once renamed or removed
     Existing mExisting;
+    Durability mDurability;
     std::unique_ptr<Device> mDevice;
 };
 
 // `bytes` as the whole content of the file at `path`; throws WriteError as SafeFile does.
-void writeWholeFile(const QString& path, const QByteArray& bytes);
+void writeWholeFile(const QString& path, const QByteArray& bytes, Durability durability = Durability::Synced);
 
 // A file name as the system takes it and gives it: in the character set of the user's locale
 // (ISO-8859-1 names stay ISO-8859-1 bytes), where Qt itself would always assume UTF-8.

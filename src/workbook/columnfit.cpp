@@ -4,10 +4,10 @@
 #include "spreadsheet/render/render.h"
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QFontMetricsF>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -25,38 +25,51 @@ class Measure {
 public:
     explicit Measure(const ss::Workbook& wb) : mWb(wb) {}
 
-    double width(std::uint16_t fontIndex, const QString& text) { return metrics(fontIndex).horizontalAdvance(text); }
-    double digitWidth() { return std::max(1.0, std::round(metrics(0).horizontalAdvance(QLatin1Char('0')))); }
+    // Numbers in any of their forms are most of what is measured: with kerning off their width is
+    // the sum of their characters' advances, each measured once. Other texts are laid out whole.
+    double width(std::uint16_t fontIndex, const QString& text)
+    {
+        FontMeasure& f = font(fontIndex);
+        double sum = 0;
+        for (const QChar ch : text) {
+            const char16_t u = ch.unicode();
+            if (u < 0x20 || u > 0x7e || ch.isLetter())
+                return f.metrics.horizontalAdvance(text);
+            double& advance = f.advances[u - 0x20];
+            if (advance < 0)
+                advance = f.metrics.horizontalAdvance(ch);
+            sum += advance;
+        }
+        return sum;
+    }
+    double digitWidth() { return std::max(1.0, std::round(font(0).metrics.horizontalAdvance(QLatin1Char('0')))); }
 
 private:
-    const QFontMetricsF& metrics(std::uint16_t index)
+    struct FontMeasure {
+        QFontMetricsF metrics;
+        std::array<double, 0x5f> advances;   // printable ASCII, -1 until measured
+    };
+
+    FontMeasure& font(std::uint16_t index)
     {
-        auto it = mMetrics.find(index);
-        if (it != mMetrics.end())
+        auto it = mFonts.find(index);
+        if (it != mFonts.end())
             return it->second;
         const ss::Font& f = mWb.font(index);
         QFont font;
-        QString family = QString::fromStdString(f.name);
         // The metric-compatible stand-ins the renderer takes where the named font is missing.
-        if (!QFontDatabase::hasFamily(family)) {
-            const QString low = family.toLower();
-            if (low == QLatin1String("arial") || low == QLatin1String("helvetica"))
-                family = QStringLiteral("Liberation Sans");
-            else if (low == QLatin1String("times new roman") || low == QLatin1String("times"))
-                family = QStringLiteral("Liberation Serif");
-            else if (low == QLatin1String("courier new") || low == QLatin1String("courier"))
-                family = QStringLiteral("Liberation Mono");
-        }
-        font.setFamily(family);
+        font.setFamily(ss::fontFamilyFor(f.name));
         font.setPixelSize(std::max(1, static_cast<int>(std::lround(f.height / 20.0 * kScreenDpi / 72.0))));
         font.setBold(f.bold());
         font.setItalic(f.italic);
         font.setKerning(false);
-        return mMetrics.emplace(index, QFontMetricsF(font)).first->second;
+        FontMeasure measure{QFontMetricsF(font), {}};
+        measure.advances.fill(-1);
+        return mFonts.emplace(index, std::move(measure)).first->second;
     }
 
     const ss::Workbook& mWb;
-    std::map<std::uint16_t, QFontMetricsF> mMetrics;
+    std::map<std::uint16_t, FontMeasure> mFonts;
 };
 
 const ss::Xf& xfOf(const ss::Workbook& wb, const ss::Cell& cell)

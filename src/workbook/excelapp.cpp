@@ -1,6 +1,7 @@
 #include "workbook/excelapp.h"
 #include "workbook/columnfit.h"
 
+#include "core/files.h"
 #include "core/guard.h"
 #include "core/numbertext.h"
 #include "core/safefile.h"
@@ -458,7 +459,9 @@ void Workbook::SaveAs(const QString& path, int FileFormat)
         throw ExcelError(QStringLiteral("SaveAs: the workbook could not be written: %1").arg(QString::fromUtf8(e.what())));
     }
     try {
-        writeWholeFile(target, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+        // The generated workbook in the scratch folder is made again by the next generation.
+        writeWholeFile(target, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())),
+                       IsScratchFile(target) ? Durability::Scratch : Durability::Synced);
     } catch (const StepError& e) {
         throw ExcelError(QString::fromUtf8(e.what()));
     }

@@ -2,8 +2,8 @@
 
 #include "core/guard.h"
 #include "core/safefile.h"
+#include "workbook/bmpfile.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -99,12 +99,7 @@ void saveCellsActivesheet(const Workbook& workbook, const QString& path)
         const QImage picture = GetClipboardPicture(0);
         if (picture.isNull())
             throw StepError(QStringLiteral("The clipboard holds no picture"));
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (!picture.save(&buffer, "BMP"))
-            throw StepError(QStringLiteral("The picture of the sheet could not be encoded"));
-        writeWholeFile(path, bytes);
+        writeBmpFile(picture, path, Durability::Scratch);
     });
 }
 

@@ -3,9 +3,13 @@
 #include "spreadsheet/model.h"
 #include "spreadsheet/render/render.h"
 #include "spreadsheet/xls.h"
+#include "workbook/bmpfile.h"
 #include "workbook/sheetpicture.h"
 
+#include <QBuffer>
 #include <QClipboard>
+#include <QImageReader>
+#include <QRandomGenerator>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -142,6 +146,51 @@ private slots:
         QCOMPARE(reports.size(), size_t(1));
         QCOMPARE(reports[0].step, 100);
         QVERIFY(!QFile::exists(bmp));
+    }
+
+    // temp.bmp is written and read back without Qt's BMP handler: the bytes must be the handler's
+    // to the last one, and the pixels read back the handler's, for every row padding.
+    void theBmpFileIsQtsOwnBothWays()
+    {
+        QRandomGenerator random(7);
+        for (const QSize size : {QSize(1, 1), QSize(2, 3), QSize(3, 2), QSize(4, 5), QSize(5, 1), QSize(6, 2), QSize(7, 3), QSize(8, 1), QSize(9, 2), QSize(37, 19)}) {
+            QImage picture(size, QImage::Format_RGB32);
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x)
+                    picture.setPixel(x, y, random.generate() | 0xff000000u);
+            if (size.width() == 37)
+                picture.setDotsPerMeterX(5905);   // another resolution is carried too
+            QByteArray qt;
+            QBuffer buffer(&qt);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY(picture.save(&buffer, "BMP"));
+            const QByteArray ours = encodeBmp(picture);
+            QCOMPARE(ours.size(), qt.size());
+            QVERIFY2(ours == qt, qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+
+            const QImage back = decodePicture(ours);
+            const QImage qtBack = QImage::fromData(qt, "BMP");
+            QCOMPARE(back.format(), qtBack.format());
+            QCOMPARE(back, qtBack);
+            QCOMPARE(back.dotsPerMeterX(), qtBack.dotsPerMeterX());
+            QCOMPARE(back.dotsPerMeterY(), qtBack.dotsPerMeterY());
+        }
+        // Other pictures and files still load as Qt reads them; a file that is none says why.
+        QImage indexed(3, 3, QImage::Format_Indexed8);
+        indexed.setColorTable({qRgb(1, 2, 3), qRgb(200, 100, 50)});
+        indexed.fill(1);
+        QCOMPARE(decodePicture(encodeBmp(indexed)).pixel(1, 1), qRgb(200, 100, 50));
+        QByteArray png;
+        QBuffer pngBuffer(&png);
+        pngBuffer.open(QIODevice::WriteOnly);
+        QVERIFY(indexed.save(&pngBuffer, "PNG"));
+        QCOMPARE(decodePicture(png).pixel(2, 2), qRgb(200, 100, 50));
+        QByteArray cut = encodeBmp(QImage(8, 8, QImage::Format_RGB32));
+        cut.chop(10);
+        QString why;
+        QVERIFY(decodePicture(cut, &why).isNull() || decodePicture(cut).size() == QSize(8, 8));
+        QVERIFY(readPictureFile(dir.filePath("nothing-here.bmp"), &why).isNull());
+        QVERIFY(!why.isEmpty());
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "spreadsheet/error.h"
 #include "spreadsheet/numfmt.h"
+#include "spreadsheet/render/picturememory.h"
 
 #include <QFont>
 #include <QFontDatabase>
@@ -31,7 +32,9 @@ constexpr qsizetype kMaxLineChars = 8192;
 constexpr int kPadLeft = 2;
 constexpr int kPadRight = 3;
 
-QString familyFor(const std::string& name)
+} // namespace
+
+QString fontFamilyFor(const std::string& name)
 {
     // Metric-compatible stand-ins keep column widths and text extents as the workbook expects.
     static std::map<std::string, QString> cache;
@@ -51,6 +54,8 @@ QString familyFor(const std::string& name)
     cache.emplace(name, family);
     return family;
 }
+
+namespace {
 
 struct FontEntry {
     QFont font;
@@ -96,7 +101,7 @@ public:
 
     QImage render()
     {
-        QImage img(size(), QImage::Format_RGB32);
+        QImage img = newPicture(size(), QImage::Format_RGB32);
         if (img.isNull())
             return img;
         img.fill(kWhite);
@@ -313,7 +318,7 @@ private:
             return it->second;
         const Font& f = wb_.font(index);
         FontEntry e;
-        e.font.setFamily(familyFor(f.name));
+        e.font.setFamily(fontFamilyFor(f.name));
         e.font.setPixelSize(std::max(1, static_cast<int>(std::lround(f.height / 20.0 * opt_.dpi / 72.0))));
         e.font.setBold(f.bold());
         e.font.setItalic(f.italic);

@@ -3,6 +3,7 @@
 #include "spreadsheet/model.h"
 
 #include <QImage>
+#include <QString>
 
 #include <string>
 
@@ -18,6 +19,11 @@ struct RenderOptions {
     std::string decimalSeparator = ".";
     std::string groupSeparator = ",";
 };
+
+// The family a workbook's font is drawn in: the named one where the system has it, else its
+// metric-compatible stand-in (Liberation Sans for Arial, ...), so widths stay as the workbook
+// expects.
+QString fontFamilyFor(const std::string& name);
 
 // The pixel size the range takes: column widths from character units of the workbook's default
 // font (font 0), row heights in twips.

@@ -1,0 +1,367 @@
+#include "workbook/bmpfile.h"
+
+#include "core/guard.h"
+#include "spreadsheet/render/picturememory.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <cstdint>
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <algorithm>
+
+namespace corvantis {
+
+namespace {
+
+constexpr int kFileHeaderSize = 14;
+constexpr int kInfoHeaderSize = 40;   // BITMAPINFOHEADER
+constexpr int kHeadersSize = kFileHeaderSize + kInfoHeaderSize;
+
+void put16(uchar*& at, std::uint16_t v)
+{
+    at[0] = uchar(v);
+    at[1] = uchar(v >> 8);
+    at += 2;
+}
+
+void put32(uchar*& at, std::uint32_t v)
+{
+    at[0] = uchar(v);
+    at[1] = uchar(v >> 8);
+    at[2] = uchar(v >> 16);
+    at[3] = uchar(v >> 24);
+    at += 4;
+}
+
+std::uint32_t get32(const uchar* at)
+{
+    return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16 | std::uint32_t(at[3]) << 24;
+}
+
+std::uint16_t get16(const uchar* at) { return std::uint16_t(at[0] | at[1] << 8); }
+
+// Bytes of one 24-bit row, padded to a multiple of four.
+qint64 rowBytes24(qint64 width) { return ((width * 24 + 31) / 32) * 4; }
+
+QByteArray encodeWithQt(const QImage& picture)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "BMP");
+    if (!writer.write(picture))
+        return {};
+    return bytes;
+}
+
+// One row of 24-bit pixels (blue, green, red) from 32-bit ones, four pixels to three words.
+void packRowPlain(const QRgb* from, uchar* to, qint64 x, qint64 width)
+{
+    to += 3 * x;
+    for (; x + 4 <= width; x += 4, to += 12) {
+        const std::uint32_t p0 = from[x], p1 = from[x + 1], p2 = from[x + 2], p3 = from[x + 3];
+        const std::uint32_t words[3] = {(p0 & 0xffffffu) | p1 << 24, (p1 >> 8 & 0xffffu) | p2 << 16,
+                                        (p2 >> 16 & 0xffu) | p3 << 8};
+        std::memcpy(to, words, sizeof words);
+    }
+    for (; x < width; ++x, to += 3) {
+        to[0] = uchar(qBlue(from[x]));
+        to[1] = uchar(qGreen(from[x]));
+        to[2] = uchar(qRed(from[x]));
+    }
+}
+
+// The reverse: opaque 32-bit pixels from a row of 24-bit ones.
+void unpackRowPlain(const uchar* from, QRgb* to, qint64 x, qint64 width)
+{
+    from += 3 * x;
+    for (; x + 4 <= width; x += 4, from += 12) {
+        std::uint32_t w[3];
+        std::memcpy(w, from, sizeof w);
+        to[x] = 0xff000000u | (w[0] & 0xffffffu);
+        to[x + 1] = 0xff000000u | w[0] >> 24 | (w[1] & 0xffffu) << 8;
+        to[x + 2] = 0xff000000u | w[1] >> 16 | (w[2] & 0xffu) << 16;
+        to[x + 3] = 0xff000000u | w[2] >> 8;
+    }
+    for (; x < width; ++x, from += 3)
+        to[x] = 0xff000000u | std::uint32_t(from[2]) << 16 | std::uint32_t(from[1]) << 8 | from[0];
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Four pixels a step with one byte shuffle, on processors that have it (nearly all since 2006).
+// Each step reads or writes 16 bytes of which 12 count, so the steps stop while two pixels are
+// left and the plain loop ends the row.
+__attribute__((target("ssse3"))) void packRowShuffled(const QRgb* from, uchar* to, qint64 width)
+{
+    const __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    qint64 x = 0;
+    for (; x + 6 <= width; x += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 3 * x),
+                         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x)), order));
+    packRowPlain(from, to, x, width);
+}
+
+__attribute__((target("ssse3"))) void unpackRowShuffled(const uchar* from, QRgb* to, qint64 width)
+{
+    const __m128i order = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+    qint64 x = 0;
+    for (; x + 6 <= width; x += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x),
+                         _mm_or_si128(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 3 * x)), order),
+                                      opaque));
+    unpackRowPlain(from, to, x, width);
+}
+
+bool canShuffle()
+{
+    static const bool can = __builtin_cpu_supports("ssse3");
+    return can;
+}
+#endif
+
+void packRow(const QRgb* from, uchar* to, qint64 width)
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (canShuffle())
+        return packRowShuffled(from, to, width);
+#endif
+    packRowPlain(from, to, 0, width);
+}
+
+void unpackRow(const uchar* from, QRgb* to, qint64 width)
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (canShuffle())
+        return unpackRowShuffled(from, to, width);
+#endif
+    unpackRowPlain(from, to, 0, width);
+}
+
+// The layout of a 24-bit, uncompressed, bottom-up bitmap with the plain header: the one the
+// sheet's picture is written as. Empty for any other kind, which Qt's handler reads instead.
+struct Plain24 {
+    int width = 0, height = 0;
+    qint64 offBits = 0, stride = 0;
+    std::int32_t xDpm = 0, yDpm = 0;
+};
+
+std::optional<Plain24> plain24(const uchar* data, qint64 available, qint64 fileSize)
+{
+    if (available < kHeadersSize || data[0] != 'B' || data[1] != 'M')
+        return {};
+    const uchar* info = data + kFileHeaderSize;
+    if (get32(info) != kInfoHeaderSize || get16(info + 12) != 1 || get16(info + 14) != 24 || get32(info + 16) != 0)
+        return {};
+    Plain24 p;
+    p.width = std::int32_t(get32(info + 4));
+    p.height = std::int32_t(get32(info + 8));
+    if (p.width <= 0 || p.height <= 0 || p.width > 32767 || p.height > 32767)
+        return {};
+    p.offBits = get32(data + 10);
+    p.stride = rowBytes24(p.width);
+    if (p.offBits < kHeadersSize || p.offBits + p.stride * p.height > fileSize)
+        return {};
+    p.xDpm = std::int32_t(get32(info + 24));
+    p.yDpm = std::int32_t(get32(info + 28));
+    return p;
+}
+
+QImage blankPicture(const Plain24& p)
+{
+    QImage picture = ss::newPicture(QSize(p.width, p.height), QImage::Format_RGB32);
+    if (picture.isNull())
+        return {};
+    if (p.xDpm > 0)
+        picture.setDotsPerMeterX(p.xDpm);
+    if (p.yDpm > 0)
+        picture.setDotsPerMeterY(p.yDpm);
+    return picture;
+}
+
+QImage decodePlain24(const QByteArray& bytes)
+{
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const std::optional<Plain24> p = plain24(data, bytes.size(), bytes.size());
+    if (!p)
+        return {};
+    QImage picture = blankPicture(*p);
+    if (picture.isNull())
+        return {};
+    for (int y = 0; y < p->height; ++y)
+        unpackRow(data + p->offBits + p->stride * (p->height - 1 - y), reinterpret_cast<QRgb*>(picture.scanLine(y)), p->width);
+    return picture;
+}
+
+// The sheet's picture read straight from its file, a few rows at a time: the file is never held
+// whole beside the picture. Null when the file is of another kind or cannot be read through.
+QImage readPlain24(QFile& file)
+{
+    uchar head[kHeadersSize];
+    const qint64 fileSize = file.size();
+    if (file.read(reinterpret_cast<char*>(head), kHeadersSize) != kHeadersSize)
+        return {};
+    const std::optional<Plain24> p = plain24(head, kHeadersSize, fileSize);
+    if (!p || !file.seek(p->offBits))
+        return {};
+    QImage picture = blankPicture(*p);
+    if (picture.isNull())
+        return {};
+    const int rowsAtOnce = int(std::max<qint64>(1, (256 * 1024) / p->stride));
+    QByteArray chunk(qsizetype(p->stride * rowsAtOnce), Qt::Uninitialized);
+    for (int done = 0; done < p->height;) {
+        const int rows = std::min(rowsAtOnce, p->height - done);
+        const qint64 want = p->stride * rows;
+        if (file.read(chunk.data(), want) != want)
+            return {};
+        for (int k = 0; k < rows; ++k) {
+            const int y = p->height - 1 - (done + k);   // the file's first row is the picture's last
+            unpackRow(reinterpret_cast<const uchar*>(chunk.constData()) + p->stride * k,
+                      reinterpret_cast<QRgb*>(picture.scanLine(y)), p->width);
+        }
+        done += rows;
+    }
+    return picture;
+}
+
+} // namespace
+
+namespace {
+
+// Whether the picture is written here rather than by Qt's handler: plain 32-bit pixels and a
+// resolution to put in the header.
+bool writtenHere(const QImage& picture)
+{
+    return picture.format() == QImage::Format_RGB32 && !picture.isNull() && picture.dotsPerMeterX() > 0
+        && picture.dotsPerMeterY() > 0
+        && kHeadersSize + rowBytes24(picture.width()) * picture.height() <= std::numeric_limits<std::int32_t>::max();
+}
+
+// The file header and the 40-byte information header of the 24-bit file.
+QByteArray headers24(const QImage& picture)
+{
+    const qint64 stride = rowBytes24(picture.width());
+    const qint64 total = kHeadersSize + stride * picture.height();
+    QByteArray bytes(kHeadersSize, Qt::Uninitialized);
+    auto* at = reinterpret_cast<uchar*>(bytes.data());
+    *at++ = 'B';
+    *at++ = 'M';
+    put32(at, std::uint32_t(total));
+    put16(at, 0);
+    put16(at, 0);
+    put32(at, kHeadersSize);
+    put32(at, kInfoHeaderSize);
+    put32(at, std::uint32_t(picture.width()));
+    put32(at, std::uint32_t(picture.height()));
+    put16(at, 1);    // planes
+    put16(at, 24);   // bits a pixel
+    put32(at, 0);    // uncompressed
+    put32(at, std::uint32_t(stride * picture.height()));
+    put32(at, std::uint32_t(picture.dotsPerMeterX()));
+    put32(at, std::uint32_t(picture.dotsPerMeterY()));
+    put32(at, 0);    // colours used
+    put32(at, 0);    // important colours
+    return bytes;
+}
+
+// Appends the picture's rows, bottom first, to `out`, handing over every `chunk` bytes or so.
+template <typename Flush>
+void appendRows(const QImage& picture, QByteArray& out, qint64 chunk, Flush&& flush)
+{
+    const qint64 width = picture.width();
+    const qint64 stride = rowBytes24(width);
+    for (int y = picture.height() - 1; y >= 0; --y) {
+        const qsizetype at = out.size();
+        out.resize(at + qsizetype(stride));
+        auto* row = reinterpret_cast<uchar*>(out.data()) + at;
+        packRow(reinterpret_cast<const QRgb*>(picture.constScanLine(y)), row, width);
+        std::memset(row + width * 3, 0, size_t(stride - width * 3));
+        if (out.size() >= chunk)
+            flush(out);
+    }
+}
+
+} // namespace
+
+QByteArray encodeBmp(const QImage& picture)
+{
+    // Pictures other than plain 32-bit ones (indexed, 16-bit, with alpha) are Qt's handler's.
+    if (!writtenHere(picture))
+        return encodeWithQt(picture);
+    QByteArray bytes = headers24(picture);
+    bytes.reserve(kHeadersSize + rowBytes24(picture.width()) * picture.height());
+    appendRows(picture, bytes, std::numeric_limits<qint64>::max(), [](QByteArray&) {});
+    return bytes;
+}
+
+void writeBmpFile(const QImage& picture, const QString& path, Durability durability)
+{
+    if (!writtenHere(picture)) {
+        const QByteArray bytes = encodeWithQt(picture);
+        if (bytes.isEmpty())
+            throw StepError(QStringLiteral("The picture of the sheet could not be encoded"));
+        writeWholeFile(path, bytes, durability);
+        return;
+    }
+    // Written in pieces: the whole file never stands in memory beside the picture.
+    constexpr qint64 kChunk = 256 * 1024;
+    SafeFile file(path, SafeFile::Existing::Replace, durability);
+    QByteArray pending = headers24(picture);
+    pending.reserve(kChunk + rowBytes24(picture.width()));
+    appendRows(picture, pending, kChunk, [&](QByteArray& out) {
+        file.write(out);
+        out.resize(0);
+    });
+    file.write(pending);
+    file.commit();
+}
+
+QImage decodePicture(const QByteArray& bytes, QString* error)
+{
+    QImage picture = decodePlain24(bytes);
+    if (!picture.isNull())
+        return picture;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    picture = reader.read();
+    if (picture.isNull() && error)
+        *error = reader.errorString();
+    return picture;
+}
+
+QImage readPictureFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return {};
+    }
+    if (QImage picture = readPlain24(file); !picture.isNull())
+        return picture;
+    if (!file.seek(0)) {
+        if (error)
+            *error = file.errorString();
+        return {};
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        return {};
+    }
+    return decodePicture(bytes, error);
+}
+
+} // namespace corvantis
