@@ -6,8 +6,10 @@ The same job: open the projection template, write the 2 header cells and the 462
 Corvantis runs it in-process through its facade (bench/generation_road, which also reopens the
 saved workbook and reads the picture back, as the program does); LibreOffice runs it headless
 through its Python bridge (python3-uno), once started afresh for every run and once already
-running. Also timed: the main window's start-up (bench/startup_time), and the peak memory of a
-generation.
+running. Also timed: a click on "Start Creating Template" to the preview shown on an X server
+(bench/button_to_preview), the main window's start-up (bench/startup_time) against an empty window
+of its size (bench/empty_window), the template's recalculation against its opening (bench_engine),
+and the peak memory of a generation.
 
     /usr/bin/python3 bench/bench_vs_libreoffice.py --build build-bench --runs 10
 
@@ -57,21 +59,59 @@ def run_corvantis(build, runs, env):
 
 
 def run_startup(build, runs, env):
+    """The main window's start-up and the floor's (an empty window of its size), interleaved."""
     exe = os.path.join(build, "bench", "startup_time")
+    floor = os.path.join(build, "bench", "empty_window")
     config = tempfile.mkdtemp(prefix="corvantis-startup-")
     env = dict(env, XDG_CONFIG_HOME=config)
     try:
         # A store holding the example figures, so Form_Load formats 396 amounts as on a used machine.
         subprocess.run([exe, "--example"], env=env, check=True, capture_output=True)
-        inside, whole = [], []
+        inside, whole, empty = [], [], []
         for _ in range(runs):
             t = time.perf_counter()
             out = subprocess.run([exe], env=env, check=True, capture_output=True, text=True).stdout
             whole.append((time.perf_counter() - t) * 1000)
             inside.append(float(out.split()[1]))
-        return inside, whole
+            out = subprocess.run([floor], env=env, check=True, capture_output=True, text=True).stdout
+            empty.append(float(out.split()[1]))
+        return inside, whole, empty
     finally:
         shutil.rmtree(config, ignore_errors=True)
+
+
+def run_button(build, runs, env):
+    """A click on "Start Creating Template" to the preview shown, on an X server: the one of
+    DISPLAY, else a virtual one (Xvfb) with the openbox window manager where it is installed."""
+    exe = os.path.join(build, "bench", "button_to_preview")
+    root = tempfile.mkdtemp(prefix="corvantis-button-")
+    env = dict(env, XDG_CONFIG_HOME=os.path.join(root, "config"), TEMP=os.path.join(root, "temp"),
+               QT_QPA_PLATFORM="xcb")
+    os.makedirs(env["TEMP"])
+    command = [exe, str(runs)]
+    if not env.get("DISPLAY"):
+        inner = ("(openbox >/dev/null 2>&1 &) ; sleep 1; " if shutil.which("openbox") else "") + 'exec "$@"'
+        command = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "sh", "-c", inner, "sh"] + command
+    try:
+        out = subprocess.run(command, env=env, check=True, capture_output=True, text=True).stdout
+        return [float(line.split()[2]) for line in out.splitlines() if line.startswith("run ")]
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+def run_engine(build, runs, env):
+    """Opening the template and recalculating it (bench_engine, Google Benchmark): medians in ms."""
+    import json
+    out = subprocess.run([os.path.join(build, "bench", "bench_engine"),
+                          "--benchmark_filter=^BM_(OpenTemplate|Recalculate)$",
+                          "--benchmark_repetitions=%d" % max(3, runs), "--benchmark_format=json"],
+                         env=env, check=True, capture_output=True, text=True).stdout
+    medians = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0}[b["time_unit"]]
+            medians[b["run_name"]] = b["real_time"] * scale
+    return medians["BM_OpenTemplate"], medians["BM_Recalculate"]
 
 
 # ----------------------------------------------------------------------------- LibreOffice
@@ -217,9 +257,20 @@ def main():
           % (ours_ms, min(ours), len(ours)))
     print("Corvantis peak memory during generation: %.1f MB (%.1f MB before the first)" % (peak, before))
 
-    inside, whole = run_startup(args.build, max(3, args.runs // 2), env)
-    print("Corvantis start-up to main window shown: median %.1f ms in main(), %.1f ms whole process"
-          % (statistics.median(inside), statistics.median(whole)))
+    button = run_button(args.build, args.runs, env)
+    button_ms = statistics.median(button)
+    print("Click to preview shown, on an X server:  median %8.1f ms  (min %.1f)" % (button_ms, min(button)))
+
+    inside, whole, empty = run_startup(args.build, max(10, args.runs), env)
+    startup_ms, floor_ms = statistics.median(inside), statistics.median(empty)
+    print("Start-up to main window shown:           median %8.1f ms in main(), %.1f ms whole process"
+          % (startup_ms, statistics.median(whole)))
+    print("Empty window of the same size (floor):   median %8.1f ms in main()  -> start-up / floor = %.2fx"
+          % (floor_ms, startup_ms / floor_ms))
+
+    open_ms, recalc_ms = run_engine(args.build, args.runs, env)
+    print("Template opened / recalculated (engine): median %.3f ms / %.3f ms  -> recalculation / open = %.2fx"
+          % (open_ms, recalc_ms, recalc_ms / open_ms))
 
     if args.skip_libreoffice:
         return 0
@@ -228,6 +279,8 @@ def main():
         lo_ms = statistics.median(times)
         print("LibreOffice, %-22s median %8.1f ms  (min %.1f)  -> LibreOffice / Corvantis = %.1fx"
               % (label + ":", lo_ms, min(times), lo_ms / ours_ms))
+        if fresh:
+            print("%-40s -> LibreOffice / click to preview = %.1fx" % ("", lo_ms / button_ms))
     return 0
 
 

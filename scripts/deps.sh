@@ -4,7 +4,7 @@
 #   scripts/deps.sh test   also what the test suite uses (LibreOffice, Gnumeric, xlrd, Xvfb),
 #                          the fuzz targets (clang with libFuzzer) and the package checks
 #                          (lintian, appstreamcli, desktop-file-validate, man, strace)
-#   scripts/deps.sh bench  also what bench/run.sh uses (LibreOffice's picture export, Python bridge)
+#   scripts/deps.sh bench  also what bench/run.sh uses (LibreOffice's picture export, Python bridge, a window manager)
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libzip-dev fonts-liberation2 xvfb xauth)
 if [ "${1:-}" = test ] || [ "${1:-}" = bench ]; then
@@ -12,7 +12,7 @@ if [ "${1:-}" = test ] || [ "${1:-}" = bench ]; then
          lintian appstream desktop-file-utils man-db strace)
 fi
 if [ "${1:-}" = bench ]; then
-  pkgs+=(libreoffice-draw-nogui python3-uno)
+  pkgs+=(libreoffice-draw-nogui python3-uno openbox)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

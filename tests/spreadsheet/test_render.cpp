@@ -1,5 +1,7 @@
 #include "spreadsheet/error.h"
+#include "spreadsheet/calc.h"
 #include "spreadsheet/render/render.h"
+#include "spreadsheet/xls.h"
 
 #include <QtTest>
 
@@ -410,6 +412,40 @@ private slots:
         const QImage first = b.render({0, 0, 9, 3});
         const QImage second = b.render({0, 0, 9, 3});
         QCOMPARE(first, second);
+    }
+
+    // A picture drawn in bands at once is the picture drawn whole, pixel for pixel: texts, fills,
+    // borders and merges that stand across a band's edge, in every workbook of the corpus and in
+    // the projection template.
+    void bandsDrawTheSamePicture()
+    {
+        QStringList files = QDir(qEnvironmentVariable("CORVANTIS_SOURCE_DIR") + QStringLiteral("/tests/data/corpus"))
+                                .entryList({QStringLiteral("*.xls")}, QDir::Files);
+        for (QString& f : files)
+            f.prepend(qEnvironmentVariable("CORVANTIS_SOURCE_DIR") + QStringLiteral("/tests/data/corpus/"));
+        files << qEnvironmentVariable("CORVANTIS_TEMPLATE");
+        QVERIFY(files.size() > 2);
+        int compared = 0;
+        for (const QString& file : files) {
+            Workbook wb = xls::load(file.toStdString());
+            recalculate(wb);
+            for (int s = 0; s < static_cast<int>(wb.sheets.size()); ++s) {
+                const Sheet& sheet = wb.sheets[static_cast<std::size_t>(s)];
+                if (sheet.cells.empty())
+                    continue;
+                const RangeAddress used{0, 0, sheet.cells.rbegin()->first.row + 2, 30};
+                RenderOptions whole, banded;
+                whole.bands = 1;
+                const QImage expected = renderRange(wb, s, used, whole);
+                for (int bands : {2, 3, 7}) {
+                    banded.bands = bands;
+                    QVERIFY2(renderRange(wb, s, used, banded) == expected,
+                             qPrintable(QStringLiteral("%1 sheet %2 in %3 bands").arg(file).arg(s).arg(bands)));
+                }
+                ++compared;
+            }
+        }
+        QVERIFY(compared > 5);
     }
 };
 

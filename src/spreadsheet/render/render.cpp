@@ -12,8 +12,15 @@
 #include <QRawFont>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <future>
+#include <thread>
 #include <cmath>
 #include <map>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +35,9 @@ const QRgb kGridline = qRgb(0xD0, 0xD7, 0xE5);
 // The most characters of one unwrapped line laid out: more than the widest picture can show.
 constexpr qsizetype kMaxLineChars = 8192;
 
+// Pictures of at least this many pixels are drawn in bands, one per processor (up to two).
+constexpr qint64 kBandedPixels = 1 << 20;
+
 // Text sits this far from the cell's left edge and its right gridline.
 constexpr int kPadLeft = 2;
 constexpr int kPadRight = 3;
@@ -37,6 +47,8 @@ constexpr int kPadRight = 3;
 QString fontFamilyFor(const std::string& name)
 {
     // Metric-compatible stand-ins keep column widths and text extents as the workbook expects.
+    static std::mutex guard;   // bands of a picture are drawn at once
+    const std::lock_guard<std::mutex> lock(guard);
     static std::map<std::string, QString> cache;
     auto it = cache.find(name);
     if (it != cache.end())
@@ -78,6 +90,55 @@ struct Span {
     int first = 0, last = 0;   // inclusive columns (or rows)
 };
 
+// A thread that draws bands of pictures beside the calling one. It lives as long as the process,
+// so its fonts, like the calling thread's, are loaded once rather than for every picture; it is
+// never stopped (the process ends it), so nothing it holds is torn down after the application.
+class BandThread {
+public:
+    std::future<void> run(std::function<void()> job)
+    {
+        std::packaged_task<void()> task(std::move(job));
+        std::future<void> done = task.get_future();
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(std::move(task));
+        }
+        wake_.notify_one();
+        return done;
+    }
+
+    BandThread()
+    {
+        std::thread([this] {
+            for (;;) {
+                std::packaged_task<void()> task;
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    wake_.wait(lock, [this] { return !jobs_.empty(); });
+                    task = std::move(jobs_.front());
+                    jobs_.pop_front();
+                }
+                task();
+            }
+        }).detach();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::packaged_task<void()>> jobs_;
+};
+
+BandThread& bandThread(std::size_t index)
+{
+    static std::mutex guard;
+    static std::vector<BandThread*> threads;   // kept for the whole run, see above
+    const std::lock_guard<std::mutex> lock(guard);
+    while (threads.size() <= index)
+        threads.push_back(new BandThread);
+    return *threads[index];
+}
+
 class Renderer {
 public:
     Renderer(const Workbook& wb, const Sheet& sheet, const RangeAddress& range, const RenderOptions& opt)
@@ -99,16 +160,75 @@ public:
 
     QSize size() const { return {xs_.back(), ys_.back()}; }
 
-    QImage render()
+    QImage render(int bands)
     {
         QImage img = newPicture(size(), QImage::Format_RGB32);
         if (img.isNull())
             return img;
         img.fill(kWhite);
-        QPainter p(&img);
-        paint(p);
-        p.end();
+        const std::vector<int> edges = bandEdges(bands);
+        if (edges.size() <= 2) {
+            QPainter p(&img);
+            paint(p);
+            p.end();
+            return img;
+        }
+        // Each band is drawn by a renderer of its own (fonts are per thread) into its own rows of
+        // the one picture; a cell near an edge is drawn by both bands, each keeping to its rows.
+        uchar* const pixels = img.bits();
+        const qsizetype bytesPerLine = img.bytesPerLine();
+        auto drawBand = [&, pixels](Renderer& renderer, std::size_t k) {
+            const int top = edges[k], bottom = edges[k + 1];
+            QImage band(pixels + bytesPerLine * top, img.width(), bottom - top, bytesPerLine, img.format());
+            QPainter p(&band);
+            p.translate(0, -top);
+            renderer.setBand(top, bottom);
+            renderer.paint(p);
+        };
+        std::vector<std::future<void>> others;
+        for (std::size_t k = 1; k + 1 < edges.size(); ++k)
+            others.push_back(bandThread(k - 1).run([&, k] {
+                Renderer other(wb_, sheet_, range_, opt_);
+                drawBand(other, k);
+            }));
+        std::exception_ptr failure;
+        try {
+            drawBand(*this, 0);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        for (std::future<void>& other : others) {
+            try {
+                other.get();   // waits for the band; a failure in it comes out here
+            } catch (...) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
+        }
+        setBand(0, size().height());
+        if (failure)
+            std::rethrow_exception(failure);
         return img;
+    }
+
+    // Only the rows of [top, bottom) are drawn from now on, with any cell whose drawing can reach
+    // them: its rows (a merge's all of them) and a margin for text standing out of its cell.
+    void setBand(int top, int bottom)
+    {
+        bandTop_ = top;
+        bandBottom_ = bottom;
+        reach_.assign(ys_.size(), 0);
+        for (std::size_t i = 0; i + 1 < ys_.size(); ++i)
+            reach_[i] = ys_[i + 1];
+        for (const RangeAddress& m : merges_)
+            if (m.firstRow >= range_.firstRow && m.firstRow <= range_.lastRow) {
+                int& r = reach_[static_cast<std::size_t>(m.firstRow - range_.firstRow)];
+                r = std::max(r, rowY(m.lastRow + 1));
+            }
+        int tallest = 0;
+        for (const Font& f : wb_.fonts)
+            tallest = std::max(tallest, static_cast<int>(std::lround(f.height / 20.0 * opt_.dpi / 72.0)));
+        margin_ = 2 * tallest + 16;
     }
 
     // Every layer through the painter, so a picture and a printed page come from the same code.
@@ -212,10 +332,43 @@ private:
         return out.width() > 0 && out.height() > 0;
     }
 
+    // The row's cells matter to the band being drawn (every row when the picture is drawn whole).
+    bool inBand(int row) const
+    {
+        if (reach_.empty())
+            return true;
+        const auto i = static_cast<std::size_t>(row - range_.firstRow);
+        return ys_[i] - margin_ < bandBottom_ && reach_[i] + margin_ > bandTop_;
+    }
+
+    // Horizontal band edges on row edges, about equal in height: `bands` of them, or by the
+    // picture's size and the processors when 0.
+    std::vector<int> bandEdges(int bands) const
+    {
+        const int h = size().height();
+        if (bands <= 0) {
+            const bool large = static_cast<qint64>(size().width()) * h >= kBandedPixels;
+            bands = large
+                ? static_cast<int>(std::min(2u, std::max(1u, std::thread::hardware_concurrency())))
+                : 1;
+        }
+        std::vector<int> edges{0};
+        for (int k = 1; k < bands; ++k) {
+            const int want = static_cast<int>(static_cast<qint64>(h) * k / bands);
+            const auto at = std::lower_bound(ys_.begin(), ys_.end(), want);
+            if (at != ys_.end() && *at > edges.back() && *at < h)
+                edges.push_back(*at);
+        }
+        edges.push_back(h);
+        return edges;
+    }
+
     template <typename F>
     void forEachCell(F&& f) const
     {
         for (int r = range_.firstRow; r <= range_.lastRow; ++r) {
+            if (!inBand(r))
+                continue;
             auto it = sheet_.cells.lower_bound({r, range_.firstCol});
             for (; it != sheet_.cells.end() && it->first.row == r && it->first.col <= range_.lastCol; ++it)
                 f(r, it->first.col, it->second);
@@ -744,6 +897,8 @@ private:
     std::vector<int> xs_, ys_;   // pixel edges of the range's columns and rows
     std::vector<RangeAddress> merges_;
     std::map<std::uint16_t, FontEntry> fonts_;
+    int bandTop_ = 0, bandBottom_ = 0, margin_ = 0;
+    std::vector<int> reach_;   // per row of the range: the lowest pixel its cells cover; empty when drawing whole
 };
 
 bool validRange(const Workbook& wb, int sheetIndex, const RangeAddress& range)
@@ -779,7 +934,7 @@ QImage renderRange(const Workbook& wb, int sheetIndex, const RangeAddress& range
         throw LimitError("The picture of the range would be " + std::to_string(size.width()) + " x "
                          + std::to_string(size.height()) + " pixels, more than the "
                          + std::to_string(kMaxPicturePixels / (1024 * 1024)) + " megapixels that can be drawn");
-    return renderer.render();
+    return renderer.render(opt.bands);
 }
 
 } // namespace ss

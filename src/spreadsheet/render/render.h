@@ -18,6 +18,9 @@ struct RenderOptions {
     // shows a workbook ("12.500,5" under German settings); the number formats keep "." and ",".
     std::string decimalSeparator = ".";
     std::string groupSeparator = ",";
+    // A large picture is drawn in horizontal bands at once, one per processor; the pixels are the
+    // same as drawn whole. 0 chooses by the picture's size, 1 draws it whole.
+    int bands = 0;
 };
 
 // The family a workbook's font is drawn in: the named one where the system has it, else its
