@@ -207,15 +207,38 @@ QString StoredInputs::indPercent(int line) const
     return mOtherLocale ? ConvertNumberText(stored, *mWrittenIn) : stored;
 }
 
-QString StoredInputs::amount(int line, int month1to12) const
+StoredInputs::ShownAmount StoredInputs::shownAmount(int line, int month1to12) const
 {
     const QString stored = get(InputKey::cell(line, monthColumn(month1to12)), QStringLiteral("0"));
+    // Most amounts of a store are the same few texts ("0.00"): each is read once per locale.
+    const QLocale today;
+    if (mShownLocale != today) {
+        mShown.clear();
+        mShownLocale = today;
+    }
+    if (const auto known = mShown.constFind(stored); known != mShown.cend())
+        return *known;
+    if (mShown.size() >= 64)
+        mShown.clear();
+    ShownAmount shown = readAmount(stored);
+    mShown.insert(stored, shown);
+    return shown;
+}
+
+StoredInputs::ShownAmount StoredInputs::readAmount(const QString& stored) const
+{
     if (mWrittenIn && !mOtherLocale) {
         // Written in today's locale: read as it was written, or kept as it is.
-        const std::optional<QString> shown = FormatReadableAmount(stored, 2, QLocale());
-        return shown ? *shown : stored;
+        if (std::optional<QString> shown = FormatReadableAmount(stored, 2, QLocale()))
+            return {std::move(*shown), false};
+        return {stored, true};
     }
-    return mOtherLocale ? FormatStoredAmount(stored, 2, *mWrittenIn) : FormatAmount(stored, 2);
+    return {mOtherLocale ? FormatStoredAmount(stored, 2, *mWrittenIn) : FormatAmount(stored, 2), false};
+}
+
+QString StoredInputs::amount(int line, int month1to12) const
+{
+    return shownAmount(line, month1to12).text;
 }
 
 bool StoredInputs::amountKeptAsTyped(int line, int month1to12) const
@@ -297,6 +320,7 @@ void StoredInputs::markTextsInCurrentLocale()
     mStore.save(QLatin1String(kLocaleKey), LocaleName(QLocale()));
     mWrittenIn = QLocale();
     mOtherLocale = false;
+    mShown.clear();
 }
 
 } // namespace corvantis

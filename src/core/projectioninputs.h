@@ -6,6 +6,7 @@
 // StoredInputs reads and writes them in the settings store. The main window, the command line
 // and anything that changes many cells at once go through it, so every key is spelled once.
 #include <QDate>
+#include <QHash>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -110,6 +111,13 @@ public:
     QString amount(int line, int month1to12) const;
     // True when amount() gives the stored text as it is, for the user to correct.
     bool amountKeptAsTyped(int line, int month1to12) const;
+    // Both at once, from one read of the store: what the window shows and whether it is the
+    // stored text kept as typed.
+    struct ShownAmount {
+        QString text;
+        bool keptAsTyped = false;
+    };
+    ShownAmount shownAmount(int line, int month1to12) const;
     // The amounts kept as typed, one line each: "line 23 (Rent), month 3: 5OO".
     QStringList amountsKeptAsTyped() const;
 
@@ -131,6 +139,9 @@ public:
 
 private:
     QString get(const InputKey& key, const QString& defaultValue) const;
+    ShownAmount readAmount(const QString& stored) const;
+    mutable QHash<QString, ShownAmount> mShown;   // stored text -> shown, for mShownLocale
+    mutable QLocale mShownLocale;
     SettingsStore& mStore;
     std::optional<QLocale> mWrittenIn;
     bool mOtherLocale = false;
