@@ -5,8 +5,9 @@
 //   empty_window
 #include <QApplication>
 #include <QElapsedTimer>
+
+#include "shown.h"
 #include <QWidget>
-#include <QWindow>
 
 #include <cstdio>
 
@@ -24,20 +25,5 @@ int main(int argc, char** argv)
     QWidget form;
     form.setFixedSize(14160 / 15, 8610 / 15);
 
-    form.show();
-    QWindow* window = form.windowHandle();
-    QElapsedTimer limit;
-    limit.start();
-    while (!(window && window->isExposed()) && limit.elapsed() < 10000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        window = form.windowHandle();
-    }
-    if (!window || !window->isExposed()) {
-        std::fprintf(stderr, "empty_window: the window was never exposed\n");
-        return 1;
-    }
-    // One paint of the exposed window.
-    QApplication::processEvents();
-    std::printf("startup_ms %.2f\n", static_cast<double>(sinceMain.nsecsElapsed()) / 1e6);
-    return 0;
+    return reportShown(form, sinceMain, "empty_window");
 }

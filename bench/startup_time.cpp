@@ -12,7 +12,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QWindow>
+
+#include "shown.h"
 
 #include <cstdio>
 #include <cstring>
@@ -37,20 +38,5 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    form.show();
-    QWindow* window = form.windowHandle();
-    QElapsedTimer limit;
-    limit.start();
-    while (!(window && window->isExposed()) && limit.elapsed() < 10000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        window = form.windowHandle();
-    }
-    if (!window || !window->isExposed()) {
-        std::fprintf(stderr, "startup_time: the main window was never exposed\n");
-        return 1;
-    }
-    // One paint of the exposed window, as the user sees it.
-    QApplication::processEvents();
-    std::printf("startup_ms %.2f\n", static_cast<double>(sinceMain.nsecsElapsed()) / 1e6);
-    return 0;
+    return reportShown(form, sinceMain, "startup_time");
 }

@@ -75,7 +75,7 @@ Form1::Form1(Services services, QWidget* parent)
     setPalette(p);
     setAutoFillBackground(true);
 
-    mSheet = new sheet::InputSheet(this, *mStore, mServices.deferHiddenLines);
+    mSheet = new sheet::InputSheet(this, *mStore);
     {
         // The picker's design value until start-up reads the stored date.
         const QSignalBlocker quiet(DTPicker1());
@@ -107,15 +107,10 @@ Form1::Form1(Services services, QWidget* parent)
     mPointer->addPlainWidget(mSheet->Frame1());
     mPointer->addPlainWidget(mSheet->txtCompanyName());
     mPointer->addPlainWidget(mSheet->DTPicker1());
-    auto plainLine = [this](int line) {
+    for (int line = 0; line < kLineCount; ++line) {
         for (int column = 0; column < sheet::kColumnCount; ++column)
             mPointer->addPlainWidget(mSheet->cell(line, column));
-    };
-    for (int line = 0; line < kLineCount; ++line) {
-        if (mSheet->isLineBuilt(line))
-            plainLine(line);
     }
-    connect(mSheet, &sheet::InputSheet::lineAdded, this, plainLine);
 
     // First position: centred on the screen.
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -179,27 +174,27 @@ void Form1::Form_Load()
     for (int i = 0; i < kMonthCount; ++i)
         g.step(142, [&] { mSheet->setMonthCaption(i, sheet::monthCaption(DTPicker1()->date(), i)); });
 
-    // Lines not built yet take their texts when they are; the store gets them now, so every
-    // text is in today's form before the store says so.
     for (int line = 0; line < kLineCount; ++line) {
-        g.step(146, [&] { mSheet->setStartText(line, kNameColumn, stored.lineName(line)); });
-        if (mSheet->isLineBuilt(line))
-            txtRevenue(line)->setToolTip(txtRevenue(line)->text());   // 148
+        QLineEdit* name = txtRevenue(line);
+        g.step(146, [&] { name->setText(stored.lineName(line)); });
+        name->setToolTip(name->text());   // 148
         g.step(150, [&] {
             const QString shown = stored.indPercent(line);
-            mSheet->setStartText(line, kIndColumn, shown);
+            txtInd(line)->setText(shown);
             if (shown != stored.storedIndPercent(line))
                 stored.saveCell(line, kIndColumn, shown);
         });
         for (int m = 1; m <= kMonthCount; ++m) {
+            sheet::SheetCell* cell = mSheet->txtYear(m, line);
             g.step(152 + 2 * (m - 1), [&] {
                 try {
                     // A text that was never read as an amount is shown as typed, marked.
                     const StoredInputs::ShownAmount amount = stored.shownAmount(line, m);
-                    mSheet->setStartText(line, monthColumn(m), amount.text, amount.keptAsTyped);
+                    cell->setText(amount.text);
+                    cell->setUnreadable(amount.keptAsTyped);
                 } catch (...) {
                     // An unreadable stored amount leaves a sane cell behind before it is reported.
-                    mSheet->setStartText(line, monthColumn(m), FormatAmount(QStringLiteral("0"), 2));
+                    cell->setText(FormatAmount(QStringLiteral("0"), 2));
                     throw;
                 }
             });
@@ -215,23 +210,15 @@ void Form1::Form_Load()
     if (storedDate.isNull()) {
         auto keepDate = [this] { mSheet->storedInputs().keepFiscalStart(DTPicker1()->date()); };
         connect(txtCompanyName(), &QLineEdit::textChanged, this, keepDate);
-        auto keepDateOnLine = [this, keepDate](int line) {
+        for (int line = 0; line < kLineCount; ++line) {
             for (int column = 0; column < sheet::kColumnCount; ++column)
                 connect(mSheet->cell(line, column), &QLineEdit::textChanged, this, keepDate);
-        };
-        for (int line = 0; line < kLineCount; ++line) {
-            if (mSheet->isLineBuilt(line))
-                keepDateOnLine(line);
         }
-        connect(mSheet, &sheet::InputSheet::lineAdded, this, keepDateOnLine);
     }
 
-    // Tab order: line by line, name, IND. %, months 1-12; then the date, the company name, the
-    // buttons. A line built later takes its place after the line above it.
+    // Tab order: line by line, name, IND. %, months 1-12; then the date, the company name, the buttons.
     QWidget* previous = nullptr;
     for (int line = 0; line < kLineCount; ++line) {
-        if (!mSheet->isLineBuilt(line))
-            continue;
         const int base = line == 0 ? 178 : 206;
         for (int column = 0; column < sheet::kColumnCount; ++column) {
             QWidget* cell = mSheet->cell(line, column);

@@ -30,9 +30,6 @@ public:
         std::function<QDate()> today;            // empty: the system date
         std::function<void()> excelProbe;        // start-up step 236; empty: nothing to probe
         QString contactAddress = QStringLiteral("https://kestrelon.example/contact");
-        // The lines below the sheet's viewport are built just after the window is first painted
-        // (or when something asks for one of their cells), so the window shows sooner.
-        bool deferHiddenLines = false;
     };
 
     explicit Form1(QWidget* parent = nullptr);

@@ -72,7 +72,7 @@ std::array<QString, kLineCount> lineLabels(const InputSheet& sheet)
     std::array<QString, kLineCount> names;
     QHash<QString, int> uses;
     for (int line = 0; line < kLineCount; ++line) {
-        names[line] = sheet.lineNameText(line).simplified();
+        names[line] = sheet.txtRevenue(line)->text().simplified();
         if (!names[line].isEmpty())
             ++uses[names[line]];
     }
@@ -107,8 +107,7 @@ QString columnDescription(const InputSheet& sheet, int line, int column)
 
 // Names every cell whose line or column changed its name: "Rent, Mar-27", "Rent, industry
 // percentage". Only what changed is set again, so typing a name says nothing to the others.
-// Lines not built yet are named when they are.
-void describeCells(const InputSheet& sheet, int onlyColumn = -1, int onlyLine = -1)
+void describeCells(const InputSheet& sheet, int onlyColumn = -1)
 {
     const std::array<QString, kLineCount> labels = lineLabels(sheet);
     for (int column = 0; column < kColumnCount; ++column) {
@@ -116,8 +115,6 @@ void describeCells(const InputSheet& sheet, int onlyColumn = -1, int onlyLine = 
             continue;
         const QString columnName = QLatin1String(", ") + columnLabel(sheet, column);
         for (int line = 0; line < kLineCount; ++line) {
-            if (!sheet.isLineBuilt(line) || (onlyLine >= 0 && line != onlyLine))
-                continue;
             SheetCell* c = sheet.cell(line, column);
             const QString name = labels[line] + columnName;
             if (c->accessibleName() != name) {
@@ -160,8 +157,7 @@ CaptionLabel* InputSheet::plainLabel(const QString& objectName, const QString& c
     return l;
 }
 
-InputSheet::InputSheet(QWidget* form, SettingsStore& store, bool deferHiddenLines)
-    : QObject(form), mForm(form), mInputs(store)
+InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mForm(form), mInputs(store)
 {
     mPicture1 = new QFrame(form);
     name(mPicture1, QStringLiteral("Picture1"), ControlKind::PictureBox);
@@ -191,12 +187,26 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store, bool deferHiddenLine
     mFrame1->setGeometry(twipsRect(kFrame1Left, kFrame1Top, kFrame1Width, kFrame1Height));
     setBackColour(mFrame1, kWhite);
 
-    // The cells first, line by line, so the natural focus chain already runs in tab order. Lines
-    // below the viewport may wait: the window shows sooner, and they follow before the user can
-    // reach them.
+    // The cells first, line by line, so the natural focus chain already runs in tab order.
     for (int line = 0; line < kLineCount; ++line) {
-        if (!deferHiddenLines || kFrame1Top + lineTop(line) < kPicture1Height)
-            buildLine(line);
+        const int top = lineTop(line);
+        mNames[line] = makeCell(CellKind::LineName, kNameColumn, line,
+                                QRect(kNameLeft, top, kNameWidth, kCellHeight), designName(line));
+        mNames[line]->setToolTip(designName(line));
+        setBackColour(mNames[line], kWhite);
+        QPalette p = mNames[line]->palette();
+        p.setColor(QPalette::Base, kWhite);
+        mNames[line]->setPalette(p);
+
+        mInds[line] = makeCell(CellKind::IndPercent, kIndColumn, line,
+                               QRect(kIndLeft, top, kIndWidth, kCellHeight), QStringLiteral("0"));
+        mInds[line]->setAlignment(Qt::AlignCenter);
+        for (int m = 1; m <= kMonthCount; ++m) {
+            SheetCell* c = makeCell(CellKind::MonthAmount, monthColumn(m), line,
+                                    QRect(monthLeft(m), top, kMonthWidth, kCellHeight), QString());
+            c->setAlignment(Qt::AlignCenter);
+            mMonths[m - 1][line] = c;
+        }
     }
 
     mDtPicker = new DatePicker(mFrame1);
@@ -249,131 +259,9 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store, bool deferHiddenLine
     mDtPicker->setAccessibleDescription(tr("The first day of the fiscal year; the month columns follow from it"));
     mVscroll->setAccessibleName(tr("Scroll the lines"));
     describeCells(*this);
+    for (int line = 0; line < kLineCount; ++line)
+        connect(mNames[line], &QLineEdit::textChanged, this, [this] { describe(); });
     mEditing = new SheetEditing(*this);
-    mComplete = true;
-}
-
-void InputSheet::buildLine(int line)
-{
-    const int top = lineTop(line);
-    auto* name = makeCell(CellKind::LineName, kNameColumn, line, QRect(kNameLeft, top, kNameWidth, kCellHeight),
-                          designName(line));
-    name->setToolTip(designName(line));
-    setBackColour(name, kWhite);
-    QPalette p = name->palette();
-    p.setColor(QPalette::Base, kWhite);
-    name->setPalette(p);
-
-    auto* ind = makeCell(CellKind::IndPercent, kIndColumn, line, QRect(kIndLeft, top, kIndWidth, kCellHeight),
-                         QStringLiteral("0"));
-    ind->setAlignment(Qt::AlignCenter);
-    std::array<SheetCell*, kColumnCount> cells{name, ind};
-    for (int m = 1; m <= kMonthCount; ++m) {
-        SheetCell* c = makeCell(CellKind::MonthAmount, monthColumn(m), line,
-                                QRect(monthLeft(m), top, kMonthWidth, kCellHeight), QString());
-        c->setAlignment(Qt::AlignCenter);
-        cells[monthColumn(m)] = c;
-    }
-
-    if (mComplete) {
-        // A late line takes its place among the others: in the tab order after the line above,
-        // among the frame's children (so also for a screen reader) before the line below.
-        QWidget* below = mDtPicker;
-        for (int next = line + 1; next < kLineCount; ++next) {
-            if (isLineBuilt(next)) {
-                below = mCells.names[next];
-                break;
-            }
-        }
-        QWidget* previous = nullptr;
-        for (int above = line - 1; above >= 0 && !previous; --above) {
-            if (isLineBuilt(above))
-                previous = mCells.months[kMonthCount - 1][above];
-        }
-        for (SheetCell* c : cells) {
-            c->stackUnder(below);
-            if (previous)
-                QWidget::setTabOrder(previous, c);
-            previous = c;
-        }
-        // The texts start-up gave the line, already in the store.
-        for (int column = 0; column < kColumnCount; ++column) {
-            if (!mStartTexts[line][column].isNull())
-                cells[column]->setText(mStartTexts[line][column]);
-            if (column >= monthColumn(1) && mStartUnreadable[line][column - monthColumn(1)])
-                cells[column]->setUnreadable(true);
-        }
-        name->setToolTip(name->text());
-        mStartTexts[line] = {};
-        if (mFrame1->isVisible()) {
-            for (SheetCell* c : cells)
-                c->show();
-        }
-    }
-
-    mCells.names[line] = name;
-    mCells.inds[line] = ind;
-    for (int m = 1; m <= kMonthCount; ++m)
-        mCells.months[m - 1][line] = cells[monthColumn(m)];
-    for (SheetCell* c : cells)
-        connect(c, &QLineEdit::textChanged, this, [this, c](const QString& t) { cellChanged(c, t); });
-    connect(name, &QLineEdit::textChanged, this, [this] { describe(); });
-    if (mComplete) {
-        describeCells(*this, -1, line);
-        emit lineAdded(line);
-    }
-}
-
-const InputSheet::Cells& InputSheet::builtLine(int line) const
-{
-    if (line >= 0 && line < kLineCount && !mCells.names[line])
-        const_cast<InputSheet*>(this)->buildLine(line);
-    return mCells;
-}
-
-void InputSheet::buildAllLines()
-{
-    for (int line = 0; line < kLineCount; ++line) {
-        if (!isLineBuilt(line))
-            buildLine(line);
-    }
-}
-
-void InputSheet::buildQueuedLines()
-{
-    buildAllLines();
-}
-
-QString InputSheet::lineNameText(int line) const
-{
-    if (isLineBuilt(line))
-        return mCells.names[line]->text();
-    const QString& start = mStartTexts.at(line)[kNameColumn];
-    return start.isNull() ? designName(line) : start;
-}
-
-void InputSheet::setStartText(int line, int column, const QString& text, bool unreadable)
-{
-    if (isLineBuilt(line) || line < 0 || line >= kLineCount) {
-        SheetCell* c = cell(line, column);
-        c->setText(text);
-        if (column >= monthColumn(1))
-            c->setUnreadable(unreadable);
-        return;
-    }
-    QString& start = mStartTexts[line][column];
-    const QString shown = !start.isNull() ? start
-        : column == kNameColumn           ? designName(line)
-        : column == kIndColumn            ? QStringLiteral("0")
-                                          : QString();
-    // What the cell would store as it changed: the store holds every cell's whole text.
-    if (text != shown)
-        mInputs.saveCell(line, column, text);
-    start = text;
-    if (column >= monthColumn(1))
-        mStartUnreadable[line][column - monthColumn(1)] = unreadable;
-    if (column == kNameColumn && text != shown)
-        describe();
 }
 
 InputSheet::~InputSheet() = default;
@@ -406,6 +294,7 @@ SheetCell* InputSheet::makeCell(CellKind kind, int column, int line, const QRect
     name(c, arrayName(inputControlName(column), line), ControlKind::TextBox);
     c->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
     c->setFocusHandler(this);
+    connect(c, &QLineEdit::textChanged, this, [this, c](const QString& t) { cellChanged(c, t); });
     return c;
 }
 
@@ -603,11 +492,6 @@ void InputSheet::bringTopRowIntoView(QWidget* control)
 
 bool InputSheet::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Paint && watched == mPicture1 && !mBuildQueued && !isLineBuilt(kLineCount - 1)) {
-        // The window is on the screen: the lines below the viewport follow at once.
-        mBuildQueued = true;
-        QMetaObject::invokeMethod(this, &InputSheet::buildQueuedLines, Qt::QueuedConnection);
-    }
     if (event->type() == QEvent::Wheel && (watched == mPicture1 || watched == mVscroll)) {
         wheelScroll(static_cast<QWheelEvent*>(event));
         return true;

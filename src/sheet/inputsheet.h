@@ -33,18 +33,13 @@ class SheetEditing;
 class InputSheet : public QObject, public CellFocusHandler {
     Q_OBJECT
 public:
-    // Builds the sheet's controls as children of `form` (its main window). With `deferHiddenLines`
-    // the lines below the viewport wait until the window has been painted once; they are built
-    // then, in one go, or earlier the moment anything asks for one of their cells.
-    InputSheet(QWidget* form, SettingsStore& store, bool deferHiddenLines = false);
+    // Builds the sheet's controls as children of `form` (its main window).
+    InputSheet(QWidget* form, SettingsStore& store);
     ~InputSheet() override;
 
-    SheetCell* txtRevenue(int line) const { return builtLine(line).names.at(line); }
-    SheetCell* txtInd(int line) const { return builtLine(line).inds.at(line); }
-    SheetCell* txtYear(int month1to12, int line) const
-    {
-        return builtLine(line).months.at(month1to12 - 1).at(line);
-    }
+    SheetCell* txtRevenue(int line) const { return mNames.at(line); }
+    SheetCell* txtInd(int line) const { return mInds.at(line); }
+    SheetCell* txtYear(int month1to12, int line) const { return mMonths.at(month1to12 - 1).at(line); }
     SheetCell* txtCompanyName() const { return mCompany; }
     DatePicker* DTPicker1() const { return mDtPicker; }
     CaptionLabel* lblYear(int i) const { return mLblYear.at(i); }
@@ -58,15 +53,6 @@ public:
     static int columnOf(const SheetCell* cell);
     // What the cells hold now.
     ProjectionInputs inputs() const;
-    // Whether a line's cells exist yet, and building those still missing.
-    bool isLineBuilt(int line) const { return line >= 0 && line < kLineCount && mCells.names[line]; }
-    void buildAllLines();
-    // The text a cell starts with (and whether it is a stored amount kept as typed). A line
-    // already built takes it as any change; a line still to be built stores it now, as its cell
-    // would, and shows it when built.
-    void setStartText(int line, int column, const QString& text, bool unreadable = false);
-    // A line's name as shown, without building the line.
-    QString lineNameText(int line) const;
     // The inputs in the settings store, which every change of a cell reaches at once.
     StoredInputs& storedInputs() { return mInputs; }
     // Paste, copy, undo across the sheet, the fills of a line and the keys between lines.
@@ -103,10 +89,6 @@ public:
     bool wantsCellKey(SheetCell* cell, QKeyEvent* e) override;
     QMenu* cellMenu(SheetCell* cell) override;
 
-signals:
-    // A line built after the sheet itself (its cells in the tab order and named already).
-    void lineAdded(int line);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -116,21 +98,12 @@ private:
                              int height, int roomRight);
     void bringTopRowIntoView(QWidget* control);
     SheetCell* makeCell(CellKind kind, int column, int line, const QRect& twips, const QString& designText);
-    struct Cells {
-        std::array<SheetCell*, kLineCount> names{};
-        std::array<SheetCell*, kLineCount> inds{};
-        std::array<std::array<SheetCell*, kLineCount>, kMonthCount> months{};
-    };
-    // The cells, the line built first when it is missing.
-    const Cells& builtLine(int line) const;
-    void buildLine(int line);
     void cellChanged(SheetCell* cell, const QString& text);
     void dateChanged(const QDate& date);
     void followFocus(SheetCell* cell);
     void moveSheetTo(int scrollValue);
     void keepHeaderInView(int scrollValue);
     void describe(int onlyColumn = -1);
-    void buildQueuedLines();
 
     QWidget* mForm;
     StoredInputs mInputs;
@@ -143,12 +116,9 @@ private:
     std::array<CaptionLabel*, kMonthCount> mLblYear{};
     QList<CaptionLabel*> mCaptions;
     double mWheelTwips = 0;   // the part of a notch not scrolled yet
-    Cells mCells;
-    bool mComplete = false;       // the sheet is built, lines built from now on are late
-    bool mBuildQueued = false;
-    // The texts the lines not yet built start with (null: the design text).
-    std::array<std::array<QString, kColumnCount>, kLineCount> mStartTexts;
-    std::array<std::array<bool, kMonthCount>, kLineCount> mStartUnreadable{};
+    std::array<SheetCell*, kLineCount> mNames{};
+    std::array<SheetCell*, kLineCount> mInds{};
+    std::array<std::array<SheetCell*, kLineCount>, kMonthCount> mMonths{};
     LeaveGate* mGate = nullptr;
     int mDescriptionsHeld = 0;
     bool mDescriptionsPending = false;

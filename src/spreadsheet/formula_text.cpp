@@ -402,57 +402,22 @@ namespace ss::formula {
 Dependencies dependencies(std::span<const std::uint8_t> t)
 {
     Dependencies out;
-    std::size_t pos = 0;
-    while (pos < t.size()) {
-        const std::size_t size = tokenSize(t, pos);
+    eachRead(
+        t, [&](int ixti, const RangeAddress& range) { out.cells.push_back({ixti, range}); },
+        [&](std::uint16_t name) { out.names.push_back(name); });
+    // What a formula reads is known only when it runs: an external name, OFFSET, INDIRECT.
+    for (std::size_t pos = 0, size = 0; pos < t.size() && !out.dynamic; pos += size) {
+        size = tokenSize(t, pos);
         if (size == 0)
             break;
         const std::uint8_t base = baseId(t[pos]);
-        switch (base) {
-        case kRef: {
-            const int r = readU16(t, pos + 1), c = readU16(t, pos + 3) & 0xFF;
-            out.cells.push_back({-1, {r, c, r, c}});
-            break;
-        }
-        case kArea: {
-            int r1 = readU16(t, pos + 1), r2 = readU16(t, pos + 3);
-            int c1 = readU16(t, pos + 5) & 0xFF, c2 = readU16(t, pos + 7) & 0xFF;
-            if (r2 < r1) std::swap(r1, r2);
-            if (c2 < c1) std::swap(c1, c2);
-            out.cells.push_back({-1, {r1, c1, r2, c2}});
-            break;
-        }
-        case kRef3d: {
-            const int r = readU16(t, pos + 3), c = readU16(t, pos + 5) & 0xFF;
-            out.cells.push_back({readU16(t, pos + 1), {r, c, r, c}});
-            break;
-        }
-        case kArea3d: {
-            int r1 = readU16(t, pos + 3), r2 = readU16(t, pos + 5);
-            int c1 = readU16(t, pos + 7) & 0xFF, c2 = readU16(t, pos + 9) & 0xFF;
-            if (r2 < r1) std::swap(r1, r2);
-            if (c2 < c1) std::swap(c1, c2);
-            out.cells.push_back({readU16(t, pos + 1), {r1, c1, r2, c2}});
-            break;
-        }
-        case kName:
-            out.names.push_back(readU16(t, pos + 1));
-            break;
-        case kNameX:
+        if (base == kNameX) {
             out.dynamic = true;
-            break;
-        case kFunc:
-        case kFuncVar: {
+        } else if (base == kFunc || base == kFuncVar) {
             const auto call = readFunctionCall(t, pos, base == kFunc);
-            if (call && (call->index == static_cast<std::uint16_t>(Fn::Offset) ||
-                         call->index == static_cast<std::uint16_t>(Fn::Indirect)))
-                out.dynamic = true;
-            break;
+            out.dynamic = call && (call->index == static_cast<std::uint16_t>(Fn::Offset)
+                                   || call->index == static_cast<std::uint16_t>(Fn::Indirect));
         }
-        default:
-            break;
-        }
-        pos += size;
     }
     return out;
 }
