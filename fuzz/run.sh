@@ -10,7 +10,7 @@ ROOT=$PWD
 BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
 SECONDS_EACH=${FUZZ_SECONDS:-60}
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_cfb fuzz_xls fuzz_formula fuzz_numbertext fuzz_cursorfile fuzz_road)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_cfb fuzz_xls fuzz_formula fuzz_numbertext fuzz_cursorfile fuzz_inputsfile fuzz_road)
 
 CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S fuzz -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 nice -n 10 cmake --build "$BUILD" -j2 -- --no-print-directory >/dev/null
