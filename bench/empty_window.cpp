@@ -17,9 +17,7 @@ int main(int argc, char** argv)
     sinceMain.start();
 
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Kestrelon"));
-    QApplication::setApplicationName(QStringLiteral("Corvantis"));
-    app.setQuitOnLastWindowClosed(false);
+    nameApplication(app);
 
     // The main window's size: 14160 by 8610 twips at 15 twips a pixel.
     QWidget form;

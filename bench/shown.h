@@ -8,6 +8,14 @@
 
 #include <cstdio>
 
+// The application object named as the program names it, so both find the same settings.
+inline void nameApplication(QApplication& app)
+{
+    QApplication::setOrganizationName(QStringLiteral("Kestrelon"));
+    QApplication::setApplicationName(QStringLiteral("Corvantis"));
+    app.setQuitOnLastWindowClosed(false);
+}
+
 inline int reportShown(QWidget& form, const QElapsedTimer& sinceMain, const char* program)
 {
     form.show();

@@ -24,9 +24,7 @@ int main(int argc, char** argv)
     sinceMain.start();
 
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Kestrelon"));
-    QApplication::setApplicationName(QStringLiteral("Corvantis"));
-    app.setQuitOnLastWindowClosed(false);
+    nameApplication(app);
 
     corvantis::Form1::Services services;
     services.excelProbe = [] { corvantis::CheckExcelAvailable(); };
