@@ -9,7 +9,9 @@
 #include <QImageWriter>
 
 #include <cstdint>
+// Rows are moved with SSSE3's byte shuffle where the compiler can target it and the processor has it.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define CORVANTIS_BMP_SHUFFLE 1
 #include <immintrin.h>
 #endif
 #include <cstring>
@@ -95,7 +97,7 @@ void unpackRowPlain(const uchar* from, QRgb* to, qint64 x, qint64 width)
         to[x] = 0xff000000u | std::uint32_t(from[2]) << 16 | std::uint32_t(from[1]) << 8 | from[0];
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef CORVANTIS_BMP_SHUFFLE
 // Four pixels a step with one byte shuffle, on processors that have it (nearly all since 2006).
 // Each step reads or writes 16 bytes of which 12 count, so the steps stop while two pixels are
 // left and the plain loop ends the row.
@@ -130,7 +132,7 @@ bool canShuffle()
 
 void packRow(const QRgb* from, uchar* to, qint64 width)
 {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef CORVANTIS_BMP_SHUFFLE
     if (canShuffle())
         return packRowShuffled(from, to, width);
 #endif
@@ -139,7 +141,7 @@ void packRow(const QRgb* from, uchar* to, qint64 width)
 
 void unpackRow(const uchar* from, QRgb* to, qint64 width)
 {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef CORVANTIS_BMP_SHUFFLE
     if (canShuffle())
         return unpackRowShuffled(from, to, width);
 #endif
@@ -154,9 +156,9 @@ struct Plain24 {
     std::int32_t xDpm = 0, yDpm = 0;
 };
 
-std::optional<Plain24> plain24(const uchar* data, qint64 available, qint64 fileSize)
+std::optional<Plain24> plain24(const uchar (&data)[kHeadersSize], qint64 fileSize)
 {
-    if (available < kHeadersSize || data[0] != 'B' || data[1] != 'M')
+    if (data[0] != 'B' || data[1] != 'M')
         return {};
     const uchar* info = data + kFileHeaderSize;
     if (get32(info) != kInfoHeaderSize || get16(info + 12) != 1 || get16(info + 14) != 24 || get32(info + 16) != 0)
@@ -187,29 +189,15 @@ QImage blankPicture(const Plain24& p)
     return picture;
 }
 
-QImage decodePlain24(const QByteArray& bytes)
-{
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    const std::optional<Plain24> p = plain24(data, bytes.size(), bytes.size());
-    if (!p)
-        return {};
-    QImage picture = blankPicture(*p);
-    if (picture.isNull())
-        return {};
-    for (int y = 0; y < p->height; ++y)
-        unpackRow(data + p->offBits + p->stride * (p->height - 1 - y), reinterpret_cast<QRgb*>(picture.scanLine(y)), p->width);
-    return picture;
-}
-
-// The sheet's picture read straight from its file, a few rows at a time: the file is never held
-// whole beside the picture. Null when the file is of another kind or cannot be read through.
-QImage readPlain24(QFile& file)
+// The sheet's picture read straight from its file (or any device), a few rows at a time: the file
+// is never held whole beside the picture. Null when it is of another kind or cannot be read through.
+QImage readPlain24(QIODevice& file)
 {
     uchar head[kHeadersSize];
     const qint64 fileSize = file.size();
     if (file.read(reinterpret_cast<char*>(head), kHeadersSize) != kHeadersSize)
         return {};
-    const std::optional<Plain24> p = plain24(head, kHeadersSize, fileSize);
+    const std::optional<Plain24> p = plain24(head, fileSize);
     if (!p || !file.seek(p->offBits))
         return {};
     QImage picture = blankPicture(*p);
@@ -324,20 +312,34 @@ void writeBmpFile(const QImage& picture, const QString& path, Durability durabil
     file.commit();
 }
 
-QImage decodePicture(const QByteArray& bytes, QString* error)
+namespace {
+
+// The picture on `device`: the sheet's own kind read here, any other by Qt's handlers.
+QImage readPicture(QIODevice& device, QString* error)
 {
-    QImage picture = decodePlain24(bytes);
-    if (!picture.isNull())
+    if (QImage picture = readPlain24(device); !picture.isNull())
         return picture;
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    if (!device.seek(0)) {
+        if (error)
+            *error = device.errorString();
+        return {};
+    }
+    QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
-    picture = reader.read();
+    QImage picture = reader.read();
     if (picture.isNull() && error)
         *error = reader.errorString();
     return picture;
+}
+
+} // namespace
+
+QImage decodePicture(const QByteArray& bytes, QString* error)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return readPicture(buffer, error);
 }
 
 QImage readPictureFile(const QString& path, QString* error)
@@ -348,20 +350,7 @@ QImage readPictureFile(const QString& path, QString* error)
             *error = file.errorString();
         return {};
     }
-    if (QImage picture = readPlain24(file); !picture.isNull())
-        return picture;
-    if (!file.seek(0)) {
-        if (error)
-            *error = file.errorString();
-        return {};
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
-        return {};
-    }
-    return decodePicture(bytes, error);
+    return readPicture(file, error);
 }
 
 } // namespace corvantis

@@ -205,7 +205,6 @@ public:
                     failure = std::current_exception();
             }
         }
-        setBand(0, size().height());
         if (failure)
             std::rethrow_exception(failure);
         return img;
