@@ -53,7 +53,7 @@ class Office:
 
     def load(self, path):
         return self.desktop.loadComponentFromURL(uno.systemPathToFileUrl(os.path.abspath(path)), "_blank", 0,
-                                                 (prop("Hidden", True), prop("UpdateDocMode", 0)))
+                                                 (prop("Hidden", True), prop("ReadOnly", True), prop("UpdateDocMode", 0)))
 
     def close(self):
         try:
