@@ -208,6 +208,27 @@ private slots:
             QCOMPARE(bytesOf(fillerPath), fill);
     }
 
+    // The workbook fits but its picture does not: the picture's routine says so at its line 112,
+    // with the cause, and leaves no part of temp.bmp behind.
+    void pictureDoesNotFit()
+    {
+        Tmpfs disk(work.path(), QStringLiteral("512k"));
+        if (!disk.mounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here: ") + disk.why()));
+        qputenv("TEMP", QFile::encodeName(disk.path()));
+        reports.clear();
+        Dialogs::reset();
+        host->generate();
+        QVERIFY(!reports.empty());
+        QVERIFY2(reports.front().location.contains(QLatin1String("Excel1.saveCellsActivesheet")) && reports.front().step == 112
+                     && reports.front().description.contains(QLatin1String("No space left")),
+                 qPrintable(reportList()));
+        QVERIFY(!QDir(disk.path()).entryList({QStringLiteral("temp.bmp*"), QStringLiteral("*.part")}, QDir::Files | QDir::Hidden).size());
+        if (host->preview() && host->preview()->isVisible())
+            host->preview()->PushButton8_Click();
+        form1->show();
+    }
+
     // Two generations in a row into the same folder keep apart: each its own workbook name.
     void generationsBackToBackGetDistinctWorkbooks()
     {

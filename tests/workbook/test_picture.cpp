@@ -19,6 +19,15 @@ using namespace corvantis;
 
 namespace {
 // A workbook with numbers in the cells given (0-based), saved to `path`.
+QByteArray encodeWithQtsHandler(const QImage& picture)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "BMP");
+    return bytes;
+}
+
 void writeBook(const QString& path, const std::vector<ss::CellAddress>& cells)
 {
     ss::Workbook wb = ss::Workbook::makeDefault();
@@ -160,10 +169,7 @@ private slots:
                     picture.setPixel(x, y, random.generate() | 0xff000000u);
             if (size.width() == 37)
                 picture.setDotsPerMeterX(5905);   // another resolution is carried too
-            QByteArray qt;
-            QBuffer buffer(&qt);
-            buffer.open(QIODevice::WriteOnly);
-            QVERIFY(picture.save(&buffer, "BMP"));
+            const QByteArray qt = encodeWithQtsHandler(picture);
             const QByteArray ours = encodeBmp(picture);
             QCOMPARE(ours.size(), qt.size());
             QVERIFY2(ours == qt, qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
@@ -175,6 +181,18 @@ private slots:
             QCOMPARE(back.dotsPerMeterX(), qtBack.dotsPerMeterX());
             QCOMPARE(back.dotsPerMeterY(), qtBack.dotsPerMeterY());
         }
+        // A picture of many pieces goes through the file in the order Qt's handler writes it.
+        QImage large(601, 1500, QImage::Format_RGB32);
+        for (int y = 0; y < large.height(); ++y)
+            for (int x = 0; x < large.width(); ++x)
+                large.setPixel(x, y, random.generate() | 0xff000000u);
+        const QString file = dir.filePath("large.bmp");
+        writeBmpFile(large, file, Durability::Scratch);
+        QFile written(file);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), encodeWithQtsHandler(large));
+        QCOMPARE(readPictureFile(file), large);
+
         // Other pictures and files still load as Qt reads them; a file that is none says why.
         QImage indexed(3, 3, QImage::Format_Indexed8);
         indexed.setColorTable({qRgb(1, 2, 3), qRgb(200, 100, 50)});
