@@ -3,11 +3,14 @@
 #include "spreadsheet/datetime.h"
 #include "spreadsheet/model.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -28,8 +31,27 @@ struct Tok {
     char ch = 0;        // digit placeholder ('0' '#' '?'); exponent sign ('+' '-')
 };
 
+// What the commas of a number section do: between integer placeholders they group thousands;
+// after the last placeholder each one divides by 1000; elsewhere they are text.
+enum class CommaRole : std::uint8_t { Group, Scale, Text };
+
+// Where a number section puts its digits, worked out once when the section is read.
+struct NumberLayout {
+    static constexpr std::size_t npos = std::string::npos;
+    std::size_t expAt = npos;          // the exponent token, if any
+    std::size_t intEnd = npos;         // tokens before this one are the integer part
+    std::vector<std::size_t> intPh;    // the integer digit placeholders, left to right
+    std::size_t fracCount = 0;         // digit placeholders after the decimal point
+    int expDigits = 0;                 // digit placeholders of the exponent
+    std::vector<CommaRole> commaRole;  // by token
+    bool grouping = false;
+    int scale = 0, percents = 0;
+    bool engineering = false;          // an exponent that is a multiple of the integer placeholders
+};
+
 struct Section {
     std::vector<Tok> toks;
+    NumberLayout layout;               // for number sections
     bool hasColor = false;
     std::uint32_t color = 0;
     bool hasCond = false;
@@ -135,6 +157,54 @@ bool isDateTok(T t)
     }
 }
 
+NumberLayout numberLayout(const std::vector<Tok>& tk)
+{
+    NumberLayout l;
+    const std::size_t npos = NumberLayout::npos;
+    std::size_t pointAt = npos;
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type == T::Point && pointAt == npos && l.expAt == npos)
+            pointAt = k;
+        if (tk[k].type == T::Exp && l.expAt == npos)
+            l.expAt = k;
+    }
+    l.intEnd = std::min(pointAt, l.expAt);
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type != T::Digit)
+            continue;
+        if (k < l.intEnd) l.intPh.push_back(k);
+        else if (k < l.expAt) ++l.fracCount;
+        else ++l.expDigits;
+    }
+    l.commaRole.assign(tk.size(), CommaRole::Text);
+    for (std::size_t k = 0; k < tk.size(); ++k) {
+        if (tk[k].type == T::Percent)
+            ++l.percents;
+        if (tk[k].type != T::Comma)
+            continue;
+        bool before = false, afterInInt = false, afterAny = false;
+        for (std::size_t p = 0; p < k; ++p)
+            before = before || (tk[p].type == T::Digit && p < l.expAt);
+        for (std::size_t q = k + 1; q < tk.size() && q < l.expAt; ++q) {
+            if (tk[q].type == T::Digit) {
+                afterAny = true;
+                afterInInt = afterInInt || q < l.intEnd;
+            }
+        }
+        if (before && afterInInt && k < l.intEnd) {
+            l.commaRole[k] = CommaRole::Group;
+            l.grouping = true;
+        } else if (before && !afterAny) {
+            l.commaRole[k] = CommaRole::Scale;
+            ++l.scale;
+        }
+    }
+    for (std::size_t k : l.intPh)
+        l.engineering = l.engineering || tk[k].ch == '#';
+    l.engineering = l.engineering && l.intPh.size() > 1;
+    return l;
+}
+
 Section parseSection(const std::string& s)
 {
     Section sec;
@@ -221,8 +291,10 @@ Section parseSection(const std::string& s)
 
     for (const Tok& t : sec.toks)
         sec.isDate = sec.isDate || isDateTok(t.type);
-    if (!sec.isDate)
+    if (!sec.isDate) {
+        sec.layout = numberLayout(sec.toks);
         return sec;
+    }
 
     // In a date section 'm' means minutes right after hours or right before seconds;
     // ".0" after seconds is a fraction of a second; other number symbols are plain text.
@@ -339,40 +411,36 @@ Fixed toFixed(double x, int frac)
     }
     char buf[64];
     fifteenDigits(x, buf);
-    std::string all(1, buf[0]);
-    all.append(buf + 2, 14);
     const int e = std::atoi(std::strchr(buf, 'e') + 1);
-    int point;   // digits before the decimal point
-    if (e >= 0) {
-        point = e + 1;
-        if (static_cast<int>(all.size()) < point)
-            all.append(static_cast<std::size_t>(point) - all.size(), '0');
-    } else {
-        all.insert(0, static_cast<std::size_t>(-e - 1), '0');
-        point = 0;
-    }
+    // The fifteen digits stand `zeros` places after the decimal point when x < 1; `point` digits
+    // stand before it, zeros after the fifteenth.
+    const int zeros = e < 0 ? -e - 1 : 0;
+    int point = e < 0 ? 0 : e + 1;
+    const int known = zeros + std::max(15, point);
+    auto digitAt = [&](int i) {
+        const int d = i - zeros;
+        return d < 0 || d >= 15 ? '0' : buf[d == 0 ? 0 : d + 1];
+    };
     const int keep = point + frac;
-    if (static_cast<int>(all.size()) > keep) {
-        const bool up = all[static_cast<std::size_t>(keep)] >= '5';
-        all.resize(static_cast<std::size_t>(keep));
-        if (up) {
-            int k = keep - 1;
-            while (k >= 0 && all[static_cast<std::size_t>(k)] == '9')
-                all[static_cast<std::size_t>(k--)] = '0';
-            if (k < 0) {
-                all.insert(0, "1");
-                ++point;
-            } else {
-                ++all[static_cast<std::size_t>(k)];
-            }
+    std::string all(static_cast<std::size_t>(keep), '0');
+    for (int i = std::min(keep, zeros + 15); i-- > zeros;)
+        all[static_cast<std::size_t>(i)] = digitAt(i);
+    if (known > keep && digitAt(keep) >= '5') {
+        int k = keep - 1;
+        while (k >= 0 && all[static_cast<std::size_t>(k)] == '9')
+            all[static_cast<std::size_t>(k--)] = '0';
+        if (k < 0) {
+            all.insert(all.begin(), '1');
+            ++point;
+        } else {
+            ++all[static_cast<std::size_t>(k)];
         }
-    } else {
-        all.append(static_cast<std::size_t>(keep) - all.size(), '0');
     }
-    f.intPart = all.substr(0, static_cast<std::size_t>(point));
-    f.fracPart = all.substr(static_cast<std::size_t>(point));
-    const auto nz = f.intPart.find_first_not_of('0');
-    f.intPart = nz == std::string::npos ? std::string() : f.intPart.substr(nz);
+    std::size_t lead = 0;
+    while (lead < static_cast<std::size_t>(point) && all[lead] == '0')
+        ++lead;
+    f.intPart.assign(all, lead, static_cast<std::size_t>(point) - lead);
+    f.fracPart.assign(all, static_cast<std::size_t>(point), std::string::npos);
     return f;
 }
 
@@ -531,137 +599,100 @@ std::string formatDate(const Section& sec, double v, bool date1904)
 std::string formatNumber(const Section& sec, double v)
 {
     const auto& tk = sec.toks;
-    const std::size_t npos = std::string::npos;
-    std::size_t pointAt = npos, expAt = npos;
-    for (std::size_t k = 0; k < tk.size(); ++k) {
-        if (tk[k].type == T::Point && pointAt == npos && expAt == npos)
-            pointAt = k;
-        if (tk[k].type == T::Exp && expAt == npos)
-            expAt = k;
-    }
-    const std::size_t intEnd = std::min(pointAt, expAt);
-    std::vector<std::size_t> intPh, fracPh;
-    int expDigits = 0;
-    for (std::size_t k = 0; k < tk.size(); ++k) {
-        if (tk[k].type != T::Digit)
-            continue;
-        if (k < intEnd) intPh.push_back(k);
-        else if (k < expAt) fracPh.push_back(k);
-        else ++expDigits;
-    }
-    // Commas: between integer placeholders they group thousands; after the last placeholder
-    // each one divides by 1000; elsewhere they are text.
-    enum class CommaRole { Group, Scale, Text };
-    std::vector<CommaRole> commaRole(tk.size(), CommaRole::Text);
-    bool grouping = false;
-    int scale = 0, percents = 0;
-    for (std::size_t k = 0; k < tk.size(); ++k) {
-        if (tk[k].type == T::Percent)
-            ++percents;
-        if (tk[k].type != T::Comma)
-            continue;
-        bool before = false, afterInInt = false, afterAny = false;
-        for (std::size_t p = 0; p < k; ++p)
-            before = before || (tk[p].type == T::Digit && p < expAt);
-        for (std::size_t q = k + 1; q < tk.size() && q < expAt; ++q) {
-            if (tk[q].type == T::Digit) {
-                afterAny = true;
-                afterInInt = afterInInt || q < intEnd;
-            }
-        }
-        if (before && afterInInt && k < intEnd) {
-            commaRole[k] = CommaRole::Group;
-            grouping = true;
-        } else if (before && !afterAny) {
-            commaRole[k] = CommaRole::Scale;
-            ++scale;
-        }
-    }
-    for (int p = 0; p < percents; ++p)
+    const NumberLayout& l = sec.layout;
+    const std::size_t npos = NumberLayout::npos;
+    for (int p = 0; p < l.percents; ++p)
         v *= 100;
-    for (int p = 0; p < scale; ++p)
+    for (int p = 0; p < l.scale; ++p)
         v /= 1000;
 
-    const int fracCount = static_cast<int>(fracPh.size());
+    const int fracCount = static_cast<int>(l.fracCount);
     int exponent = 0;
     Fixed fx;
-    if (expAt != npos) {
-        const int n = std::max<int>(1, static_cast<int>(intPh.size()));
-        bool engineering = false;
-        for (std::size_t k : intPh)
-            engineering = engineering || tk[k].ch == '#';
-        engineering = engineering && n > 1;
+    if (l.expAt != npos) {
+        const int n = std::max<int>(1, static_cast<int>(l.intPh.size()));
         const int e = v > 0 ? decimalExponent(v) : 0;
-        exponent = engineering ? static_cast<int>(std::floor(static_cast<double>(e) / n)) * n : e - (n - 1);
+        exponent = l.engineering ? static_cast<int>(std::floor(static_cast<double>(e) / n)) * n : e - (n - 1);
         fx = toFixed(v / std::pow(10.0, exponent), fracCount);
         if (v > 0 && static_cast<int>(fx.intPart.size()) > n) {
-            exponent += engineering ? n : 1;
+            exponent += l.engineering ? n : 1;
             fx = toFixed(v / std::pow(10.0, exponent), fracCount);
         }
     } else {
         fx = toFixed(v, fracCount);
     }
 
-    // Integer placeholders take digits from the right; the leftmost takes all that remain.
-    std::vector<std::string> intText(tk.size());
+    // Integer placeholders take digits from the right; the leftmost takes all that remain. Their
+    // texts are written right to left, backwards, one after the other: placeholder j's text is
+    // reversed[ends[j + 1], ends[j]).
+    const std::size_t places = l.intPh.size();
+    std::string reversed;
+    std::size_t fewEnds[16];
+    std::vector<std::size_t> manyEnds;
+    std::size_t* ends = fewEnds;
+    if (places + 1 > std::size(fewEnds)) {
+        manyEnds.resize(places + 1);
+        ends = manyEnds.data();
+    }
     {
         const std::string& digits = fx.intPart;
         int di = static_cast<int>(digits.size()) - 1;
         int pos = 0;   // digit position from the decimal point, for grouping
-        auto put = [&](std::string& dst, char ch) {
-            std::string piece(1, ch);
-            if (grouping && ch != ' ' && pos > 0 && pos % 3 == 0)
-                piece += ',';
-            dst.insert(0, piece);
+        auto put = [&](char ch) {
+            if (l.grouping && ch != ' ' && pos > 0 && pos % 3 == 0)
+                reversed += ',';
+            reversed += ch;
             ++pos;
         };
-        for (std::size_t j = intPh.size(); j-- > 0;) {
-            std::string& dst = intText[intPh[j]];
-            const char ph = tk[intPh[j]].ch;
+        ends[places] = 0;
+        for (std::size_t j = places; j-- > 0;) {
+            const char ph = tk[l.intPh[j]].ch;
             if (di >= 0) {
-                put(dst, digits[static_cast<std::size_t>(di--)]);
+                put(digits[static_cast<std::size_t>(di--)]);
             } else if (ph == '0') {
-                put(dst, '0');
+                put('0');
             } else if (ph == '?') {
-                dst.insert(0, " ");
+                reversed += ' ';
                 ++pos;
             }
             if (j == 0) {
                 while (di >= 0)
-                    put(dst, digits[static_cast<std::size_t>(di--)]);
+                    put(digits[static_cast<std::size_t>(di--)]);
             }
+            ends[j] = reversed.size();
         }
     }
-    std::vector<std::string> fracText(tk.size());
-    {
-        const auto lastNz = fx.fracPart.find_last_not_of('0');
-        for (std::size_t j = 0; j < fracPh.size(); ++j) {
-            const char ph = tk[fracPh[j]].ch;
-            if (lastNz != npos && j <= lastNz) fracText[fracPh[j]] = std::string(1, fx.fracPart[j]);
-            else if (ph == '0') fracText[fracPh[j]] = "0";
-            else if (ph == '?') fracText[fracPh[j]] = " ";
-        }
-    }
+    const auto lastNz = fx.fracPart.find_last_not_of('0');
 
     std::string out;
+    out.reserve(reversed.size() + fx.fracPart.size() + 8);
     bool generalDone = false;
+    std::size_t intIndex = 0, fracIndex = 0;
     for (std::size_t k = 0; k < tk.size(); ++k) {
         const Tok& t = tk[k];
         switch (t.type) {
         case T::Lit: out += t.text; break;
         case T::Digit:
-            if (k < intEnd) out += intText[k];
-            else if (k < expAt) out += fracText[k];
+            if (k < l.intEnd) {
+                const std::size_t j = intIndex++;
+                out.append(reversed.rbegin() + static_cast<std::ptrdiff_t>(reversed.size() - ends[j]),
+                           reversed.rbegin() + static_cast<std::ptrdiff_t>(reversed.size() - ends[j + 1]));
+            } else if (k < l.expAt) {
+                const std::size_t j = fracIndex++;
+                if (lastNz != npos && j <= lastNz) out += fx.fracPart[j];
+                else if (t.ch == '0') out += '0';
+                else if (t.ch == '?') out += ' ';
+            }
             break;
         case T::Point: out += '.'; break;
-        case T::Comma: if (commaRole[k] == CommaRole::Text) out += ','; break;
+        case T::Comma: if (l.commaRole[k] == CommaRole::Text) out += ','; break;
         case T::Percent: out += '%'; break;
         case T::Exp: {
-            if (k != expAt) break;
+            if (k != l.expAt) break;
             out += t.text;
             if (exponent < 0) out += '-';
             else if (t.ch == '+') out += '+';
-            out += pad(std::abs(exponent), expDigits);
+            out += pad(std::abs(exponent), l.expDigits);
             break;
         }
         case T::General:
@@ -697,14 +728,16 @@ FormattedText withSection(const Section& sec, std::string text)
 
 FormattedText formatNumberWith(const Parsed& p, double v, bool date1904)
 {
-    std::vector<const Section*> num;
+    // The number sections: up to three, a trailing '@' section being for text only.
+    const Section* numbers[3] = {};
+    std::size_t numberCount = 0;
     const std::size_t count = p.sections.size();
     for (std::size_t i = 0; i < count && i < 3; ++i) {
-        // A trailing '@' section is for text only.
         if (p.sections[i].hasAt && i + 1 == count)
             break;
-        num.push_back(&p.sections[i]);
+        numbers[numberCount++] = &p.sections[i];
     }
+    const std::span<const Section* const> num(numbers, numberCount);
     if (num.empty())
         return {formatGeneral(v)};
     // NaN and the infinities pick no section by sign; they show as a date out of range would, or
