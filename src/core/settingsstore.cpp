@@ -47,6 +47,28 @@ QString SettingsStore::fileName() const
     return mSettings->fileName();
 }
 
+bool SettingsStore::batchCopy(const QString& section, const QString& key) const
+{
+    if (mBatchDepth == 0 || key.contains(QLatin1Char('/')) || key.contains(QLatin1Char('\\')))
+        return false;
+    if (!mBatchValuesValid || mBatchGroup != section) {
+        mBatchValues.clear();
+        mKeyIndex.clear();
+        mSettings->beginGroup(section);
+        const QStringList keys = mSettings->childKeys();
+        for (const QString& k : keys) {
+            mBatchValues.insert(k, mSettings->value(k));
+            mKeyIndex.insert(k.toCaseFolded(), k);
+        }
+        mKeyIndexGroup = mSettings->group();
+        mKeyIndexValid = true;
+        mSettings->endGroup();
+        mBatchGroup = section;
+        mBatchValuesValid = true;
+    }
+    return true;
+}
+
 QString SettingsStore::existingKey(const QString& key) const
 {
     if (mSettings->contains(key))
@@ -69,6 +91,22 @@ void SettingsStore::SaveSetting(const QString& application, const QString& secti
                                 const QString& value)
 {
     Q_UNUSED(application);   // one store per application: this object is the Kestrelon store
+    if (batchCopy(section, key)) {
+        // The same decisions as below, made on the copy in memory.
+        QString stored = mBatchValues.contains(key) ? key : mKeyIndex.value(key.toCaseFolded());
+        if (const auto current = mBatchValues.constFind(stored); current != mBatchValues.cend()) {
+            if (current->typeId() == QMetaType::QString && current->toString() == value)
+                return;
+        } else {
+            stored = key;
+            mKeyIndex.insert(key.toCaseFolded(), key);
+        }
+        mSettings->beginGroup(section);
+        mSettings->setValue(stored, value);
+        mSettings->endGroup();
+        mBatchValues.insert(stored, QVariant(value));
+        return;   // written to disk when the batch ends
+    }
     mSettings->beginGroup(section);
     const QString stored = existingKey(key);
     // A value that is already stored as it stands is not written again: the file is left alone.
@@ -97,6 +135,8 @@ void SettingsStore::flush()
 {
     mSettings->sync();
     mKeyIndexValid = false;   // another copy of the program may have written keys of its own
+    mBatchValuesValid = false;
+    mBatchValues.clear();
     if (mSettings->status() == QSettings::NoError || mWriteFailureTold)
         return;
     // Said once: a box on every keystroke would stop the typing it cannot save.
@@ -157,6 +197,17 @@ QString SettingsStore::GetSetting(const QString& application, const QString& sec
                                   const QString& defaultValue) const
 {
     Q_UNUSED(application);
+    if (batchCopy(section, key)) {
+        auto found = mBatchValues.constFind(key);
+        if (found == mBatchValues.cend()) {
+            const QString stored = mKeyIndex.value(key.toCaseFolded());
+            if (stored.isEmpty())
+                return defaultValue;
+            found = mBatchValues.constFind(stored);
+        }
+        const QVariant& v = *found;
+        return v.typeId() == QMetaType::QStringList ? v.toStringList().join(QStringLiteral(", ")) : v.toString();
+    }
     mSettings->beginGroup(section);
     const QString stored = existingKey(key);
     QString value = defaultValue;

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QString>
+#include <QVariant>
 
 #include <memory>
 #include <optional>
@@ -78,11 +79,18 @@ public:
 
 private:
     QString existingKey(const QString& key) const;   // the stored spelling of a key, or empty
+    // While a batch is open nothing is synced, so the file is not read again either: the values
+    // of a section are taken into memory once, and reads and writes of its plain keys use them.
+    // False for a key that the copy does not cover (no batch, a key with a path in it).
+    bool batchCopy(const QString& section, const QString& key) const;
     void flush();                                    // writes to disk; tells a failure once
     std::unique_ptr<QSettings> mSettings;
     mutable QHash<QString, QString> mKeyIndex;   // case-folded key -> its stored spelling
     mutable QString mKeyIndexGroup;
     mutable bool mKeyIndexValid = false;
+    mutable QHash<QString, QVariant> mBatchValues;   // stored spelling -> value, while a batch is open
+    mutable QString mBatchGroup;
+    mutable bool mBatchValuesValid = false;
     int mBatchDepth = 0;
     bool mWriteFailureTold = false;
 };

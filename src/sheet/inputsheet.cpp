@@ -94,12 +94,26 @@ QString columnLabel(const InputSheet& sheet, int column)
     return sheet.lblYear(column - 2)->text();
 }
 
-QString columnDescription(const InputSheet& sheet, int line, int column)
+// What a column's cells are, with the line left open as %1: "The amount of %1 in Mar-27, month
+// 1 of the fiscal year". Made once per column, not once per cell.
+QString columnDescription(const InputSheet& sheet, int column)
 {
     if (column == kNameColumn)
-        return QObject::tr("The name of %1").arg(sectionOf(line));
+        return QObject::tr("The name of %1");
     if (column == kIndColumn)
-        return QObject::tr("The industry's percentage of sales for %1").arg(sectionOf(line));
+        return QObject::tr("The industry's percentage of sales for %1");
+    const QString caption = sheet.lblYear(column - 2)->text();
+    const QString text = QObject::tr("The amount of %1 in %2, month %3 of the fiscal year");
+    // A caption with a % of its own would be read as a place to fill: it is filled in per cell.
+    if (caption.contains(QLatin1Char('%')))
+        return QString();
+    return text.arg(QStringLiteral("%1"), caption, QString::number(column - 1));
+}
+
+QString cellDescription(const InputSheet& sheet, const QString& ofColumn, int line, int column)
+{
+    if (!ofColumn.isNull())
+        return ofColumn.arg(sectionOf(line));
     return QObject::tr("The amount of %1 in %2, month %3 of the fiscal year")
         .arg(sectionOf(line), sheet.lblYear(column - 2)->text())
         .arg(column - 1);
@@ -114,13 +128,21 @@ void describeCells(const InputSheet& sheet, int onlyColumn = -1)
         if (onlyColumn >= 0 && column != onlyColumn)
             continue;
         const QString columnName = QLatin1String(", ") + columnLabel(sheet, column);
+        QString ofColumn;
+        bool described = false;
         for (int line = 0; line < kLineCount; ++line) {
             SheetCell* c = sheet.cell(line, column);
-            const QString name = labels[line] + columnName;
-            if (c->accessibleName() != name) {
-                c->setAccessibleName(name);
-                c->setAccessibleDescription(columnDescription(sheet, line, column));
+            const QString current = c->accessibleName();
+            // Compared in its two parts: most names stay as they are, and are not put together.
+            if (current.size() == labels[line].size() + columnName.size() && current.startsWith(labels[line])
+                && current.endsWith(columnName))
+                continue;
+            if (!described) {
+                ofColumn = columnDescription(sheet, column);
+                described = true;
             }
+            c->setAccessibleName(labels[line] + columnName);
+            c->setAccessibleDescription(cellDescription(sheet, ofColumn, line, column));
         }
     }
 }
@@ -258,7 +280,10 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     mDtPicker->setAccessibleName(QStringLiteral("Fiscal Year Begins"));
     mDtPicker->setAccessibleDescription(tr("The first day of the fiscal year; the month columns follow from it"));
     mVscroll->setAccessibleName(tr("Scroll the lines"));
-    describeCells(*this);
+    // The cells are named once their lines and months are known: at the end of start-up, at the
+    // first change outside it, or when the sheet is first shown, whichever comes first. (The
+    // design names and captions would only be named over again.)
+    mDescriptionsPending = true;
     for (int line = 0; line < kLineCount; ++line)
         connect(mNames[line], &QLineEdit::textChanged, this, [this] { describe(); });
     mEditing = new SheetEditing(*this);
@@ -268,10 +293,14 @@ InputSheet::~InputSheet() = default;
 
 void InputSheet::describe(int onlyColumn)
 {
-    if (mDescriptionsHeld > 0)
+    if (mDescriptionsHeld > 0) {
         mDescriptionsPending = true;
-    else
+    } else if (mDescriptionsPending) {
+        mDescriptionsPending = false;
+        describeCells(*this);
+    } else {
         describeCells(*this, onlyColumn);
+    }
 }
 
 void InputSheet::holdDescriptions()
@@ -492,6 +521,8 @@ void InputSheet::bringTopRowIntoView(QWidget* control)
 
 bool InputSheet::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Show && watched == mPicture1 && mDescriptionsPending && mDescriptionsHeld == 0)
+        describe();
     if (event->type() == QEvent::Wheel && (watched == mPicture1 || watched == mVscroll)) {
         wheelScroll(static_cast<QWheelEvent*>(event));
         return true;

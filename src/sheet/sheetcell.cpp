@@ -6,11 +6,37 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 
 namespace corvantis::sheet {
+
+namespace {
+
+// The width of a text at a cell's design font. The sheet shows the same few figures ("$0.00")
+// in hundreds of cells, all in one font: each is measured once. (Held for the program's life, so
+// no font outlives the application object's font cache.)
+qreal designWidth(const QFont& font, const QString& text)
+{
+    struct Widths {
+        QFont font;
+        QHash<QString, qreal> of;
+    };
+    static Widths* const widths = new Widths;
+    if (widths->of.size() >= 512 || widths->font != font) {
+        widths->of.clear();
+        widths->font = font;
+    }
+    if (const auto known = widths->of.constFind(text); known != widths->of.cend())
+        return *known;
+    const qreal width = QFontMetricsF(font).horizontalAdvance(text);
+    widths->of.insert(text, width);
+    return width;
+}
+
+} // namespace
 
 SheetCell::SheetCell(CellKind kind, int line, int month, QWidget* parent)
     : SheetCell(kind, line, month, QString(), parent)
@@ -18,9 +44,12 @@ SheetCell::SheetCell(CellKind kind, int line, int month, QWidget* parent)
 }
 
 SheetCell::SheetCell(CellKind kind, int line, int month, const QString& designText, QWidget* parent)
-    : QLineEdit(designText, parent), mKind(kind), mLine(line), mMonth(month)
+    : QLineEdit(parent), mKind(kind), mLine(line), mMonth(month)
 {
+    // QLineEdit lays its text out three times while it is built; built empty and given its text
+    // before anyone listens, the design text is laid out once.
     if (!designText.isEmpty()) {
+        setText(designText);
         setCursorPosition(0);   // shown from its start, as every text set later
         describeText();
     }
@@ -84,9 +113,9 @@ void SheetCell::fitText()
     mFitting = true;
     QFont f = *mDesignFont;
     auto width = [&](const QFont& font) { return QFontMetricsF(font).horizontalAdvance(text()); };
-    if (room > 0 && width(f) > room) {
+    if (room > 0 && designWidth(f, text()) > room) {
         // First narrower letters (down to seven tenths), then smaller ones, until it fits.
-        const double full = width(f);
+        const double full = designWidth(f, text());
         int stretch = std::max(70, int(100.0 * room / full));
         f.setStretch(stretch);
         while (width(f) > room && stretch > 70)
@@ -190,8 +219,20 @@ void SheetCell::paintEvent(QPaintEvent* e)
     QLineEdit::paintEvent(e);
     // Flat box with a single line; neighbouring cells overlap by one pixel and share it.
     QPainter p(this);
-    p.setPen(palette().color(QPalette::WindowText));
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QColor line = palette().color(QPalette::WindowText);
+    const int w = width();
+    const int h = height();
+    if (line.alpha() != 255 || w < 3 || h < 3 || devicePixelRatioF() != 1.0) {
+        p.setPen(line);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        return;
+    }
+    // The same pixels as a one-pixel rectangle outline, filled as four strips: a filled
+    // rectangle is a plain copy, an outline goes through the stroker.
+    p.fillRect(0, 0, w, 1, line);
+    p.fillRect(0, h - 1, w, 1, line);
+    p.fillRect(0, 1, 1, h - 2, line);
+    p.fillRect(w - 1, 1, 1, h - 2, line);
 }
 
 } // namespace corvantis::sheet
