@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <map>
+#include <string_view>
 
 namespace corvantis {
 
@@ -20,37 +22,19 @@ constexpr double kPadLeft = 2;
 constexpr double kPadRight = 3;
 constexpr double kScreenDpi = 96.0;
 
+bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
 // Measures texts in the fonts of one workbook, as the sheet renderer draws them.
 class Measure {
 public:
-    explicit Measure(const ss::Workbook& wb) : mWb(wb) {}
-
-    // Numbers in any of their forms are most of what is measured: with kerning off their width is
-    // the sum of their characters' advances, each measured once. Other texts are laid out whole.
-    double width(std::uint16_t fontIndex, const QString& text)
-    {
-        FontMeasure& f = font(fontIndex);
-        double sum = 0;
-        for (const QChar ch : text) {
-            const char16_t u = ch.unicode();
-            if (u < 0x20 || u > 0x7e || ch.isLetter())
-                return f.metrics.horizontalAdvance(text);
-            double& advance = f.advances[u - 0x20];
-            if (advance < 0)
-                advance = f.metrics.horizontalAdvance(ch);
-            sum += advance;
-        }
-        return sum;
-    }
-    double digitWidth() { return std::max(1.0, std::round(font(0).metrics.horizontalAdvance(QLatin1Char('0')))); }
-
-private:
-    struct FontMeasure {
+    struct Font {
         QFontMetricsF metrics;
         std::array<double, 0x5f> advances;   // printable ASCII, -1 until measured
     };
 
-    FontMeasure& font(std::uint16_t index)
+    explicit Measure(const ss::Workbook& wb) : mWb(wb) {}
+
+    Font& font(std::uint16_t index)
     {
         auto it = mFonts.find(index);
         if (it != mFonts.end())
@@ -63,50 +47,125 @@ private:
         font.setBold(f.bold());
         font.setItalic(f.italic);
         font.setKerning(false);
-        FontMeasure measure{QFontMetricsF(font), {}};
+        Font measure{QFontMetricsF(font), {}};
         measure.advances.fill(-1);
         return mFonts.emplace(index, std::move(measure)).first->second;
     }
 
+    // The width of the default font's '0', the unit of column widths, in whole pixels as the
+    // renderer takes it.
+    int digitWidth() { return std::max(1, static_cast<int>(std::lround(font(0).metrics.horizontalAdvance(QLatin1Char('0'))))); }
+
+    // Numbers in any of their forms are most of what is measured: with kerning off their width is
+    // the sum of their characters' advances, each measured once. Other texts are laid out whole.
+    static double width(Font& f, const QString& text)
+    {
+        double sum = 0;
+        for (const QChar ch : text) {
+            const char16_t u = ch.unicode();
+            if (!addAdvance(f, u, sum))
+                return f.metrics.horizontalAdvance(text);
+        }
+        return sum;
+    }
+
+    // The width of UTF-8 `text` as width() gives it, with `marks` put in for the point and comma
+    // between digits when given (see withMarks). Texts of printable ASCII are summed from their
+    // bytes; others go the way of width().
+    static double width(Font& f, std::string_view text, const NumberMarks* marks)
+    {
+        double sum = 0;
+        const std::size_t n = text.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const char c = text[i];
+            bool simple = true;
+            if (marks && (c == '.' || c == ',') && i + 1 < n && isAsciiDigit(text[i + 1])
+                && (c == '.' || (i > 0 && isAsciiDigit(text[i - 1])))) {
+                for (const QChar m : c == '.' ? marks->decimal : marks->group)
+                    simple = simple && addAdvance(f, m.unicode(), sum);
+            } else {
+                simple = addAdvance(f, static_cast<unsigned char>(c), sum);
+            }
+            if (!simple) {
+                const QString whole = QString::fromUtf8(text.data(), static_cast<qsizetype>(n));
+                return width(f, marks ? withMarks(whole, *marks) : whole);
+            }
+        }
+        return sum;
+    }
+
+private:
+    // Adds the advance of a printable ASCII character other than a letter; false for others.
+    static bool addAdvance(Font& f, char16_t u, double& sum)
+    {
+        if (u < 0x20 || u > 0x7e || QChar(u).isLetter())
+            return false;
+        double& advance = f.advances[u - 0x20];
+        if (advance < 0)
+            advance = f.metrics.horizontalAdvance(QChar(u));
+        sum += advance;
+        return true;
+    }
+
+    // The number's text in the reader's marks: only marks between digits change.
+    static QString withMarks(const QString& text, const NumberMarks& marks)
+    {
+        QString out;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            const bool digitAfter = i + 1 < text.size() && text[i + 1].isDigit();
+            const bool digitBefore = i > 0 && text[i - 1].isDigit();
+            if (c == QLatin1Char('.') && digitAfter)
+                out += marks.decimal;
+            else if (c == QLatin1Char(',') && digitBefore && digitAfter)
+                out += marks.group;
+            else
+                out += c;
+        }
+        return out;
+    }
+
     const ss::Workbook& mWb;
-    std::map<std::uint16_t, FontMeasure> mFonts;
+    std::map<std::uint16_t, Font> mFonts;
 };
 
-const ss::Xf& xfOf(const ss::Workbook& wb, const ss::Cell& cell)
-{
-    static const ss::Xf fallback;
-    return cell.xf < wb.xfs.size() ? wb.xfs[cell.xf] : fallback;
-}
+// What a cell's XF gives its text, looked up once per XF.
+struct Style {
+    const ss::Xf* xf = nullptr;
+    std::string formatCode;
+    bool dateFormat = false;
+    Measure::Font* font = nullptr;
+};
 
-// The number's text in the reader's marks: only marks between digits change.
-QString withMarks(const QString& text, const NumberMarks& marks)
-{
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        const bool digitAfter = i + 1 < text.size() && text[i + 1].isDigit();
-        const bool digitBefore = i > 0 && text[i - 1].isDigit();
-        if (c == QLatin1Char('.') && digitAfter)
-            out += marks.decimal;
-        else if (c == QLatin1Char(',') && digitBefore && digitAfter)
-            out += marks.group;
-        else
-            out += c;
+// Column widths in pixels as the sheet renderer lays them out.
+class Columns {
+public:
+    Columns(const ss::Sheet& sheet, int digit) : mSheet(sheet), mDigit(digit) {}
+
+    int digit() const { return mDigit; }
+
+    int pixels(int col) const
+    {
+        if (col < 0 || col >= ss::kMaxCols)
+            return 0;
+        for (const ss::ColumnInfo& ci : mSheet.columns) {
+            if (col < ci.firstCol || col > ci.lastCol)
+                continue;
+            if (ci.hidden || ci.width == 0)
+                return 0;
+            // Stored widths hold the cell padding; half a digit is added before truncating.
+            const double chars = (ci.width + std::trunc(128.0 / mDigit)) / 256.0;
+            return static_cast<int>(std::trunc(chars * mDigit));
+        }
+        // DEFCOLWIDTH characters plus padding and gridline, rounded up to 8 pixels.
+        const int px = mSheet.defaultColWidth * mDigit + 5;
+        return (px + 7) / 8 * 8;
     }
-    return out;
-}
 
-bool inMerge(const ss::Sheet& sheet, int row, int col)
-{
-    return std::any_of(sheet.merged.begin(), sheet.merged.end(), [&](const ss::RangeAddress& m) {
-        return row >= m.firstRow && row <= m.lastRow && col >= m.firstCol && col <= m.lastCol;
-    });
-}
-
-int columnPixels(const ss::Workbook& wb, int sheetIndex, int col)
-{
-    return ss::renderedSize(wb, sheetIndex, {0, col, 0, col}).width();
-}
+private:
+    const ss::Sheet& mSheet;
+    int mDigit;
+};
 
 // Gives column `col` the width `units` (1/256 of a digit), splitting a COLINFO that covers more.
 void setColumnWidth(ss::Sheet& sheet, int col, std::uint16_t units)
@@ -143,17 +202,17 @@ void setColumnWidth(ss::Sheet& sheet, int col, std::uint16_t units)
 }
 
 // Makes column `col` at least `pixels` wide on screen.
-bool widenTo(ss::Workbook& wb, int sheetIndex, int col, double pixels, double digit)
+bool widenTo(ss::Sheet& sheet, const Columns& columns, int col, double pixels)
 {
-    if (columnPixels(wb, sheetIndex, col) >= pixels)
+    if (columns.pixels(col) >= pixels)
         return false;
-    // The renderer's width: trunc((units + trunc(128 / digit)) / 256 * digit) pixels.
+    // The inverse of Columns::pixels: trunc((units + trunc(128 / digit)) / 256 * digit) pixels.
+    const double digit = columns.digit();
     const double extra = std::trunc(128.0 / digit);
     double units = std::ceil(pixels * 256.0 / digit) - extra;
-    ss::Sheet& sheet = wb.sheets[static_cast<std::size_t>(sheetIndex)];
     for (int tries = 0; tries < 4; ++tries) {
         setColumnWidth(sheet, col, static_cast<std::uint16_t>(std::clamp(units, 0.0, 65535.0)));
-        if (columnPixels(wb, sheetIndex, col) >= pixels || units >= 65535.0)
+        if (columns.pixels(col) >= pixels || units >= 65535.0)
             break;
         units += 256.0 / digit;
     }
@@ -164,87 +223,115 @@ bool widenTo(ss::Workbook& wb, int sheetIndex, int col, double pixels, double di
 
 int autoFitColumns(ss::Workbook& wb, int sheetIndex, const ss::RangeAddress& range, const NumberMarks& marks)
 {
-    if (sheetIndex < 0 || sheetIndex >= static_cast<int>(wb.sheets.size()))
+    if (sheetIndex < 0 || sheetIndex >= static_cast<int>(wb.sheets.size()) || range.lastCol < range.firstCol
+        || range.lastRow < range.firstRow)
         return 0;
+    ss::Sheet& sheet = wb.sheets[static_cast<std::size_t>(sheetIndex)];
     Measure measure(wb);
-    const double digit = measure.digitWidth();
+    const Columns columns(sheet, measure.digitWidth());
+    const double digit = columns.digit();
+    // The workbook's own marks are "." and ","; the reader's are measured besides where they differ.
     const NumberMarks workbookMarks;
+    const bool otherMarks = marks.decimal != workbookMarks.decimal || marks.group != workbookMarks.group;
     int widened = 0;
 
-    // The text a cell shows and how wide it is drawn.
-    auto shown = [&](const ss::Cell& cell, QString& text) {
-        const ss::Xf& xf = xfOf(wb, cell);
-        const std::string code = wb.formatCode(xf.formatIndex);
-        text = QString::fromStdString(ss::formatValue(cell.value, code, wb.date1904).text);
-        if (!cell.value.isNumber() || ss::isDateFormat(code))
-            return measure.width(xf.fontIndex, text);
-        return std::max(measure.width(xf.fontIndex, withMarks(text, workbookMarks)), measure.width(xf.fontIndex, withMarks(text, marks)));
+    // Each XF's format and font, found when a cell first needs them.
+    std::vector<Style> styles(wb.xfs.size() + 1);
+    auto styleOf = [&](const ss::Cell& cell) -> const Style& {
+        static const ss::Xf fallback;
+        Style& s = styles[std::min<std::size_t>(cell.xf, wb.xfs.size())];
+        if (!s.xf) {
+            s.xf = cell.xf < wb.xfs.size() ? &wb.xfs[cell.xf] : &fallback;
+            s.formatCode = wb.formatCode(s.xf->formatIndex);
+            s.dateFormat = ss::isDateFormat(s.formatCode);
+            s.font = &measure.font(s.xf->fontIndex);
+        }
+        return s;
+    };
+    // The width a cell's text is drawn with; `empty` tells whether it shows nothing.
+    auto shownWidth = [&](const ss::Cell& cell, bool& empty) {
+        const Style& style = styleOf(cell);
+        const std::string text = ss::formatValue(cell.value, style.formatCode, wb.date1904).text;
+        empty = text.empty();
+        if (!cell.value.isNumber() || style.dateFormat)
+            return Measure::width(*style.font, text, nullptr);
+        const double ours = Measure::width(*style.font, text, &workbookMarks);
+        return otherMarks ? std::max(ours, Measure::width(*style.font, text, &marks)) : ours;
     };
     auto indentOf = [&](const ss::Xf& xf) { return xf.indent * digit * 10.0 / 7.0; };
 
+    // Only the merges that reach into the range can hold one of its cells.
+    std::vector<ss::RangeAddress> merges;
+    for (const ss::RangeAddress& m : sheet.merged) {
+        if (m.lastRow >= range.firstRow && m.firstRow <= range.lastRow && m.lastCol >= range.firstCol && m.firstCol <= range.lastCol)
+            merges.push_back(m);
+    }
+    auto inMerge = [&](const ss::CellAddress& at) {
+        return std::any_of(merges.begin(), merges.end(), [&](const ss::RangeAddress& m) { return m.contains(at.row, at.col); });
+    };
+    // The range's cells, row by row as the sheet keeps them.
+    const auto first = sheet.cells.lower_bound(ss::CellAddress{range.firstRow, range.firstCol});
+    const auto end = sheet.cells.lower_bound(ss::CellAddress{range.lastRow + 1, 0});
+    auto inRange = [&](const ss::CellAddress& at) { return at.col >= range.firstCol && at.col <= range.lastCol; };
+
+    // Numbers: the widest one of each column shows whole, with room for a reader whose font
+    // measures a little wider.
+    std::vector<double> needed(static_cast<std::size_t>(range.lastCol - range.firstCol + 1), 0.0);
+    for (auto it = first; it != end; ++it) {
+        const ss::Cell& cell = it->second;
+        if (!inRange(it->first) || !cell.value.isNumber() || inMerge(it->first))
+            continue;
+        bool empty = false;
+        const double w = shownWidth(cell, empty);
+        if (empty)
+            continue;
+        double& n = needed[static_cast<std::size_t>(it->first.col - range.firstCol)];
+        n = std::max(n, w + kPadLeft + kPadRight + indentOf(*styleOf(cell).xf) + std::max(digit, w * 0.06) + 1);
+    }
     for (int col = range.firstCol; col <= range.lastCol; ++col) {
-        const ss::Sheet& sheet = wb.sheets[static_cast<std::size_t>(sheetIndex)];
-        // Numbers: the widest one of the column shows whole, with room for a reader whose font
-        // measures a little wider.
-        double needed = 0;
-        for (int row = range.firstRow; row <= range.lastRow; ++row) {
-            const ss::Cell* cell = sheet.find(row, col);
-            if (!cell || !cell->value.isNumber() || inMerge(sheet, row, col))
-                continue;
-            QString text;
-            const double w = shown(*cell, text);
-            if (text.isEmpty())
-                continue;
-            needed = std::max(needed, w + kPadLeft + kPadRight + indentOf(xfOf(wb, *cell)) + std::max(digit, w * 0.06) + 1);
-        }
-        if (needed > 0 && widenTo(wb, sheetIndex, col, needed, digit))
+        const double n = needed[static_cast<std::size_t>(col - range.firstCol)];
+        if (n > 0 && widenTo(sheet, columns, col, n))
             ++widened;
     }
 
     // Texts that run on to the right stop short of the next text of their row.
-    for (int row = range.firstRow; row <= range.lastRow; ++row) {
-        for (int col = range.firstCol; col <= range.lastCol; ++col) {
-            const ss::Sheet& sheet = wb.sheets[static_cast<std::size_t>(sheetIndex)];
-            const ss::Cell* cell = sheet.find(row, col);
-            if (!cell || !cell->value.isText() || inMerge(sheet, row, col))
-                continue;
-            const ss::Xf& xf = xfOf(wb, *cell);
-            if (xf.wrap || (xf.hAlign != ss::HAlign::General && xf.hAlign != ss::HAlign::Left))
-                continue;
-            QString text;
-            const double inkRight = kPadLeft + indentOf(xf) + shown(*cell, text);   // from the cell's left edge
-            // The next filled cell of the row and where its text begins, from the same edge.
-            double edge = columnPixels(wb, sheetIndex, col);
-            const ss::Cell* next = nullptr;
-            int nextCol = col + 1;
-            for (; nextCol < ss::kMaxCols; ++nextCol) {
-                next = sheet.find(row, nextCol);
-                if (next && !next->value.isBlank())
-                    break;
-                next = nullptr;
-                edge += columnPixels(wb, sheetIndex, nextCol);
-            }
-            if (!next)
-                continue;
-            const ss::Xf& nextXf = xfOf(wb, *next);
-            QString nextText;
-            const double nextWidth = shown(*next, nextText);
-            const double nextCell = columnPixels(wb, sheetIndex, nextCol);
-            ss::HAlign align = nextXf.hAlign;
-            if (align == ss::HAlign::General)
-                align = next->value.isNumber() ? ss::HAlign::Right : ss::HAlign::Left;
-            double inkLeft = edge + kPadLeft;
-            if (align == ss::HAlign::Right)
-                inkLeft = edge + nextCell - kPadRight - nextWidth;
-            else if (align == ss::HAlign::Center || align == ss::HAlign::CenterAcross)
-                inkLeft = edge + (nextCell - nextWidth) / 2.0;
-            // A text that runs on is cut where the next filled cell begins in any case.
-            inkLeft = std::min(inkLeft, edge);
-            // A space's width between the two keeps them apart to the eye.
-            const double shortfall = inkRight + measure.width(xf.fontIndex, QStringLiteral(" ")) - inkLeft;
-            if (shortfall > 0 && widenTo(wb, sheetIndex, col, columnPixels(wb, sheetIndex, col) + shortfall, digit))
-                ++widened;
-        }
+    for (auto it = first; it != end; ++it) {
+        const ss::Cell& cell = it->second;
+        if (!inRange(it->first) || !cell.value.isText() || inMerge(it->first))
+            continue;
+        const int row = it->first.row, col = it->first.col;
+        const ss::Xf& xf = *styleOf(cell).xf;
+        if (xf.wrap || (xf.hAlign != ss::HAlign::General && xf.hAlign != ss::HAlign::Left))
+            continue;
+        bool empty = false;
+        const double inkRight = kPadLeft + indentOf(xf) + shownWidth(cell, empty);   // from the cell's left edge
+        // The next filled cell of the row and where its text begins, from the same edge.
+        auto next = std::next(it);
+        while (next != sheet.cells.end() && next->first.row == row && next->first.col < ss::kMaxCols && next->second.value.isBlank())
+            ++next;
+        if (next == sheet.cells.end() || next->first.row != row || next->first.col >= ss::kMaxCols)
+            continue;
+        const int nextCol = next->first.col;
+        double edge = 0;
+        for (int c = col; c < nextCol; ++c)
+            edge += columns.pixels(c);
+        const ss::Xf& nextXf = *styleOf(next->second).xf;
+        const double nextWidth = shownWidth(next->second, empty);
+        const double nextCell = columns.pixels(nextCol);
+        ss::HAlign align = nextXf.hAlign;
+        if (align == ss::HAlign::General)
+            align = next->second.value.isNumber() ? ss::HAlign::Right : ss::HAlign::Left;
+        double inkLeft = edge + kPadLeft;
+        if (align == ss::HAlign::Right)
+            inkLeft = edge + nextCell - kPadRight - nextWidth;
+        else if (align == ss::HAlign::Center || align == ss::HAlign::CenterAcross)
+            inkLeft = edge + (nextCell - nextWidth) / 2.0;
+        // A text that runs on is cut where the next filled cell begins in any case.
+        inkLeft = std::min(inkLeft, edge);
+        // A space's width between the two keeps them apart to the eye.
+        const double shortfall = inkRight + Measure::width(*styleOf(cell).font, std::string_view(" "), nullptr) - inkLeft;
+        if (shortfall > 0 && widenTo(sheet, columns, col, columns.pixels(col) + shortfall))
+            ++widened;
     }
     return widened;
 }
