@@ -38,22 +38,19 @@ QImage newPicture(QSize size, QImage::Format format)
         const auto bytesPerLine = static_cast<std::size_t>(((qint64(size.width()) * depth + 31) / 32) * 4);
         const std::size_t bytes = bytesPerLine * static_cast<std::size_t>(size.height());
         if (bytes >= kWorthIt && bytesPerLine <= std::size_t(INT32_MAX)) {
-            // One large page more than needed, so the picture can start on a large page's edge.
-            const std::size_t length = bytes + kLargePage;
+            // Whole large pages, the last one only partly used, and one more than needed so the
+            // picture can start on a large page's edge. A large page costs one fault where small
+            // ones cost one each; the pages come as the picture is first drawn, so the threads
+            // drawing its bands take those of their own rows.
+            const std::size_t large = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+            const std::size_t length = large + kLargePage;
             void* base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (base != MAP_FAILED) {
                 const auto aligned = (reinterpret_cast<std::uintptr_t>(base) + kLargePage - 1) & ~(kLargePage - 1);
                 auto* data = reinterpret_cast<uchar*>(aligned);
-                // Advice only: where it is not taken, the pages come as the picture is drawn.
-                const std::size_t large = bytes & ~(kLargePage - 1);
 #ifdef MADV_HUGEPAGE
-                if (large > 0)
-                    ::madvise(data, large, MADV_HUGEPAGE);
-#endif
-#ifdef MADV_POPULATE_WRITE
-                // The rest, less than a large page, in one request rather than page by page.
-                if (bytes > large)
-                    ::madvise(data + large, bytes - large, MADV_POPULATE_WRITE);
+                // Advice only: where it is not taken, small pages come instead.
+                ::madvise(data, large, MADV_HUGEPAGE);
 #endif
                 QImage picture(data, size.width(), size.height(), qsizetype(bytesPerLine), format, unmap,
                                new Mapping{base, length});

@@ -37,6 +37,10 @@ constexpr qsizetype kMaxLineChars = 8192;
 
 // Pictures of at least this many pixels are drawn in bands, one per processor (up to two).
 constexpr qint64 kBandedPixels = 1 << 20;
+// What drawing a cell costs against filling one pixel, for cutting a picture into bands of equal
+// work: a value's text, or only a blank cell's fill and borders.
+constexpr double kCellWork = 3000;
+constexpr double kBlankCellWork = 100;
 
 // Text sits this far from the cell's left edge and its right gridline.
 constexpr int kPadLeft = 2;
@@ -69,25 +73,52 @@ QString fontFamilyFor(const std::string& name)
 
 namespace {
 
+// The characters laid out from a font's own glyph table: printable ones below U+0250.
+constexpr char16_t kTableFirst = 0x20;
+constexpr char16_t kTableEnd = 0x0250;
+
 struct FontEntry {
     QFont font;
     QFontMetricsF metrics{QFont()};
     QRawFont raw;
     QRgb color = 0;
     int digitWidth = 7;
-    std::unordered_map<char16_t, std::pair<quint32, double>> glyphs;   // glyph index and advance
+    double lineHeight = 0;
+    double ascent = 0;
+    bool decorated = false;   // underlined or struck out: the lines go with each run of text
+    struct Glyph {
+        quint32 index = 0;
+        double advance = 0;
+        bool known = false;
+    };
+    std::vector<Glyph> glyphs;   // by character from kTableFirst, filled as characters come
 };
 
-// Text laid out for drawing: glyphs from the font's table, or only a width when the text engine must shape it.
+// Text laid out for drawing: glyphs from the font's table, or only a width when the text engine
+// must shape it. A renderer keeps its runs from cell to cell, so their lists are not grown anew.
 struct Run {
-    QList<quint32> glyphs;
-    QList<QPointF> positions;
+    std::vector<quint32> glyphs;
+    std::vector<double> xs;   // of each glyph, from the run's start on its baseline
     double width = 0;
     bool simple = false;
 };
 
 struct Span {
     int first = 0, last = 0;   // inclusive columns (or rows)
+};
+
+// A number format as the cells of one picture use it: its code looked up once.
+struct FormatEntry {
+    std::string code;
+    bool general = false;   // "General" or no code: a number may show shorter to fit
+    int date = -1;          // a date format: -1 until asked
+
+    bool isDate()
+    {
+        if (date < 0)
+            date = isDateFormat(code) ? 1 : 0;
+        return date == 1;
+    }
 };
 
 // A thread that draws bands of pictures beside the calling one. It lives as long as the process,
@@ -165,21 +196,23 @@ public:
         QImage img = newPicture(size(), QImage::Format_RGB32);
         if (img.isNull())
             return img;
-        img.fill(kWhite);
         const std::vector<int> edges = bandEdges(bands);
         if (edges.size() <= 2) {
+            img.fill(kWhite);
             QPainter p(&img);
             paint(p);
             p.end();
             return img;
         }
         // Each band is drawn by a renderer of its own (fonts are per thread) into its own rows of
-        // the one picture; a cell near an edge is drawn by both bands, each keeping to its rows.
+        // the one picture, background first; a cell near an edge is drawn by both bands, each
+        // keeping to its rows.
         uchar* const pixels = img.bits();
         const qsizetype bytesPerLine = img.bytesPerLine();
         auto drawBand = [&, pixels](Renderer& renderer, std::size_t k) {
             const int top = edges[k], bottom = edges[k + 1];
             QImage band(pixels + bytesPerLine * top, img.width(), bottom - top, bytesPerLine, img.format());
+            band.fill(kWhite);
             QPainter p(&band);
             p.translate(0, -top);
             renderer.setBand(top, bottom);
@@ -340,8 +373,9 @@ private:
         return ys_[i] - margin_ < bandBottom_ && reach_[i] + margin_ > bandTop_;
     }
 
-    // Horizontal band edges on row edges, about equal in height: `bands` of them, or by the
-    // picture's size and the processors when 0.
+    // Horizontal band edges on row edges, about equal in work: `bands` of them, or by the
+    // picture's size and the processors when 0. A row's work is its pixels, which every band
+    // fills, and its cells, whose text costs far more than its area.
     std::vector<int> bandEdges(int bands) const
     {
         const int h = size().height();
@@ -352,11 +386,33 @@ private:
                 : 1;
         }
         std::vector<int> edges{0};
+        if (bands <= 1 || h <= 0) {
+            edges.push_back(h);
+            return edges;
+        }
+        // Work done before each row edge, in pixels' worth.
+        const std::size_t rows = ys_.size() - 1;
+        std::vector<double> before(ys_.size(), 0);
+        const double width = size().width();
+        for (std::size_t i = 0; i < rows; ++i) {
+            const int r = range_.firstRow + static_cast<int>(i);
+            double work = width * (ys_[i + 1] - ys_[i]);
+            if (ys_[i + 1] > ys_[i]) {
+                auto it = sheet_.cells.lower_bound({r, range_.firstCol});
+                for (; it != sheet_.cells.end() && it->first.row == r && it->first.col <= range_.lastCol; ++it)
+                    work += it->second.value.isBlank() ? kBlankCellWork : kCellWork;
+            }
+            before[i + 1] = before[i] + work;
+        }
+        const double total = before.back();
         for (int k = 1; k < bands; ++k) {
-            const int want = static_cast<int>(static_cast<qint64>(h) * k / bands);
-            const auto at = std::lower_bound(ys_.begin(), ys_.end(), want);
-            if (at != ys_.end() && *at > edges.back() && *at < h)
-                edges.push_back(*at);
+            const double want = total * k / bands;
+            const auto at = std::lower_bound(before.begin(), before.end(), want);
+            if (at == before.end())
+                continue;
+            const int edge = ys_[static_cast<std::size_t>(at - before.begin())];
+            if (edge > edges.back() && edge < h)
+                edges.push_back(edge);
         }
         edges.push_back(h);
         return edges;
@@ -384,43 +440,54 @@ private:
 
     // Latin text is laid out from a per-font glyph table: shaping every cell's text anew costs
     // more than all the rest of the drawing. Other scripts go through the full text engine.
-    static Run layout(FontEntry& fe, const QString& text)
+    static void layout(FontEntry& fe, const QString& text, Run& r)
     {
-        Run r;
+        r.glyphs.clear();
+        r.xs.clear();
         r.simple = fe.raw.isValid();
+        if (r.simple && fe.glyphs.empty())
+            fe.glyphs.resize(kTableEnd - kTableFirst);
+        r.glyphs.reserve(static_cast<std::size_t>(text.size()));
+        r.xs.reserve(static_cast<std::size_t>(text.size()));
         double x = 0;
         for (QChar ch : text) {
             if (!r.simple)
                 break;
             const char16_t u = ch.unicode();
-            if (u < 0x20 || u >= 0x0250) {
+            if (u < kTableFirst || u >= kTableEnd) {
                 r.simple = false;
                 break;
             }
-            auto it = fe.glyphs.find(u);
-            if (it == fe.glyphs.end()) {
+            FontEntry::Glyph& g = fe.glyphs[u - kTableFirst];
+            if (!g.known) {
                 quint32 glyph = 0;
                 int n = 1;
                 QPointF advance;
                 if (fe.raw.glyphIndexesForChars(&ch, 1, &glyph, &n) && glyph != 0)
                     fe.raw.advancesForGlyphIndexes(&glyph, &advance, 1);
-                it = fe.glyphs.emplace(u, std::make_pair(glyph, advance.x())).first;
+                g = {glyph, advance.x(), true};
             }
-            if (it->second.first == 0) {
+            if (g.index == 0) {
                 r.simple = false;
                 break;
             }
-            r.glyphs.push_back(it->second.first);
-            r.positions.push_back(QPointF(x, 0));
-            x += it->second.second;
+            r.glyphs.push_back(g.index);
+            r.xs.push_back(x);
+            x += g.advance;
         }
         if (r.simple) {
             r.width = x;
         } else {
             r.glyphs.clear();
-            r.positions.clear();
+            r.xs.clear();
             r.width = fe.metrics.horizontalAdvance(text);
         }
+    }
+
+    static Run layout(FontEntry& fe, const QString& text)
+    {
+        Run r;
+        layout(fe, text, r);
         return r;
     }
 
@@ -448,19 +515,86 @@ private:
         return out;
     }
 
-    static void drawRun(QPainter& p, const FontEntry& fe, const Run& r, const QString& text, QPointF at)
+    // A run's glyphs join those waiting to be drawn: the glyphs of cells one after another that
+    // share font, colour and clip go to the painter together. Runs of underlined or struck-out
+    // text are drawn one by one, as their lines span each run. Text the table cannot lay out
+    // goes through the text engine in the painter's font.
+    void drawRun(QPainter& p, FontEntry& fe, const Run& r, const QString& text, QPointF at)
     {
         if (!r.simple) {
+            flushGlyphs(p);
+            if (painterFont_ != &fe) {
+                p.setFont(fe.font);
+                painterFont_ = &fe;
+            }
             p.drawText(at, text);
             return;
         }
+        if (fe.decorated) {
+            flushGlyphs(p);
+            QList<QPointF> positions;
+            positions.reserve(static_cast<qsizetype>(r.xs.size()));
+            for (double x : r.xs)
+                positions.push_back(QPointF(x, 0));
+            QGlyphRun g;
+            g.setRawFont(fe.raw);
+            g.setGlyphIndexes(QList<quint32>(r.glyphs.begin(), r.glyphs.end()));
+            g.setPositions(positions);
+            g.setUnderline(fe.font.underline());
+            g.setStrikeOut(fe.font.strikeOut());
+            p.drawGlyphRun(at, g);
+            return;
+        }
+        if (pendingFont_ != &fe)
+            flushGlyphs(p);
+        pendingFont_ = &fe;
+        for (std::size_t k = 0; k < r.glyphs.size(); ++k) {
+            pendingGlyphs_.push_back(r.glyphs[k]);
+            pendingPositions_.push_back(at + QPointF(r.xs[k], 0));
+        }
+    }
+
+    void flushGlyphs(QPainter& p)
+    {
+        if (pendingGlyphs_.isEmpty())
+            return;
         QGlyphRun g;
-        g.setRawFont(fe.raw);
-        g.setGlyphIndexes(r.glyphs);
-        g.setPositions(r.positions);
-        g.setUnderline(fe.font.underline());
-        g.setStrikeOut(fe.font.strikeOut());
-        p.drawGlyphRun(at, g);
+        g.setRawFont(pendingFont_->raw);
+        g.setGlyphIndexes(pendingGlyphs_);
+        g.setPositions(pendingPositions_);
+        g.setUnderline(pendingFont_->font.underline());
+        g.setStrikeOut(pendingFont_->font.strikeOut());
+        p.drawGlyphRun(QPointF(0, 0), g);
+        pendingGlyphs_.clear();
+        pendingPositions_.clear();
+    }
+
+    // The painter's colour and clip for the next cell's text; glyphs still waiting were meant for
+    // the state before, so they are drawn first when it changes.
+    void usePen(QPainter& p, QRgb color)
+    {
+        if (penKnown_ && pen_ == color)
+            return;
+        flushGlyphs(p);
+        p.setPen(QColor::fromRgb(color));
+        pen_ = color;
+        penKnown_ = true;
+    }
+
+    void noClip(QPainter& p)
+    {
+        if (!clipped_)
+            return;
+        flushGlyphs(p);
+        p.setClipping(false);
+        clipped_ = false;
+    }
+
+    void clipTo(QPainter& p, const QRectF& clip)
+    {
+        flushGlyphs(p);
+        p.setClipRect(clip);
+        clipped_ = true;
     }
 
     FontEntry& fontEntry(std::uint16_t index)
@@ -478,10 +612,24 @@ private:
         e.font.setStrikeOut(f.strikeout);
         e.font.setKerning(false);
         e.metrics = QFontMetricsF(e.font);
+        e.lineHeight = e.metrics.height();
+        e.ascent = e.metrics.ascent();
+        e.decorated = e.font.underline() || e.font.strikeOut();
         e.color = color(f.colorIndex);
         e.digitWidth = std::max(1, static_cast<int>(std::lround(e.metrics.horizontalAdvance(QLatin1Char('0')))));
         e.raw = QRawFont::fromFont(e.font);
         return fonts_.emplace(index, std::move(e)).first->second;
+    }
+
+    FormatEntry& formatEntry(std::uint16_t index)
+    {
+        auto it = formats_.find(index);
+        if (it != formats_.end())
+            return it->second;
+        FormatEntry e;
+        e.code = wb_.formatCode(index);
+        e.general = e.code == "General" || e.code.empty();
+        return formats_.emplace(index, std::move(e)).first->second;
     }
 
     bool isEmptyAt(int row, int col) const
@@ -607,10 +755,14 @@ private:
 
     void drawTexts(QPainter& p)
     {
+        clipped_ = p.hasClipping();
+        penKnown_ = false;
+        painterFont_ = nullptr;
         forEachCell([&](int r, int c, const Cell& cell) {
             if (!cell.value.isBlank())
                 drawCellText(p, r, c, cell);
         });
+        flushGlyphs(p);
         p.setClipping(false);
     }
 
@@ -621,15 +773,15 @@ private:
         if (!cellRect(row, col, rect, &area))
             return;
         const Xf& xf = xfOf(cell);
-        const std::string code = wb_.formatCode(xf.formatIndex);
-        const FormattedText ft = formatValue(cell.value, code, wb_.date1904);
+        FormatEntry& format = formatEntry(xf.formatIndex);
+        const FormattedText ft = formatValue(cell.value, format.code, wb_.date1904);
         QString text = QString::fromStdString(ft.text);
         if (text.isEmpty())
             return;
         FontEntry& fe = fontEntry(xf.fontIndex);
         const QFontMetricsF& fm = fe.metrics;
         const bool number = cell.value.isNumber();
-        if (number && !isDateFormat(code))
+        if (number && !format.isDate())
             text = localSeparators(text);
 
         HAlign align = xf.hAlign;
@@ -655,14 +807,24 @@ private:
             else
                 text.truncate(kMaxLineChars);
         }
-        Run run = wrap && align != HAlign::Fill ? Run{} : layout(fe, text);
+        if (runs_.empty())
+            runs_.resize(1);
+        Run& run = runs_[0];
+        if (wrap && align != HAlign::Fill) {
+            run.glyphs.clear();
+            run.xs.clear();
+            run.width = 0;
+            run.simple = false;
+        } else {
+            layout(fe, text, run);
+        }
         // Numbers never spill over: a shorter General form if there is one, else a row of '#'.
         if (number) {
             const bool allHashes = text.count(QLatin1Char('#')) == text.size();
-            if (run.width > avail && (code == "General" || code.empty())) {
+            if (run.width > avail && format.general) {
                 for (int n = 10; n >= 1 && run.width > avail; --n) {
                     text = localSeparators(QString::fromStdString(formatGeneral(cell.value.number(), n)));
-                    run = layout(fe, text);
+                    layout(fe, text, run);
                 }
             }
             if (allHashes || run.width > avail) {
@@ -671,7 +833,7 @@ private:
                 if (n <= 0)
                     return;
                 text = QString(n, QLatin1Char('#'));
-                run = layout(fe, text);
+                layout(fe, text, run);
             }
         }
 
@@ -681,7 +843,7 @@ private:
             qsizetype times = run.width > 0 ? std::max<qsizetype>(1, static_cast<qsizetype>(avail / run.width)) : 1;
             times = std::min(times, std::max<qsizetype>(1, kMaxLineChars / std::max<qsizetype>(1, text.size())));
             text = text.repeated(times);
-            run = layout(fe, text);
+            layout(fe, text, run);
             align = HAlign::Left;
         }
 
@@ -700,9 +862,10 @@ private:
             align = HAlign::Center;
         }
 
+        // Unwrapped text is one line, already laid out in runs_[0].
         QStringList lines;
-        std::vector<Run> runs;
-        const double lineH = fm.height();
+        std::size_t lineCount = 1;
+        const double lineH = fe.lineHeight;
         bool overflows = false;
         if (wrap) {
             // Only the lines the cell can show are laid out. Text taller than the cell shows from
@@ -713,13 +876,13 @@ private:
                 overflows = true;
                 lines.resize(shown);
             }
-            for (const QString& l : lines)
-                runs.push_back(layout(fe, l));
-        } else {
-            lines << text;
-            runs.push_back(std::move(run));
+            lineCount = static_cast<std::size_t>(lines.size());
+            if (runs_.size() < lineCount)
+                runs_.resize(lineCount);
+            for (std::size_t i = 0; i < lineCount; ++i)
+                layout(fe, lines[static_cast<qsizetype>(i)], runs_[i]);
         }
-        const double blockH = lineH * static_cast<double>(lines.size());
+        const double blockH = lineH * static_cast<double>(lineCount);
         double top;
         switch (overflows ? VAlign::Top : xf.vAlign) {
         case VAlign::Top: top = rect.top() + 1; break;
@@ -728,9 +891,10 @@ private:
         default: top = rect.bottom() - 1 - blockH; break;
         }
 
-        std::vector<double> xs;
+        lineXs_.clear();
         double inkLeft = 1e9, inkRight = -1e9;
-        for (const Run& r : runs) {
+        for (std::size_t i = 0; i < lineCount; ++i) {
+            const Run& r = runs_[i];
             double x;
             if (align == HAlign::Right)
                 x = std::round(innerRight - r.width);
@@ -738,7 +902,7 @@ private:
                 x = std::round(spanLeft + (spanRight - spanLeft - r.width) / 2.0);
             else
                 x = innerLeft;
-            xs.push_back(x);
+            lineXs_.push_back(x);
             inkLeft = std::min(inkLeft, x);
             inkRight = std::max(inkRight, x + r.width);
         }
@@ -757,7 +921,8 @@ private:
             }
             // As in the spreadsheet, the run-on text hides the gridlines it crosses.
             if (sheet_.showGridlines && opt_.gridlines && (first < area.firstCol || last > area.lastCol)) {
-                p.setClipping(false);
+                noClip(p);
+                flushGlyphs(p);
                 for (int k = first; k < last; ++k) {
                     const Cell* left = sheet_.find(row, k);
                     if (left && xfOf(*left).fillPattern != 0)
@@ -767,18 +932,17 @@ private:
             }
         }
 
-        p.setFont(fe.font);
-        p.setPen(QColor::fromRgb(ft.hasColor ? ft.color : fe.color));
         // Clipping only when something sticks out keeps the common case cheap.
         const bool inside = inkLeft >= clip.left() && inkRight <= clip.right() && top >= clip.top() - 1
             && top + blockH <= clip.bottom() + 1;
         if (inside)
-            p.setClipping(false);
+            noClip(p);
         else
-            p.setClipRect(clip);
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            const double baseline = std::round(top + static_cast<double>(i) * lineH + fm.ascent());
-            drawRun(p, fe, runs[i], lines[static_cast<qsizetype>(i)], QPointF(xs[i], baseline));
+            clipTo(p, clip);
+        usePen(p, ft.hasColor ? ft.color : fe.color);
+        for (std::size_t i = 0; i < lineCount; ++i) {
+            const double baseline = std::round(top + static_cast<double>(i) * lineH + fe.ascent);
+            drawRun(p, fe, runs_[i], wrap ? lines[static_cast<qsizetype>(i)] : text, QPointF(lineXs_[i], baseline));
         }
     }
 
@@ -896,6 +1060,18 @@ private:
     std::vector<int> xs_, ys_;   // pixel edges of the range's columns and rows
     std::vector<RangeAddress> merges_;
     std::map<std::uint16_t, FontEntry> fonts_;
+    std::unordered_map<std::uint16_t, FormatEntry> formats_;
+    // Text drawing: lines laid out for the cell at hand, glyphs waiting to be drawn, and what the
+    // painter was last given.
+    std::vector<Run> runs_;
+    std::vector<double> lineXs_;
+    QList<quint32> pendingGlyphs_;
+    QList<QPointF> pendingPositions_;
+    const FontEntry* pendingFont_ = nullptr;
+    const FontEntry* painterFont_ = nullptr;
+    QRgb pen_ = 0;
+    bool penKnown_ = false;
+    bool clipped_ = false;
     int bandTop_ = 0, bandBottom_ = 0, margin_ = 0;
     std::vector<int> reach_;   // per row of the range: the lowest pixel its cells cover; empty when drawing whole
 };
