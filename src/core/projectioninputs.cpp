@@ -99,13 +99,31 @@ QDate dateFromSetting(const QString& stored, const QLocale& locale)
 
 // --- the store's keys: every spelling of them lives here ------------------------------------
 
-QString inputControlName(int column)
+namespace {
+
+QString makeInputControlName(int column)
 {
     if (column == kNameColumn)
         return QStringLiteral("txtRevenue");
     if (column == kIndColumn)
         return QStringLiteral("txtInd");
     return QStringLiteral("txtYear") + QString::number(column - 1);
+}
+
+} // namespace
+
+QString inputControlName(int column)
+{
+    // Asked for every cell of every line at start-up: the sheet's own columns are named once.
+    static const std::array<QString, kColumnCount> names = [] {
+        std::array<QString, kColumnCount> all;
+        for (int c = 0; c < kColumnCount; ++c)
+            all[static_cast<std::size_t>(c)] = makeInputControlName(c);
+        return all;
+    }();
+    if (column >= 0 && column < kColumnCount)
+        return names[static_cast<std::size_t>(column)];
+    return makeInputControlName(column);
 }
 
 QString cellSettingKey(const QString& control, int line)

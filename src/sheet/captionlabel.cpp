@@ -39,20 +39,30 @@ void CaptionLabel::fit()
     const QString t = text();
     int w = mDesignWidth;
     QFont f = mDesignFont;
-    const int needed = QFontMetrics(f).horizontalAdvance(t);
+    int needed = QFontMetrics(f).horizontalAdvance(t);
     if (needed > textRoom(w) && mMaxWidth > w)
         w = std::min(mMaxWidth, needed + (w - textRoom(w)));
-    while (QFontMetrics(f).horizontalAdvance(t) > textRoom(w) && f.pointSizeF() > 3)
+    while (needed > textRoom(w) && f.pointSizeF() > 3) {
         f.setPointSizeF(f.pointSizeF() - 0.25);
+        needed = QFontMetrics(f).horizontalAdvance(t);
+    }
     if (w != width())
         resize(w, height());
     if (f != font())
         setFont(f);
+    mFitted = fitState();
+}
+
+CaptionLabel::FitState CaptionLabel::fitState() const
+{
+    return {text(), width(), font(), contentsMargins(), margin(), indent(), mMaxWidth};
 }
 
 void CaptionLabel::paintEvent(QPaintEvent* e)
 {
-    fit();   // a text set from anywhere shows whole as well
+    // A text set from anywhere shows whole as well; a label as it was last fitted stays.
+    if (!mFitted || !(*mFitted == fitState()))
+        fit();
     QLabel::paintEvent(e);
 }
 

@@ -5,6 +5,8 @@
 // Nothing is ever cut or elided.
 #include <QLabel>
 
+#include <optional>
+
 namespace corvantis::sheet {
 
 class CaptionLabel : public QLabel {
@@ -25,11 +27,24 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    // Everything a fit depends on besides the design size and font, which are kept from the start.
+    struct FitState {
+        QString text;
+        int width;
+        QFont font;
+        QMargins contents;
+        int margin;
+        int indent;
+        int maxWidth;
+        bool operator==(const FitState&) const = default;
+    };
+    FitState fitState() const;
     int textRoom(int width) const;
     int mMaxWidth = 0;
     int mDesignWidth = -1;
     QFont mDesignFont;
     bool mHasDesignFont = false;
+    std::optional<FitState> mFitted;   // the label as the last fit left it
 };
 
 } // namespace corvantis::sheet

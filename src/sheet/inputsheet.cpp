@@ -18,6 +18,7 @@
 #include <QHash>
 #include <QLabel>
 #include <QScrollBar>
+#include <QStringBuilder>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -37,7 +38,7 @@ void name(QWidget* w, const QString& objectName, ControlKind kind)
 
 QString arrayName(const QString& control, int index)
 {
-    return control + QLatin1Char('(') + QString::number(index) + QLatin1Char(')');
+    return control % QLatin1Char('(') % QString::number(index) % QLatin1Char(')');
 }
 
 // Room left between a label and the control to its right, in twips.
