@@ -6,16 +6,14 @@
 #include <charconv>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 
 namespace ss {
 
 namespace {
 
-bool startsWith(std::string_view s, std::string_view p) { return !p.empty() && s.substr(0, p.size()) == p; }
-bool endsWith(std::string_view s, std::string_view p)
-{
-    return !p.empty() && s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
+bool startsWith(std::string_view s, std::string_view p) { return !p.empty() && s.starts_with(p); }
+bool endsWith(std::string_view s, std::string_view p) { return !p.empty() && s.ends_with(p); }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -140,6 +138,10 @@ std::string normalized(std::string_view text)
 // Without the blanks and line breaks around it (in the normalized spelling).
 std::string_view trimmed(std::string_view s)
 {
+    // Most texts neither begin nor end with a byte any of the blanks begins or ends with.
+    auto mayBeBlank = [](char c) { return c == ' ' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || (c & 0x80); };
+    if (s.empty() || (!mayBeBlank(s.front()) && !mayBeBlank(s.back())))
+        return s;
     static constexpr std::string_view blanks[] = {" ", "\n", "\v", "\f", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"};
     for (bool changed = true; changed && !s.empty();) {
         changed = false;
@@ -167,13 +169,19 @@ struct Marks {
     bool threeDecimalsAmbiguous = false;   // "1.234" could be a digit group
 };
 
-struct Spellings {
+} // namespace
+
+struct TypedTextReader::Spellings {
     Marks marks[3];
     int markSets = 1;
     std::vector<std::string> minusSigns;   // longest first
     std::vector<std::string> plusSigns;
     std::vector<std::string> symbols;      // longest first
 };
+
+namespace {
+
+using Spellings = TypedTextReader::Spellings;
 
 void addSpelling(std::vector<std::string>& list, std::string_view raw)
 {
@@ -184,7 +192,12 @@ void addSpelling(std::vector<std::string>& list, std::string_view raw)
 
 void longestFirst(std::vector<std::string>& list)
 {
-    std::stable_sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    // A handful of spellings: each moves ahead of the shorter ones only, so equal lengths keep
+    // their order.
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        for (std::size_t k = i; k > 0 && list[k - 1].size() < list[k].size(); --k)
+            std::swap(list[k - 1], list[k]);
+    }
 }
 
 Spellings spellingsOf(const NumberLocale& loc)
@@ -307,8 +320,10 @@ bool readDigits(std::string_view s, const Marks& m, TypedNumber& n)
 bool computeValue(TypedNumber& n)
 {
     std::string plain = n.whole.empty() ? std::string("0") : n.whole;
-    if (!n.fraction.empty())
-        plain += '.' + n.fraction;
+    if (!n.fraction.empty()) {
+        plain += '.';
+        plain += n.fraction;
+    }
     if (n.exponent != 0)
         plain += 'e' + std::to_string(n.exponent);
     double v = 0;
@@ -328,9 +343,8 @@ bool computeValue(TypedNumber& n)
 }
 
 // A normalized, trimmed, non-empty text.
-std::optional<TypedNumber> readNormalized(std::string_view s, const NumberLocale& loc)
+std::optional<TypedNumber> readNormalized(std::string_view s, const Spellings& sp)
 {
-    const Spellings sp = spellingsOf(loc);
     TypedNumber n;
     bool signSeen = false;
     for (bool changed = true; changed && !s.empty();) {
@@ -389,26 +403,49 @@ std::optional<TypedNumber> readNormalized(std::string_view s, const NumberLocale
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<TypedNumber> readTypedNumber(std::string_view text, const NumberLocale& locale)
+std::optional<TypedNumber> numberOf(std::string_view text, const Spellings& sp)
 {
     const std::string s = normalized(text);
     const std::string_view t = trimmed(s);
     if (t.empty())
         return std::nullopt;
-    return readNormalized(t, locale);
+    return readNormalized(t, sp);
 }
 
-Value valueFromTypedText(std::string_view text, const NumberLocale& locale)
+Value valueOf(std::string_view text, const Spellings& sp)
 {
     const std::string s = normalized(text);
     const std::string_view t = trimmed(s);
     if (t.empty())
         return Value();
-    if (const std::optional<TypedNumber> n = readNormalized(t, locale))
+    if (const std::optional<TypedNumber> n = readNormalized(t, sp))
         return Value(n->value);
     return Value(std::string(text));
 }
+
+} // namespace
+
+std::optional<TypedNumber> readTypedNumber(std::string_view text, const NumberLocale& locale)
+{
+    return numberOf(text, spellingsOf(locale));
+}
+
+Value valueFromTypedText(std::string_view text, const NumberLocale& locale)
+{
+    return valueOf(text, spellingsOf(locale));
+}
+
+TypedTextReader::TypedTextReader(const NumberLocale& locale)
+    : mLocale(locale), mSpellings(std::make_unique<const Spellings>(spellingsOf(locale)))
+{
+}
+
+TypedTextReader::TypedTextReader(TypedTextReader&&) noexcept = default;
+TypedTextReader& TypedTextReader::operator=(TypedTextReader&&) noexcept = default;
+TypedTextReader::~TypedTextReader() = default;
+
+std::optional<TypedNumber> TypedTextReader::number(std::string_view text) const { return numberOf(text, *mSpellings); }
+
+Value TypedTextReader::value(std::string_view text) const { return valueOf(text, *mSpellings); }
 
 } // namespace ss

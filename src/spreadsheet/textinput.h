@@ -8,6 +8,7 @@
 // a blank, and the minus signs, apostrophes and full-width marks have one form each.
 #include "spreadsheet/value.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ struct NumberLocale {
     // "1234,50" where the decimal mark is a point and the comma means nothing. With only one of
     // the two free, three digits after it could be a digit group: such a text is no number.
     bool readFreeAsciiMarks = false;
+
+    bool operator==(const NumberLocale&) const = default;
 };
 
 // A number as it was typed, with nothing lost to binary floating point.
@@ -64,5 +67,26 @@ std::optional<TypedNumber> readTypedNumber(std::string_view text, const NumberLo
 // A text that reads as a number becomes that number (7% -> 0.07); an empty text, or one of only
 // blanks, becomes Blank; anything else stays text, as typed.
 Value valueFromTypedText(std::string_view text, const NumberLocale& locale = {});
+
+// The two readers above for many texts in the same conventions (the cells a sheet is filled
+// with): what the locale's marks, signs and symbols are in the spelling texts are compared in
+// is worked out once, not for every text.
+class TypedTextReader {
+public:
+    explicit TypedTextReader(const NumberLocale& locale = {});
+    TypedTextReader(TypedTextReader&&) noexcept;
+    TypedTextReader& operator=(TypedTextReader&&) noexcept;
+    ~TypedTextReader();
+
+    const NumberLocale& locale() const { return mLocale; }
+    std::optional<TypedNumber> number(std::string_view text) const;   // as readTypedNumber
+    Value value(std::string_view text) const;                          // as valueFromTypedText
+
+    struct Spellings;   // the conventions in that spelling; defined with the reading
+
+private:
+    NumberLocale mLocale;
+    std::unique_ptr<const Spellings> mSpellings;
+};
 
 } // namespace ss

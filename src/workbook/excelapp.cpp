@@ -24,6 +24,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -54,6 +55,9 @@ struct BookState {
     QString protectedFile;    // the file a read-only workbook came from; never written
     bool closed = false;
     bool dirty = true;        // formulas need recomputing before anything is read
+    // The user's conventions as typed text is read in them, spelt out when text is first
+    // assigned and again when they have changed since.
+    std::optional<ss::TypedTextReader> typedText;
 
     std::shared_ptr<AppState> checkedApp() const
     {
@@ -71,6 +75,12 @@ struct BookState {
         if (index < 0 || index >= static_cast<int>(wb.sheets.size()))
             throw ExcelError(QStringLiteral("Subscript out of range: the workbook has no worksheet %1").arg(index + 1));
         return wb.sheets[static_cast<std::size_t>(index)];
+    }
+    const ss::TypedTextReader& typedTextReader(const ss::NumberLocale& conventions)
+    {
+        if (!typedText || !(typedText->locale() == conventions))
+            typedText.emplace(conventions);
+        return *typedText;
     }
     void calculate()
     {
@@ -264,7 +274,7 @@ void Range::assign(const QVariant& value)
     } else if (value.typeId() == QMetaType::Double) {
         v = value.toDouble();
     } else {
-        v = ss::valueFromTypedText(value.toString().toStdString(), numberLocale());
+        v = mBook->typedTextReader(numberLocale()).value(value.toString().toStdString());
     }
     for (int r = mR1; r <= mR2; ++r)
         for (int c = mC1; c <= mC2; ++c)

@@ -107,6 +107,15 @@ private slots:
         sh.Cells(1, 1) = QStringLiteral("$1,234.50");
         QCOMPARE(sh.Cells(1, 1).Value().toDouble(), 1234.5);
         QCOMPARE(sh.Cells(1, 3).Value().toDouble(), 1236.5);
+        // Text is read in the conventions the user has when it is assigned, also when they
+        // change between two cells of the same workbook.
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        sh.Cells(1, 1) = QStringLiteral("1.234,75 €");
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(sh.Cells(1, 1).Value().toDouble(), 1234.75);
+        sh.Cells(1, 1) = QStringLiteral("1.234,75");
+        QCOMPARE(sh.Cells(1, 1).Value().toString(), QStringLiteral("1.234,75"));
+        sh.Cells(1, 1) = QStringLiteral("$1,234.50");
         sh.Cells(1, 2) = QStringLiteral("Parts");
         QCOMPARE(sh.Cells(1, 2).Value().toString(), QStringLiteral("Parts"));
         QCOMPARE(sh.Cells(1, 3).Text(), QStringLiteral("#VALUE!"));
