@@ -321,7 +321,7 @@ SheetCell* InputSheet::makeCell(CellKind kind, int column, int line, const QRect
 {
     // The design text is no change: it comes with the box, before any change handler.
     auto* c = new SheetCell(kind, line, column >= monthColumn(1) ? column - 1 : 0, designText, mFrame1);
-    name(c, arrayName(inputControlName(column), line), ControlKind::TextBox);
+    c->setObjectName(arrayName(inputControlName(column), line));   // a text box by its own making
     c->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
     c->setFocusHandler(this);
     connect(c, &QLineEdit::textChanged, this, [this, c](const QString& t) { cellChanged(c, t); });
