@@ -85,7 +85,11 @@ struct FontEntry {
     int digitWidth = 7;
     double lineHeight = 0;
     double ascent = 0;
+    int pixelSize = 1;
     bool decorated = false;   // underlined or struck out: the lines go with each run of text
+    // How far any glyph of the font reaches above and below its baseline, in pixels, from the
+    // font's own bounding box; negative when the font does not say.
+    double inkAbove = -1, inkBelow = -1;
     struct Glyph {
         quint32 index = 0;
         double advance = 0;
@@ -605,7 +609,8 @@ private:
         const Font& f = wb_.font(index);
         FontEntry e;
         e.font.setFamily(fontFamilyFor(f.name));
-        e.font.setPixelSize(std::max(1, static_cast<int>(std::lround(f.height / 20.0 * opt_.dpi / 72.0))));
+        e.pixelSize = std::max(1, static_cast<int>(std::lround(f.height / 20.0 * opt_.dpi / 72.0)));
+        e.font.setPixelSize(e.pixelSize);
         e.font.setBold(f.bold());
         e.font.setItalic(f.italic);
         e.font.setUnderline(f.underline != 0);
@@ -618,7 +623,36 @@ private:
         e.color = color(f.colorIndex);
         e.digitWidth = std::max(1, static_cast<int>(std::lround(e.metrics.horizontalAdvance(QLatin1Char('0')))));
         e.raw = QRawFont::fromFont(e.font);
+        inkExtent(e);
         return fonts_.emplace(index, std::move(e)).first->second;
+    }
+
+    // The font's bounding box over all its glyphs (its 'head' table), with room for hinting and
+    // emboldening, which may take a glyph's pixels a little past its outline.
+    static void inkExtent(FontEntry& e)
+    {
+        if (!e.raw.isValid() || e.raw.unitsPerEm() <= 0)
+            return;
+        const QByteArray head = e.raw.fontTable("head");
+        if (head.size() < 54)
+            return;
+        auto int16At = [&](int at) {
+            return static_cast<std::int16_t>((static_cast<quint8>(head[at]) << 8) | static_cast<quint8>(head[at + 1]));
+        };
+        const double scale = e.raw.pixelSize() / e.raw.unitsPerEm();
+        const double slack = 2 + e.raw.pixelSize() / 8;
+        e.inkAbove = std::max(0.0, int16At(42) * scale) + slack;
+        e.inkBelow = std::max(0.0, -int16At(38) * scale) + slack;
+    }
+
+    // The cell's drawing can reach the band's rows: the rows of its area, with room for text
+    // standing out of it; any rows when the picture is drawn whole.
+    bool reachesBand(const QRect& rect, const FontEntry& fe) const
+    {
+        if (reach_.empty())
+            return true;
+        const int margin = 2 * fe.pixelSize + 16;
+        return rect.top() - margin < bandBottom_ && rect.bottom() + 1 + margin > bandTop_;
     }
 
     FormatEntry& formatEntry(std::uint16_t index)
@@ -773,12 +807,14 @@ private:
         if (!cellRect(row, col, rect, &area))
             return;
         const Xf& xf = xfOf(cell);
+        FontEntry& fe = fontEntry(xf.fontIndex);
+        if (!reachesBand(rect, fe))
+            return;
         FormatEntry& format = formatEntry(xf.formatIndex);
         const FormattedText ft = formatValue(cell.value, format.code, wb_.date1904);
         QString text = QString::fromStdString(ft.text);
         if (text.isEmpty())
             return;
-        FontEntry& fe = fontEntry(xf.fontIndex);
         const QFontMetricsF& fm = fe.metrics;
         const bool number = cell.value.isNumber();
         if (number && !format.isDate())
@@ -935,6 +971,16 @@ private:
         // Clipping only when something sticks out keeps the common case cheap.
         const bool inside = inkLeft >= clip.left() && inkRight <= clip.right() && top >= clip.top() - 1
             && top + blockH <= clip.bottom() + 1;
+        if (!reach_.empty() && fe.inkAbove >= 0 && !fe.decorated) {
+            // Glyphs from the font's table stay within its bounding box around their baselines.
+            bool simple = true;
+            for (std::size_t i = 0; i < lineCount && simple; ++i)
+                simple = runs_[i].simple;
+            const double firstBaseline = std::round(top + fe.ascent);
+            const double lastBaseline = std::round(top + static_cast<double>(lineCount - 1) * lineH + fe.ascent);
+            if (simple && (lastBaseline + fe.inkBelow < bandTop_ || firstBaseline - fe.inkAbove >= bandBottom_))
+                return;
+        }
         if (inside)
             noClip(p);
         else
