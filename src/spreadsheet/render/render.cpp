@@ -42,6 +42,9 @@ constexpr qint64 kBandedPixels = 1 << 20;
 constexpr double kCellWork = 3000;
 constexpr double kBlankCellWork = 100;
 
+// The most glyphs of consecutive cells handed to the painter at once.
+constexpr qsizetype kMaxPendingGlyphs = 4096;
+
 // Text sits this far from the cell's left edge and its right gridline.
 constexpr int kPadLeft = 2;
 constexpr int kPadRight = 3;
@@ -546,10 +549,19 @@ private:
             g.setPositions(positions);
             g.setUnderline(fe.font.underline());
             g.setStrikeOut(fe.font.strikeOut());
-            p.drawGlyphRun(at, g);
+            if (bandTop_ == 0) {
+                p.drawGlyphRun(at, g);
+                return;
+            }
+            // The painter places the lines of a run by its glyphs' positions on the device, then
+            // moves them again by its own transform: a band's run goes without its shift.
+            const QTransform shifted = p.worldTransform();
+            p.setWorldTransform(QTransform());
+            p.drawGlyphRun(at - QPointF(0, bandTop_), g);
+            p.setWorldTransform(shifted);
             return;
         }
-        if (pendingFont_ != &fe)
+        if (pendingFont_ != &fe || pendingGlyphs_.size() >= kMaxPendingGlyphs)
             flushGlyphs(p);
         pendingFont_ = &fe;
         for (std::size_t k = 0; k < r.glyphs.size(); ++k) {
