@@ -12,6 +12,7 @@
 #include <QRawFont>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -225,19 +227,36 @@ public:
             renderer.setBand(top, bottom);
             renderer.paint(p);
         };
-        std::vector<std::future<void>> others;
-        for (std::size_t k = 1; k + 1 < edges.size(); ++k)
-            others.push_back(bandThread(k - 1).run([&, k] {
+        // Whoever comes to a band first draws it: a band whose thread has not begun it when the
+        // calling thread is done with its own is drawn there too, as on a busy machine the band's
+        // thread may wait long for a processor. A job that finds its band taken touches nothing
+        // more, so the calling thread need not wait for it.
+        const std::size_t count = edges.size() - 1;
+        const auto taken = std::make_shared<std::vector<std::atomic<bool>>>(count);
+        std::vector<std::future<void>> others(count);
+        for (std::size_t k = 1; k < count; ++k)
+            others[k] = bandThread(k - 1).run([&, taken, k] {
+                if ((*taken)[k].exchange(true))
+                    return;
                 Renderer other(wb_, sheet_, range_, opt_);
                 drawBand(other, k);
-            }));
+            });
         std::exception_ptr failure;
-        try {
-            drawBand(*this, 0);
-        } catch (...) {
-            failure = std::current_exception();
+        for (std::size_t k = 0; k < count; ++k) {
+            if ((*taken)[k].exchange(true))
+                continue;
+            others[k] = {};
+            if (failure)
+                continue;
+            try {
+                drawBand(*this, k);
+            } catch (...) {
+                failure = std::current_exception();
+            }
         }
         for (std::future<void>& other : others) {
+            if (!other.valid())
+                continue;
             try {
                 other.get();   // waits for the band; a failure in it comes out here
             } catch (...) {
