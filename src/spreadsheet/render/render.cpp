@@ -572,8 +572,9 @@ private:
                 p.drawGlyphRun(at, g);
                 return;
             }
-            // The painter places the lines of a run by its glyphs' positions on the device, then
-            // moves them again by its own transform: a band's run goes without its shift.
+            // The painter puts the line under or through a run where the run's glyphs fall on the
+            // device, then moves it by its transform once more; a band's painter is shifted, so
+            // the run goes to the device unshifted.
             const QTransform shifted = p.worldTransform();
             p.setWorldTransform(QTransform());
             p.drawGlyphRun(at - QPointF(0, bandTop_), g);
@@ -597,8 +598,6 @@ private:
         g.setRawFont(pendingFont_->raw);
         g.setGlyphIndexes(pendingGlyphs_);
         g.setPositions(pendingPositions_);
-        g.setUnderline(pendingFont_->font.underline());
-        g.setStrikeOut(pendingFont_->font.strikeOut());
         p.drawGlyphRun(QPointF(0, 0), g);
         pendingGlyphs_.clear();
         pendingPositions_.clear();
@@ -1004,7 +1003,7 @@ private:
             && top + blockH <= clip.bottom() + 1;
         if (!reach_.empty() && fe.inkAbove >= 0 && !fe.decorated) {
             // Glyphs from the font's table stay within its bounding box around their baselines.
-            bool simple = true;
+            bool simple = lineCount > 0;
             for (std::size_t i = 0; i < lineCount && simple; ++i)
                 simple = runs_[i].simple;
             const double firstBaseline = std::round(top + fe.ascent);
