@@ -245,6 +245,13 @@ private:
             edgeStart_.push_back(static_cast<int>(edges_.size()));
             const Node& node = nodes_[i];
             auto addCells = [&](int ixti, RangeAddress range) {
+                // Most references are one cell of the formula's own sheet.
+                if (ixti < 0 && range.firstRow == range.lastRow && range.firstCol == range.lastCol) {
+                    const int dep = index_[static_cast<std::size_t>(node.sheet)].nodeAt(range.firstRow, range.firstCol);
+                    if (dep >= 0 && (node.group < 0 || nodes_[static_cast<std::size_t>(dep)].group != node.group))
+                        edges_.push_back(dep);
+                    return;
+                }
                 int first = node.sheet, last = node.sheet;
                 if (ixti >= 0 && !formula::externSheetRange(wb_, static_cast<std::uint16_t>(ixti), first, last))
                     return;

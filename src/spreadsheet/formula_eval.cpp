@@ -354,9 +354,9 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
         case kLt: case kLe: case kEq: case kGe: case kGt: case kNe: {
             if (st.size() < 2)
                 return Item::of(ErrorCode::Value);
-            Item b = std::move(st.back());
-            st.pop_back();
-            Item& a = st.back();
+            // The result takes the place of the left operand; the right one goes after.
+            Item& b = st.back();
+            Item& a = st[st.size() - 2];
             if (a.kind == Item::Unknown || b.kind == Item::Unknown) {
                 a = Item::unknown();
             } else if (ev.isArrayOperand(a) || ev.isArrayOperand(b)) {
@@ -364,17 +364,18 @@ Item evaluateItem(std::span<const std::uint8_t> t, const Evaluator& ev)
                 const int rows = std::max(x.rows, y.rows), cols = std::max(x.cols, y.cols);
                 if (static_cast<long long>(rows) * cols > kMaxArrayCells) {
                     a = Item::of(ErrorCode::Num);
-                    break;
+                } else {
+                    Matrix m(rows, cols);
+                    for (int r = 0; r < m.rows; ++r)
+                        for (int c = 0; c < m.cols; ++c)
+                            m.at(r, c) = binary(base, x.broadcast(r, c), y.broadcast(r, c));
+                    a = Item::of(std::move(m));
                 }
-                Matrix m(rows, cols);
-                for (int r = 0; r < m.rows; ++r)
-                    for (int c = 0; c < m.cols; ++c)
-                        m.at(r, c) = binary(base, x.broadcast(r, c), y.broadcast(r, c));
-                a = Item::of(std::move(m));
             } else {
                 Value x, y;
                 setValue(a, binary(base, ev.valueRef(a, x), ev.valueRef(b, y)));
             }
+            st.pop_back();
             break;
         }
         case kIsect: case kUnion: case kRange: {
@@ -578,10 +579,10 @@ Value finalValue(Value v)
 std::optional<Value> tryEvaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
 {
     Evaluator ev{ctx, row, col};
-    const Item it = evaluateItem(t, ev);
+    Item it = evaluateItem(t, ev);
     if (it.kind == Item::Unknown)
         return std::nullopt;
-    return finalValue(ev.value(it));
+    return finalValue(it.kind == Item::Val ? std::move(it.value) : ev.value(it));
 }
 
 Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
