@@ -31,6 +31,12 @@ private:
         rec(type, w);
     }
     void raw(const RawRecord& r) { appendRecord(out_, r.type, r.data); }
+    // The body of a cell's record, built in one buffer that keeps its room from cell to cell.
+    ByteWriter& cellBody()
+    {
+        cellBody_.data().clear();
+        return cellBody_;
+    }
     // Records Excel expects at a fixed place: a kept copy if the workbook was read with one,
     // else the default body. Returns whether a kept copy was written.
     bool placed(const std::vector<RawRecord>& extras, std::uint16_t type, const std::vector<std::uint8_t>* fallback);
@@ -81,6 +87,7 @@ private:
     std::vector<int> tabs_;            // the tab order (Workbook::tabs)
     std::map<CellAddress, Group> groups_;   // for the sheet being written
     std::vector<std::uint8_t> out_;
+    ByteWriter cellBody_;
     std::vector<std::string> strings_;
     std::unordered_map<std::string, std::uint32_t> stringIndex_;
     std::uint32_t stringRefs_ = 0;
@@ -709,7 +716,7 @@ void StreamWriter::cell(const Sheet& s, int r, int c, const Cell& cell)
             longString(rt::String, cell.value.text());
         return;
     }
-    ByteWriter w;
+    ByteWriter& w = cellBody();
     w.u16(static_cast<std::uint16_t>(r));
     w.u16(static_cast<std::uint16_t>(c));
     w.u16(cell.xf);
@@ -734,7 +741,7 @@ void StreamWriter::cell(const Sheet& s, int r, int c, const Cell& cell)
 // ptgExp or ptgTbl pointing at a group record) when not empty.
 void StreamWriter::formula(int r, int c, const Cell& cell, std::span<const std::uint8_t> tokens, bool shared)
 {
-    ByteWriter w;
+    ByteWriter& w = cellBody();
     w.u16(static_cast<std::uint16_t>(r));
     w.u16(static_cast<std::uint16_t>(c));
     w.u16(cell.xf);
