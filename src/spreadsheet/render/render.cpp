@@ -234,14 +234,18 @@ public:
         const std::size_t count = edges.size() - 1;
         const auto taken = std::make_shared<std::vector<std::atomic<bool>>>(count);
         std::vector<std::future<void>> others(count);
-        for (std::size_t k = 1; k < count; ++k)
-            others[k] = bandThread(k - 1).run([&, taken, k] {
-                if ((*taken)[k].exchange(true))
-                    return;
-                Renderer other(wb_, sheet_, range_, opt_);
-                drawBand(other, k);
-            });
         std::exception_ptr failure;
+        try {
+            for (std::size_t k = 1; k < count; ++k)
+                others[k] = bandThread(k - 1).run([&, taken, k] {
+                    if ((*taken)[k].exchange(true))
+                        return;
+                    Renderer other(wb_, sheet_, range_, opt_);
+                    drawBand(other, k);
+                });
+        } catch (...) {
+            failure = std::current_exception();   // the bands not yet begun are taken below, undrawn
+        }
         for (std::size_t k = 0; k < count; ++k) {
             if ((*taken)[k].exchange(true))
                 continue;
