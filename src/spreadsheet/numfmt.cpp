@@ -402,6 +402,19 @@ void fifteenDigits(double x, char (&buf)[64])
     *done.ptr = '\0';
 }
 
+// The exponent fifteenDigits wrote after the 'e'.
+int exponentOf(const char* buf)
+{
+    const char* p = std::strchr(buf, 'e') + 1;
+    const bool minus = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    int e = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        e = e * 10 + (*p - '0');
+    return minus ? -e : e;
+}
+
 Fixed toFixed(double x, int frac)
 {
     Fixed f;
@@ -411,7 +424,7 @@ Fixed toFixed(double x, int frac)
     }
     char buf[64];
     fifteenDigits(x, buf);
-    const int e = std::atoi(std::strchr(buf, 'e') + 1);
+    const int e = exponentOf(buf);
     // The fifteen digits stand `zeros` places after the decimal point when x < 1; `point` digits
     // stand before it, zeros after the fifteenth.
     const int zeros = e < 0 ? -e - 1 : 0;
@@ -439,9 +452,8 @@ Fixed toFixed(double x, int frac)
     std::size_t lead = 0;
     while (lead < static_cast<std::size_t>(point) && all[lead] == '0')
         ++lead;
-    f.intPart.assign(all, lead, static_cast<std::size_t>(point) - lead);
-    f.fracPart.assign(all, static_cast<std::size_t>(point), std::string::npos);
-    return f;
+    return Fixed{std::string(all.data() + lead, static_cast<std::size_t>(point) - lead),
+                 std::string(all.data() + point, all.size() - static_cast<std::size_t>(point))};
 }
 
 int decimalExponent(double x)
@@ -450,7 +462,7 @@ int decimalExponent(double x)
         return 0;
     char buf[64];
     fifteenDigits(x, buf);
-    return std::atoi(std::strchr(buf, 'e') + 1);
+    return exponentOf(buf);
 }
 
 std::string stripZeros(std::string s)
@@ -675,8 +687,8 @@ std::string formatNumber(const Section& sec, double v)
         case T::Digit:
             if (k < l.intEnd) {
                 const std::size_t j = intIndex++;
-                out.append(reversed.rbegin() + static_cast<std::ptrdiff_t>(reversed.size() - ends[j]),
-                           reversed.rbegin() + static_cast<std::ptrdiff_t>(reversed.size() - ends[j + 1]));
+                for (std::size_t i = ends[j]; i-- > ends[j + 1];)
+                    out += reversed[i];
             } else if (k < l.expAt) {
                 const std::size_t j = fracIndex++;
                 if (lastNz != npos && j <= lastNz) out += fx.fracPart[j];
