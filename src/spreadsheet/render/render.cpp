@@ -588,9 +588,15 @@ private:
         if (pendingFont_ != &fe || pendingGlyphs_.size() >= kMaxPendingGlyphs)
             flushGlyphs(p);
         pendingFont_ = &fe;
-        for (std::size_t k = 0; k < r.glyphs.size(); ++k) {
-            pendingGlyphs_.push_back(r.glyphs[k]);
-            pendingPositions_.push_back(at + QPointF(r.xs[k], 0));
+        const qsizetype from = pendingGlyphs_.size();
+        const auto count = static_cast<qsizetype>(r.glyphs.size());
+        pendingGlyphs_.resize(from + count);
+        pendingPositions_.resize(from + count);
+        quint32* const glyphs = pendingGlyphs_.data() + from;
+        QPointF* const positions = pendingPositions_.data() + from;
+        for (qsizetype k = 0; k < count; ++k) {
+            glyphs[k] = r.glyphs[static_cast<std::size_t>(k)];
+            positions[k] = at + QPointF(r.xs[static_cast<std::size_t>(k)], 0);
         }
     }
 
