@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,11 +38,13 @@ const QRgb kGridline = qRgb(0xD0, 0xD7, 0xE5);
 // The most characters of one unwrapped line laid out: more than the widest picture can show.
 constexpr qsizetype kMaxLineChars = 8192;
 
-// Pictures of at least this many pixels are drawn in bands, one per processor (up to two).
+// Pictures of at least this many pixels are drawn in bands by one thread per processor (up to
+// two), a few bands each, so that a thread held back by a busy machine leaves more to the others.
 constexpr qint64 kBandedPixels = 1 << 20;
+constexpr std::size_t kBandsPerThread = 2;
 // What drawing a cell costs against filling one pixel, for cutting a picture into bands of equal
 // work: a value's text, or only a blank cell's fill and borders.
-constexpr double kCellWork = 3000;
+constexpr double kCellWork = 5000;
 constexpr double kBlankCellWork = 100;
 
 // The most glyphs of consecutive cells handed to the painter at once.
@@ -227,29 +230,35 @@ public:
             renderer.setBand(top, bottom);
             renderer.paint(p);
         };
-        // Whoever comes to a band first draws it: a band whose thread has not begun it when the
-        // calling thread is done with its own is drawn there too, as on a busy machine the band's
-        // thread may wait long for a processor. A job that finds its band taken touches nothing
-        // more, so the calling thread need not wait for it.
+        // The bands are taken one after another by whoever is free: the calling thread and the
+        // band threads, so a thread that a busy machine holds back takes fewer of them. A band
+        // thread whose job begins only after the last band was taken touches nothing more, so
+        // the calling thread waits only for the jobs that began before.
+        struct Shared {
+            std::atomic<std::size_t> next{0};
+            std::vector<std::atomic<bool>> begun;
+            explicit Shared(std::size_t helpers) : begun(helpers) {}
+        };
         const std::size_t count = edges.size() - 1;
-        const auto taken = std::make_shared<std::vector<std::atomic<bool>>>(count);
-        std::vector<std::future<void>> others(count);
+        const std::size_t helpers = std::min(count, bandThreads()) - 1;
+        const auto shared = std::make_shared<Shared>(helpers);
+        std::vector<std::future<void>> jobs(helpers);
         std::exception_ptr failure;
         try {
-            for (std::size_t k = 1; k < count; ++k)
-                others[k] = bandThread(k - 1).run([&, taken, k] {
-                    if ((*taken)[k].exchange(true))
-                        return;
-                    Renderer other(wb_, sheet_, range_, opt_);
-                    drawBand(other, k);
+            for (std::size_t t = 0; t < helpers; ++t)
+                jobs[t] = bandThread(t).run([&, shared, count, t] {
+                    shared->begun[t] = true;
+                    std::optional<Renderer> own;
+                    for (std::size_t k; (k = shared->next.fetch_add(1)) < count;) {
+                        if (!own)
+                            own.emplace(wb_, sheet_, range_, opt_);
+                        drawBand(*own, k);
+                    }
                 });
         } catch (...) {
-            failure = std::current_exception();   // the bands not yet begun are taken below, undrawn
+            failure = std::current_exception();   // the bands are drawn here, or not at all
         }
-        for (std::size_t k = 0; k < count; ++k) {
-            if ((*taken)[k].exchange(true))
-                continue;
-            others[k] = {};
+        for (std::size_t k; (k = shared->next.fetch_add(1)) < count;) {
             if (failure)
                 continue;
             try {
@@ -258,11 +267,11 @@ public:
                 failure = std::current_exception();
             }
         }
-        for (std::future<void>& other : others) {
-            if (!other.valid())
+        for (std::size_t t = 0; t < helpers; ++t) {
+            if (!jobs[t].valid() || !shared->begun[t])
                 continue;
             try {
-                other.get();   // waits for the band; a failure in it comes out here
+                jobs[t].get();   // waits for the job's last band; a failure in it comes out here
             } catch (...) {
                 if (!failure)
                     failure = std::current_exception();
@@ -403,6 +412,12 @@ private:
         return ys_[i] - margin_ < bandBottom_ && reach_[i] + margin_ > bandTop_;
     }
 
+    // The threads that draw a picture's bands, the calling one with them: one per processor, up to two.
+    static std::size_t bandThreads()
+    {
+        return std::min(2u, std::max(1u, std::thread::hardware_concurrency()));
+    }
+
     // Horizontal band edges on row edges, about equal in work: `bands` of them, or by the
     // picture's size and the processors when 0. A row's work is its pixels, which every band
     // fills, and its cells, whose text costs far more than its area.
@@ -411,9 +426,7 @@ private:
         const int h = size().height();
         if (bands <= 0) {
             const bool large = static_cast<qint64>(size().width()) * h >= kBandedPixels;
-            bands = large
-                ? static_cast<int>(std::min(2u, std::max(1u, std::thread::hardware_concurrency())))
-                : 1;
+            bands = large && bandThreads() > 1 ? static_cast<int>(kBandsPerThread * bandThreads()) : 1;
         }
         std::vector<int> edges{0};
         if (bands <= 1 || h <= 0) {
