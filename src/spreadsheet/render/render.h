@@ -18,8 +18,9 @@ struct RenderOptions {
     // shows a workbook ("12.500,5" under German settings); the number formats keep "." and ",".
     std::string decimalSeparator = ".";
     std::string groupSeparator = ",";
-    // A large picture is drawn in horizontal bands at once, one per processor; the pixels are the
-    // same as drawn whole. 0 chooses by the picture's size, 1 draws it whole.
+    // A large picture is drawn in horizontal bands, taken in turn by one thread per processor (up
+    // to two); the pixels are the same as drawn whole. 0 chooses by the picture's size, 1 draws
+    // it whole.
     int bands = 0;
 };
 
