@@ -216,9 +216,9 @@ public:
             p.end();
             return img;
         }
-        // Each band is drawn by a renderer of its own (fonts are per thread) into its own rows of
-        // the one picture, background first; a cell near an edge is drawn by both bands, each
-        // keeping to its rows.
+        // Each thread draws its bands with a renderer of its own (fonts are per thread), each band
+        // into its own rows of the one picture, background first; a cell near an edge is drawn
+        // for both bands, each keeping to its rows.
         uchar* const pixels = img.bits();
         const qsizetype bytesPerLine = img.bytesPerLine();
         auto drawBand = [&, pixels](Renderer& renderer, std::size_t k) {
