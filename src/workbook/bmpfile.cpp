@@ -14,15 +14,10 @@
 #define CORVANTIS_BMP_SHUFFLE 1
 #include <immintrin.h>
 #endif
-#include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
 #include <limits>
-#include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
+#include <algorithm>
 
 namespace corvantis {
 
@@ -153,92 +148,6 @@ void unpackRow(const uchar* from, QRgb* to, qint64 width)
     unpackRowPlain(from, to, 0, width);
 }
 
-// Runs `fill(k, bytes)` for pieces 0..count-1 on a second thread and `drain(k, bytes)` for each on
-// the calling thread as soon as it is filled, with two buffers going back and forth: packing rows
-// overlaps with writing them, and reading rows with unpacking them. A failure on either side stops
-// both and is thrown here. Without a second thread the pieces are filled and drained in turn.
-template <typename Fill, typename Drain>
-void overlapped(int count, Fill&& fill, Drain&& drain)
-{
-    struct Slot {
-        QByteArray bytes;
-        bool full = false;
-    };
-    Slot buffers[2];
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool stop = false;
-    std::exception_ptr failure;
-
-    auto fillAll = [&] {
-        for (int k = 0; k < count; ++k) {
-            Slot& slot = buffers[k % 2];
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return !slot.full || stop; });
-                if (stop)
-                    return;
-            }
-            try {
-                fill(k, slot.bytes);
-            } catch (...) {
-                const std::lock_guard<std::mutex> lock(mutex);
-                failure = std::current_exception();
-                stop = true;
-                changed.notify_all();
-                return;
-            }
-            {
-                const std::lock_guard<std::mutex> lock(mutex);
-                slot.full = true;
-            }
-            changed.notify_all();
-        }
-    };
-
-    std::thread worker;
-    try {
-        worker = std::thread(fillAll);
-    } catch (const std::system_error&) {
-        for (int k = 0; k < count; ++k) {
-            fill(k, buffers[0].bytes);
-            drain(k, buffers[0].bytes);
-        }
-        return;
-    }
-    for (int k = 0; k < count; ++k) {
-        Slot& slot = buffers[k % 2];
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return slot.full || stop; });
-            if (!slot.full)
-                break;   // the worker failed
-        }
-        try {
-            drain(k, slot.bytes);
-        } catch (...) {
-            {
-                const std::lock_guard<std::mutex> lock(mutex);
-                stop = true;
-            }
-            changed.notify_all();
-            worker.join();
-            throw;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            slot.full = false;
-        }
-        changed.notify_all();
-    }
-    worker.join();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-// Rows moved in one piece: about 256 KB, at least one row.
-int rowsAPiece(qint64 stride) { return int(std::max<qint64>(1, (256 * 1024) / stride)); }
-
 // The layout of a 24-bit, uncompressed, bottom-up bitmap with the plain header: the one the
 // sheet's picture is written as. Empty for any other kind, which Qt's handler reads instead.
 struct Plain24 {
@@ -294,29 +203,19 @@ QImage readPlain24(QIODevice& file)
     QImage picture = blankPicture(*p);
     if (picture.isNull())
         return {};
-    const int rowsAtOnce = rowsAPiece(p->stride);
-    const int pieces = (p->height + rowsAtOnce - 1) / rowsAtOnce;
-    struct ShortRead {};
-    try {
-        overlapped(
-            pieces,
-            [&](int k, QByteArray& chunk) {
-                const qint64 want = p->stride * std::min(rowsAtOnce, p->height - k * rowsAtOnce);
-                chunk.resize(qsizetype(want));
-                if (file.read(chunk.data(), want) != want)
-                    throw ShortRead{};
-            },
-            [&](int k, const QByteArray& chunk) {
-                const int done = k * rowsAtOnce;
-                const int rows = int(chunk.size() / p->stride);
-                for (int r = 0; r < rows; ++r) {
-                    const int y = p->height - 1 - (done + r);   // the file's first row is the picture's last
-                    unpackRow(reinterpret_cast<const uchar*>(chunk.constData()) + p->stride * r,
-                              reinterpret_cast<QRgb*>(picture.scanLine(y)), p->width);
-                }
-            });
-    } catch (const ShortRead&) {
-        return {};
+    const int rowsAtOnce = int(std::max<qint64>(1, (256 * 1024) / p->stride));
+    QByteArray chunk(qsizetype(p->stride * rowsAtOnce), Qt::Uninitialized);
+    for (int done = 0; done < p->height;) {
+        const int rows = std::min(rowsAtOnce, p->height - done);
+        const qint64 want = p->stride * rows;
+        if (file.read(chunk.data(), want) != want)
+            return {};
+        for (int k = 0; k < rows; ++k) {
+            const int y = p->height - 1 - (done + k);   // the file's first row is the picture's last
+            unpackRow(reinterpret_cast<const uchar*>(chunk.constData()) + p->stride * k,
+                      reinterpret_cast<QRgb*>(picture.scanLine(y)), p->width);
+        }
+        done += rows;
     }
     return picture;
 }
@@ -361,14 +260,20 @@ QByteArray headers24(const QImage& picture)
     return bytes;
 }
 
-// Rows `first` to `first + rows - 1` counted from the bottom, as the file holds them, packed into `out`.
-void packRows(const QImage& picture, int first, int rows, uchar* out)
+// Appends the picture's rows, bottom first, to `out`, handing over every `chunk` bytes or so.
+template <typename Flush>
+void appendRows(const QImage& picture, QByteArray& out, qint64 chunk, Flush&& flush)
 {
     const qint64 width = picture.width();
     const qint64 stride = rowBytes24(width);
-    for (int r = 0; r < rows; ++r, out += stride) {
-        packRow(reinterpret_cast<const QRgb*>(picture.constScanLine(picture.height() - 1 - (first + r))), out, width);
-        std::memset(out + width * 3, 0, size_t(stride - width * 3));
+    for (int y = picture.height() - 1; y >= 0; --y) {
+        const qsizetype at = out.size();
+        out.resize(at + qsizetype(stride));
+        auto* row = reinterpret_cast<uchar*>(out.data()) + at;
+        packRow(reinterpret_cast<const QRgb*>(picture.constScanLine(y)), row, width);
+        std::memset(row + width * 3, 0, size_t(stride - width * 3));
+        if (out.size() >= chunk)
+            flush(out);
     }
 }
 
@@ -380,8 +285,8 @@ QByteArray encodeBmp(const QImage& picture)
     if (!writtenHere(picture))
         return encodeWithQt(picture);
     QByteArray bytes = headers24(picture);
-    bytes.resize(qsizetype(kHeadersSize + rowBytes24(picture.width()) * picture.height()));
-    packRows(picture, 0, picture.height(), reinterpret_cast<uchar*>(bytes.data()) + kHeadersSize);
+    bytes.reserve(kHeadersSize + rowBytes24(picture.width()) * picture.height());
+    appendRows(picture, bytes, std::numeric_limits<qint64>::max(), [](QByteArray&) {});
     return bytes;
 }
 
@@ -394,21 +299,16 @@ void writeBmpFile(const QImage& picture, const QString& path, Durability durabil
         writeWholeFile(path, bytes, durability);
         return;
     }
-    // Written in pieces: the whole file never stands in memory beside the picture. The next piece
-    // is packed while the last one is written.
+    // Written in pieces: the whole file never stands in memory beside the picture.
+    constexpr qint64 kChunk = 256 * 1024;
     SafeFile file(path, SafeFile::Existing::Replace, durability);
-    file.write(headers24(picture));
-    const qint64 stride = rowBytes24(picture.width());
-    const int height = picture.height();
-    const int rowsAtOnce = rowsAPiece(stride);
-    overlapped(
-        (height + rowsAtOnce - 1) / rowsAtOnce,
-        [&](int k, QByteArray& out) {
-            const int rows = std::min(rowsAtOnce, height - k * rowsAtOnce);
-            out.resize(qsizetype(stride * rows));
-            packRows(picture, k * rowsAtOnce, rows, reinterpret_cast<uchar*>(out.data()));
-        },
-        [&](int, const QByteArray& out) { file.write(out); });
+    QByteArray pending = headers24(picture);
+    pending.reserve(kChunk + rowBytes24(picture.width()));
+    appendRows(picture, pending, kChunk, [&](QByteArray& out) {
+        file.write(out);
+        out.resize(0);
+    });
+    file.write(pending);
     file.commit();
 }
 
