@@ -372,19 +372,12 @@ std::vector<std::string> splitSections(const std::string& code)
     return parts;
 }
 
-const Parsed& parse(const std::string& code)
+Parsed parse(const std::string& code)
 {
-    // Every cell of a sheet shares a handful of codes; parse each once.
-    thread_local std::unordered_map<std::string, Parsed> cache;
-    auto it = cache.find(code);
-    if (it != cache.end())
-        return it->second;
-    if (cache.size() > 512)
-        cache.clear();
     Parsed p;
     for (const std::string& part : splitSections(code))
         p.sections.push_back(parseSection(part));
-    return cache.emplace(code, std::move(p)).first->second;
+    return p;
 }
 
 // Decimal digits of x >= 0 rounded to `frac` decimals, half away from zero. The double is first
@@ -833,33 +826,54 @@ std::string formatGeneral(double number, int maxChars)
     return number < 0 ? "-" + body : body;
 }
 
-FormattedText formatValue(const Value& value, const std::string& formatCode, bool date1904)
+struct ParsedFormat {
+    Parsed parsed;
+};
+
+NumberFormat::NumberFormat(const std::string& code) : code_(code), general_(isGeneralCode(code))
+{
+    if (!general_)
+        parsed_ = std::make_shared<const ParsedFormat>(ParsedFormat{parse(code)});
+}
+
+FormattedText NumberFormat::format(const Value& value, bool date1904) const
 {
     switch (value.kind()) {
     case Value::Kind::Blank: return {};
     case Value::Kind::Boolean: return {value.boolean() ? "TRUE" : "FALSE"};
     case Value::Kind::Error: return {errorText(value.error())};
     case Value::Kind::Text:
-        if (isGeneralCode(formatCode))
+        if (general_)
             return {value.text()};
-        return formatTextWith(parse(formatCode), value.text());
+        return formatTextWith(parsed_->parsed, value.text());
     case Value::Kind::Number:
-        if (isGeneralCode(formatCode))
+        if (general_)
             return {formatGeneral(value.number())};
-        return formatNumberWith(parse(formatCode), value.number(), date1904);
+        return formatNumberWith(parsed_->parsed, value.number(), date1904);
     }
     return {};
 }
 
-bool isDateFormat(const std::string& formatCode)
+bool NumberFormat::isDate() const
 {
-    if (isGeneralCode(formatCode))
+    if (general_)
         return false;
-    for (const Section& sec : parse(formatCode).sections) {
+    for (const Section& sec : parsed_->parsed.sections) {
         if (sec.isDate)
             return true;
     }
     return false;
 }
+
+FormattedText formatValue(const Value& value, const std::string& formatCode, bool date1904)
+{
+    switch (value.kind()) {
+    case Value::Kind::Text:
+    case Value::Kind::Number: return NumberFormat(formatCode).format(value, date1904);
+    default: return NumberFormat(std::string()).format(value, date1904);
+    }
+}
+
+bool isDateFormat(const std::string& formatCode) { return NumberFormat(formatCode).isDate(); }
 
 } // namespace ss

@@ -3,6 +3,7 @@
 #include "spreadsheet/value.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace ss {
@@ -24,5 +25,23 @@ std::string formatGeneral(double number);
 std::string formatGeneral(double number, int maxChars);
 
 bool isDateFormat(const std::string& formatCode);
+
+struct ParsedFormat;
+
+// A format code read once, for the many values of a picture or a column that share it: formats
+// exactly as formatValue does with the same code.
+class NumberFormat {
+public:
+    explicit NumberFormat(const std::string& code);
+    FormattedText format(const Value& value, bool date1904 = false) const;
+    bool isDate() const;
+    bool isGeneral() const { return general_; }   // "General" or no code
+    const std::string& code() const { return code_; }
+
+private:
+    std::string code_;
+    bool general_ = false;
+    std::shared_ptr<const ParsedFormat> parsed_;   // null for General
+};
 
 } // namespace ss

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string_view>
 
 namespace corvantis {
@@ -132,7 +133,7 @@ private:
 // What a cell's XF gives its text, looked up once per XF.
 struct Style {
     const ss::Xf* xf = nullptr;
-    std::string formatCode;
+    std::optional<ss::NumberFormat> format;
     bool dateFormat = false;
     Measure::Font* font = nullptr;
 };
@@ -242,8 +243,8 @@ int autoFitColumns(ss::Workbook& wb, int sheetIndex, const ss::RangeAddress& ran
         Style& s = styles[std::min<std::size_t>(cell.xf, wb.xfs.size())];
         if (!s.xf) {
             s.xf = cell.xf < wb.xfs.size() ? &wb.xfs[cell.xf] : &fallback;
-            s.formatCode = wb.formatCode(s.xf->formatIndex);
-            s.dateFormat = ss::isDateFormat(s.formatCode);
+            s.format.emplace(wb.formatCode(s.xf->formatIndex));
+            s.dateFormat = s.format->isDate();
             s.font = &measure.font(s.xf->fontIndex);
         }
         return s;
@@ -251,7 +252,7 @@ int autoFitColumns(ss::Workbook& wb, int sheetIndex, const ss::RangeAddress& ran
     // The width a cell's text is drawn with; `empty` tells whether it shows nothing.
     auto shownWidth = [&](const ss::Cell& cell, bool& empty) {
         const Style& style = styleOf(cell);
-        const std::string text = ss::formatValue(cell.value, style.formatCode, wb.date1904).text;
+        const std::string text = style.format->format(cell.value, wb.date1904).text;
         empty = text.empty();
         if (!cell.value.isNumber() || style.dateFormat)
             return Measure::width(*style.font, text, nullptr);

@@ -119,16 +119,18 @@ struct Span {
     int first = 0, last = 0;   // inclusive columns (or rows)
 };
 
-// A number format as the cells of one picture use it: its code looked up once.
+// A number format as the cells of one picture use it: its code looked up and read once.
 struct FormatEntry {
-    std::string code;
+    explicit FormatEntry(const std::string& code) : number(code), general(code == "General" || code.empty()) {}
+
+    NumberFormat number;
     bool general = false;   // "General" or no code: a number may show shorter to fit
     int date = -1;          // a date format: -1 until asked
 
     bool isDate()
     {
         if (date < 0)
-            date = isDateFormat(code) ? 1 : 0;
+            date = number.isDate() ? 1 : 0;
         return date == 1;
     }
 };
@@ -713,10 +715,7 @@ private:
         auto it = formats_.find(index);
         if (it != formats_.end())
             return it->second;
-        FormatEntry e;
-        e.code = wb_.formatCode(index);
-        e.general = e.code == "General" || e.code.empty();
-        return formats_.emplace(index, std::move(e)).first->second;
+        return formats_.emplace(index, FormatEntry(wb_.formatCode(index))).first->second;
     }
 
     bool isEmptyAt(int row, int col) const
@@ -864,7 +863,7 @@ private:
         if (!reachesBand(rect, fe))
             return;
         FormatEntry& format = formatEntry(xf.formatIndex);
-        const FormattedText ft = formatValue(cell.value, format.code, wb_.date1904);
+        const FormattedText ft = format.number.format(cell.value, wb_.date1904);
         QString text = QString::fromStdString(ft.text);
         if (text.isEmpty())
             return;
