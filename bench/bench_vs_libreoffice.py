@@ -100,11 +100,14 @@ def run_button(build, runs, env):
 
 
 def run_engine(build, runs, env):
-    """Opening the template and recalculating it (bench_engine, Google Benchmark): medians in ms."""
+    """Opening the template and recalculating it (bench_engine, Google Benchmark): medians in ms.
+    The repetitions of the two are interleaved, so a machine that slows down or speeds up during
+    the run weighs on both alike rather than on the one that happened to run later."""
     import json
     out = subprocess.run([os.path.join(build, "bench", "bench_engine"),
                           "--benchmark_filter=^BM_(OpenTemplate|Recalculate)$",
-                          "--benchmark_repetitions=%d" % max(3, runs), "--benchmark_format=json"],
+                          "--benchmark_repetitions=%d" % max(3, runs), "--benchmark_enable_random_interleaving=true",
+                          "--benchmark_format=json"],
                          env=env, check=True, capture_output=True, text=True).stdout
     medians = {}
     for b in json.loads(out)["benchmarks"]:
