@@ -145,23 +145,7 @@ public:
 
     int digit() const { return mDigit; }
 
-    int pixels(int col) const
-    {
-        if (col < 0 || col >= ss::kMaxCols)
-            return 0;
-        for (const ss::ColumnInfo& ci : mSheet.columns) {
-            if (col < ci.firstCol || col > ci.lastCol)
-                continue;
-            if (ci.hidden || ci.width == 0)
-                return 0;
-            // Stored widths hold the cell padding; half a digit is added before truncating.
-            const double chars = (ci.width + std::trunc(128.0 / mDigit)) / 256.0;
-            return static_cast<int>(std::trunc(chars * mDigit));
-        }
-        // DEFCOLWIDTH characters plus padding and gridline, rounded up to 8 pixels.
-        const int px = mSheet.defaultColWidth * mDigit + 5;
-        return (px + 7) / 8 * 8;
-    }
+    int pixels(int col) const { return col < 0 || col >= ss::kMaxCols ? 0 : ss::columnPixels(mSheet, col, mDigit); }
 
 private:
     const ss::Sheet& mSheet;

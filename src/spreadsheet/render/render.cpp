@@ -56,6 +56,22 @@ constexpr int kPadRight = 3;
 
 } // namespace
 
+int columnPixels(const Sheet& sheet, int col, int digitWidth)
+{
+    for (const ColumnInfo& ci : sheet.columns) {
+        if (col < ci.firstCol || col > ci.lastCol)
+            continue;
+        if (ci.hidden || ci.width == 0)
+            return 0;
+        // Stored widths already hold the cell padding; Excel adds half a digit before truncating.
+        const double chars = (ci.width + std::trunc(128.0 / digitWidth)) / 256.0;
+        return static_cast<int>(std::trunc(chars * digitWidth));
+    }
+    // DEFCOLWIDTH characters plus padding and gridline, rounded up to 8 pixels.
+    const int px = sheet.defaultColWidth * digitWidth + 5;
+    return (px + 7) / 8 * 8;
+}
+
 QString fontFamilyFor(const std::string& name)
 {
     // Metric-compatible stand-ins keep column widths and text extents as the workbook expects.
@@ -321,21 +337,7 @@ public:
 private:
     // ------------------------------------------------------------ geometry
 
-    int columnPixels(int col) const
-    {
-        for (const ColumnInfo& ci : sheet_.columns) {
-            if (col < ci.firstCol || col > ci.lastCol)
-                continue;
-            if (ci.hidden || ci.width == 0)
-                return 0;
-            // Stored widths already hold the cell padding; Excel adds half a digit before truncating.
-            const double chars = (ci.width + std::trunc(128.0 / digitWidth_)) / 256.0;
-            return static_cast<int>(std::trunc(chars * digitWidth_));
-        }
-        // DEFCOLWIDTH characters plus padding and gridline, rounded up to 8 pixels.
-        const int px = sheet_.defaultColWidth * digitWidth_ + 5;
-        return (px + 7) / 8 * 8;
-    }
+    int columnPixels(int col) const { return ss::columnPixels(sheet_, col, digitWidth_); }
 
     int rowPixels(int row) const
     {

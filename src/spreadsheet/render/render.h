@@ -29,6 +29,10 @@ struct RenderOptions {
 // expects.
 QString fontFamilyFor(const std::string& name);
 
+// How many pixels wide column `col` of `sheet` is drawn when the default font's digit is
+// `digitWidth` pixels: its stored width in 1/256 of a digit, or the sheet's default width.
+int columnPixels(const Sheet& sheet, int col, int digitWidth);
+
 // The pixel size the range takes: column widths from character units of the workbook's default
 // font (font 0), row heights in twips.
 QSize renderedSize(const Workbook& wb, int sheetIndex, const RangeAddress& range, const RenderOptions& opt = {});
