@@ -49,8 +49,6 @@ constexpr int kFirstCol = 1;   // B
 constexpr int kLastCol = 28;   // AC
 const char* const kTitle = "Twelve-month profit and loss projection";
 
-std::string colLetters(int c) { return ss::columnLetters(c); }
-
 std::string a1(int row, int col) { return ss::cellAddress(row, col); }
 
 // The 33 line rows, 0-based: revenue 6-12, cost of sales 16-22, expenses 28-46 (1-based).
