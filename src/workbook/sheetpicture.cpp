@@ -2,6 +2,7 @@
 
 #include "core/guard.h"
 #include "core/safefile.h"
+#include "spreadsheet/render/picturememory.h"
 #include "workbook/bmpfile.h"
 
 #include <QClipboard>
@@ -71,7 +72,7 @@ QImage GetClipboardPicture(int format)
     return QImage();
 }
 
-void saveCellsActivesheet(const Workbook& workbook, const QString& path)
+void saveCellsActivesheet(const Workbook& workbook, const QString& path, ss::PictureMemoryAhead* readBack)
 {
     Guard g(Procedure::SheetPicture);
     std::optional<Worksheet> sheet;
@@ -99,6 +100,8 @@ void saveCellsActivesheet(const Workbook& workbook, const QString& path)
         const QImage picture = GetClipboardPicture(0);
         if (picture.isNull())
             throw StepError(QStringLiteral("The clipboard holds no picture"));
+        if (readBack)
+            readBack->prepare(picture.size(), QImage::Format_RGB32, 1);
         writeBmpFile(picture, path, Durability::Scratch);
     });
 }

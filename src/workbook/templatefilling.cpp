@@ -156,6 +156,7 @@ bool ProjectionRun::fillAndSave(const ProjectionInputs& inputs)
         }
     }
     g.step(155, [&] { fitColumnsToValues(); });
+    preparePictureMemory();
     g.step(156, [&] { ExcelApp->Range(QStringLiteral("B2")).Select(); });
     g.step(158, [&] { ExcelApp->Visible(false); });
 
@@ -184,6 +185,19 @@ bool ProjectionRun::fillAndSave(const ProjectionInputs& inputs)
     return true;
 }
 
+// The sheet now has the size its picture will have: the memory of that picture is cleared on the
+// other core while this one saves the workbook and opens it again. Only a head start: without
+// it the picture is made as it always is.
+void ProjectionRun::preparePictureMemory()
+{
+    if (!ExcelApp)
+        return;
+    try {
+        mPictureMemory.prepare(ExcelApp->Worksheets(1).UsedRange().PictureSize(), QImage::Format_RGB32, 1);
+    } catch (...) {
+    }
+}
+
 void ProjectionRun::takePicture()
 {
     Guard& g = mGuard;
@@ -195,7 +209,7 @@ void ProjectionRun::takePicture()
         return;
     Workbook secondBook;
     g.step(190, [&] { secondBook = second->Workbooks()(second->Workbooks().count()); });
-    g.step(192, [&] { saveCellsActivesheet(secondBook, picturePath()); });
+    g.step(192, [&] { saveCellsActivesheet(secondBook, picturePath(), &mPictureMemory); });
     g.step(194, [&] { second->DisplayAlerts(false); });
     g.step(196, [&] { secondBook.Close(); });
     g.step(198, [&] { second->Quit(); });

@@ -4,6 +4,7 @@
 // folder and photographed.
 #include "core/guard.h"
 #include "core/projectioninputs.h"
+#include "spreadsheet/render/picturememory.h"
 
 #include <QDate>
 #include <QString>
@@ -62,7 +63,11 @@ public:
 
 private:
     bool abandon(int step);
+    void preparePictureMemory();
     Guard& mGuard;
+    // The memory of the sheet's picture, and then of its copy read back for the preview, made
+    // ready during the generation and given back with it.
+    ss::PictureMemoryAhead mPictureMemory;
     QString mWorkbookPath;
     int mFailedStep = 0;
 };

@@ -1,5 +1,6 @@
 #include "spreadsheet/error.h"
 #include "spreadsheet/calc.h"
+#include "spreadsheet/render/picturememory.h"
 #include "spreadsheet/render/render.h"
 #include "spreadsheet/xls.h"
 
@@ -446,6 +447,35 @@ private slots:
             }
         }
         QVERIFY(compared > 5);
+    }
+
+    // Memory made ready ahead serves pictures of its size only, one piece each; a picture keeps
+    // its piece after the preparation ends, and ending one midway gives back what it made.
+    void memoryMadeReadyAhead()
+    {
+        const QSize size(900, 700);   // megabytes, so it is worth preparing
+        const QImage::Format format = QImage::Format_RGB32;
+        QImage first, second, other;
+        {
+            PictureMemoryAhead ahead;
+            ahead.prepare(size, format, 2);
+            other = newPicture(QSize(901, 700), format);
+            first = newPicture(size, format);
+            second = newPicture(size, format);
+            const QImage third = newPicture(size, format);   // none left: made as usual
+            QVERIFY(!other.isNull() && !first.isNull() && !second.isNull() && !third.isNull());
+            QVERIFY(first.constBits() != second.constBits());
+        }
+        for (QImage* picture : {&first, &second, &other}) {
+            picture->fill(0xff336699u);
+            QCOMPARE(picture->pixel(899, 699), 0xff336699u);
+        }
+        for (int k = 0; k < 20; ++k) {
+            PictureMemoryAhead ahead;
+            ahead.prepare(QSize(2000, 2000), format, 3);
+            if (k % 2)
+                ahead.prepare(size, format, 1);
+        }
     }
 };
 
