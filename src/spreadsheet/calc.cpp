@@ -5,6 +5,12 @@
 // INDIRECT) are not known in advance: a formula cell they reach before its turn is computed on
 // demand, to a bounded depth. A formula the engine cannot compute keeps the result its file
 // holds, and the cells that read it compute from that.
+//
+// Most workbooks have no cycles and short chains, and there the order is found more cheaply by
+// computing the cells one after another and each formula cell a formula reads (or names without
+// reading, as an IF's branch not taken) first, when it reads it. That gives every cell the value
+// the ordered evaluation gives it; the first cycle, or a chain deeper than the bound, puts back
+// every value that pass wrote and the ordered evaluation starts afresh.
 #include "spreadsheet/calc.h"
 #include "spreadsheet/formula.h"
 #include "spreadsheet/formula_internal.h"
@@ -141,6 +147,10 @@ public:
         collect();
         if (nodes_.empty())
             return;
+        makeContexts();
+        state_.assign(nodes_.size(), Pending);
+        if (groups_.empty() && evaluateAsRead())
+            return;
         buildEdges();
         order();
         evaluateAll();
@@ -172,6 +182,11 @@ private:
     std::vector<char> nameResolved_;
     std::vector<formula::Context> contexts_;   // per sheet
     int onDemandDepth_ = 0;
+    // The pass that computes cells as they are read (evaluateAsRead).
+    bool asRead_ = false;
+    bool asReadFailed_ = false;
+    bool inGeneral_ = false;   // a formula of that pass whose cells were computed before it
+    std::vector<std::pair<Value*, Value>> replaced_;   // the values that pass wrote over, in order
 
     void collect()
     {
@@ -234,8 +249,38 @@ private:
         return nameCells_[i];
     }
 
-    // The edges of each formula cell to the formula cells it reads, straight from its tokens:
+    // Calls f(dep) for each formula cell the formula of node `i` reads, straight from its tokens:
     // references of its own sheet, 3-D references, then the cells of the names it uses.
+    template <class F>
+    void eachDependency(std::size_t i, std::vector<std::uint16_t>& names, F&& f)
+    {
+        const Node& node = nodes_[i];
+        auto addCells = [&](int ixti, RangeAddress range) {
+            // Most references are one cell of the formula's own sheet.
+            if (ixti < 0 && range.firstRow == range.lastRow && range.firstCol == range.lastCol) {
+                const int dep = index_[static_cast<std::size_t>(node.sheet)].nodeAt(range.firstRow, range.firstCol);
+                if (dep >= 0 && (node.group < 0 || nodes_[static_cast<std::size_t>(dep)].group != node.group))
+                    f(dep);
+                return;
+            }
+            int first = node.sheet, last = node.sheet;
+            if (ixti >= 0 && !formula::externSheetRange(wb_, static_cast<std::uint16_t>(ixti), first, last))
+                return;
+            for (int s = std::max(first, 0); s <= last; ++s)
+                index_[static_cast<std::size_t>(s)].nodesIn(range, [&](int dep) {
+                    // The cells of one array formula are computed together: no edges among them.
+                    if (node.group < 0 || nodes_[static_cast<std::size_t>(dep)].group != node.group)
+                        f(dep);
+                });
+        };
+        names.clear();
+        formula::detail::eachRead(tokensOf(node), addCells, [&](std::uint16_t name) { names.push_back(name); });
+        for (std::uint16_t name : names)
+            for (const auto& c : nameCells(name))
+                addCells(c.ixti, c.range);
+    }
+
+    // The edges of each formula cell to the formula cells it reads.
     void buildEdges()
     {
         edgeStart_.reserve(nodes_.size() + 1);
@@ -243,30 +288,7 @@ private:
         std::vector<std::uint16_t> names;
         for (std::size_t i = 0; i < nodes_.size(); ++i) {
             edgeStart_.push_back(static_cast<int>(edges_.size()));
-            const Node& node = nodes_[i];
-            auto addCells = [&](int ixti, RangeAddress range) {
-                // Most references are one cell of the formula's own sheet.
-                if (ixti < 0 && range.firstRow == range.lastRow && range.firstCol == range.lastCol) {
-                    const int dep = index_[static_cast<std::size_t>(node.sheet)].nodeAt(range.firstRow, range.firstCol);
-                    if (dep >= 0 && (node.group < 0 || nodes_[static_cast<std::size_t>(dep)].group != node.group))
-                        edges_.push_back(dep);
-                    return;
-                }
-                int first = node.sheet, last = node.sheet;
-                if (ixti >= 0 && !formula::externSheetRange(wb_, static_cast<std::uint16_t>(ixti), first, last))
-                    return;
-                for (int s = std::max(first, 0); s <= last; ++s)
-                    index_[static_cast<std::size_t>(s)].nodesIn(range, [&](int dep) {
-                        // The cells of one array formula are computed together: no edges among them.
-                        if (node.group < 0 || nodes_[static_cast<std::size_t>(dep)].group != node.group)
-                            edges_.push_back(dep);
-                    });
-            };
-            names.clear();
-            formula::detail::eachRead(tokensOf(node), addCells, [&](std::uint16_t name) { names.push_back(name); });
-            for (std::uint16_t name : names)
-                for (const auto& c : nameCells(name))
-                    addCells(c.ixti, c.range);
+            eachDependency(i, names, [&](int dep) { edges_.push_back(dep); });
         }
         edgeStart_.push_back(static_cast<int>(edges_.size()));
     }
@@ -318,12 +340,88 @@ private:
             return kNoSheet;
         int node;
         const Cell* c = index_[static_cast<std::size_t>(sheet)].find(row, col, node);
-        if (node >= 0 && state_[static_cast<std::size_t>(node)] == Pending && onDemandDepth_ < kMaxOnDemandDepth) {
-            ++onDemandDepth_;
-            evaluate(node);
-            --onDemandDepth_;
+        if (node >= 0 && state_[static_cast<std::size_t>(node)] != Done) {
+            if (asRead_) {
+                require(node);
+            } else if (state_[static_cast<std::size_t>(node)] == Pending && onDemandDepth_ < kMaxOnDemandDepth) {
+                ++onDemandDepth_;
+                evaluate(node);
+                --onDemandDepth_;
+            }
         }
         return c ? c->value : kBlank;
+    }
+
+    void skipped(int sheet, const RangeAddress& range) override
+    {
+        if (!asRead_ || sheet < 0 || static_cast<std::size_t>(sheet) >= index_.size())
+            return;
+        index_[static_cast<std::size_t>(sheet)].nodesIn(range, [&](int node) {
+            if (state_[static_cast<std::size_t>(node)] != Done)
+                require(node);
+        });
+    }
+
+    // Computes a formula cell that the pass computing cells as they are read needs; one already
+    // being computed (a cycle), a chain past the bound, or a cell not yet computed that a formula
+    // reads though its tokens did not name it (OFFSET, INDIRECT, names nested deeply) ends that pass.
+    void require(int node)
+    {
+        if (asReadFailed_)
+            return;
+        if (state_[static_cast<std::size_t>(node)] == Running || onDemandDepth_ >= kMaxOnDemandDepth || inGeneral_) {
+            asReadFailed_ = true;
+            return;
+        }
+        ++onDemandDepth_;
+        evaluateAsRead(node);
+        --onDemandDepth_;
+    }
+
+    // One formula cell of that pass: a plain formula reads (or names as skipped) every cell it
+    // depends on while it is computed; any other has those computed before.
+    void evaluateAsRead(int i)
+    {
+        const auto u = static_cast<std::size_t>(i);
+        state_[u] = Running;
+        Node& node = nodes_[u];
+        const ContextFor ctx(contexts_[static_cast<std::size_t>(node.sheet)], node.cell->formulaData);
+        std::optional<Value> v = formula::tryEvaluatePlain(node.cell->formula, node.at.row, node.at.col, ctx.get());
+        if (!v && !asReadFailed_) {
+            std::vector<std::uint16_t> names;
+            eachDependency(u, names, [&](int dep) {
+                if (state_[static_cast<std::size_t>(dep)] != Done)
+                    require(dep);
+            });
+            if (!asReadFailed_) {
+                inGeneral_ = true;
+                v = formula::tryEvaluate(node.cell->formula, node.at.row, node.at.col, ctx.get());
+                inGeneral_ = false;
+            }
+        }
+        if (v) {
+            replaced_.emplace_back(&node.cell->value, std::move(node.cell->value));
+            node.cell->value = stored(std::move(*v));
+        }
+        state_[u] = Done;
+    }
+
+    // The pass over every formula cell in turn; false, with the workbook's values as they were,
+    // when it met a cycle or a chain too deep.
+    bool evaluateAsRead()
+    {
+        asRead_ = true;
+        replaced_.reserve(nodes_.size());
+        for (std::size_t i = 0; i < nodes_.size() && !asReadFailed_; ++i)
+            if (state_[i] == Pending)
+                evaluateAsRead(static_cast<int>(i));
+        asRead_ = false;
+        if (!asReadFailed_)
+            return true;
+        for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it)
+            *it->first = std::move(it->second);
+        state_.assign(nodes_.size(), Pending);
+        return false;
     }
 
     // One evaluation context per sheet, built once: the cells' current values come through it.
@@ -403,8 +501,6 @@ private:
 
     void evaluateAll()
     {
-        makeContexts();
-        state_.assign(nodes_.size(), Pending);
         // Cells on a cycle are not computed: one that holds a result from its file keeps it, as
         // Excel keeps the values of a circular reference; a new one reads as #VALUE!.
         for (std::size_t i = 0; i < nodes_.size(); ++i) {

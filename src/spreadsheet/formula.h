@@ -64,6 +64,9 @@ public:
     // The value of the cell at (row, col) of sheet `sheet` of the workbook; never null (a blank
     // cell's value is blank, a sheet the workbook lacks gives #REF!).
     virtual const Value& value(int sheet, int row, int col) = 0;
+    // A range of sheet `sheet` that the formula names but whose cells it does not read (a branch
+    // of IF not taken), told by tryEvaluatePlain.
+    virtual void skipped(int /*sheet*/, const RangeAddress& /*range*/) {}
 
 protected:
     ~CellSource() = default;
@@ -97,6 +100,10 @@ Value evaluate(std::span<const std::uint8_t> tokens, int row, int col, const Con
 // function it does not implement, an add-in function, a reference into another workbook, a
 // name it cannot resolve. The caller keeps the result the file holds.
 std::optional<Value> tryEvaluate(std::span<const std::uint8_t> tokens, int row, int col, const Context& ctx);
+// The same for a plain formula only: numbers, texts, Booleans, errors, cells and ranges of its own
+// sheet, operators, IF and SUM; nullopt for any other formula, which tryEvaluate computes. Every
+// cell the formula's references name is read through ctx.source, or told to it as skipped.
+std::optional<Value> tryEvaluatePlain(std::span<const std::uint8_t> tokens, int row, int col, const Context& ctx);
 // Evaluates an array formula for its whole range: the value of every cell, row by row.
 std::optional<std::vector<Value>> tryEvaluateArray(std::span<const std::uint8_t> tokens, const RangeAddress& range,
                                                    const Context& ctx);

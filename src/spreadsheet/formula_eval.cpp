@@ -91,6 +91,41 @@ Value binary(std::uint8_t op, const Value& a, const Value& b)
     return arithmetic(op, a, b);
 }
 
+// binary() for two numbers without its calls, the same results; anything else through binary().
+inline Value numberBinary(std::uint8_t op, const Value& a, const Value& b)
+{
+    if (!a.isNumber() || !b.isNumber())
+        return binary(op, a, b);
+    const double x = a.number(), y = b.number();
+    double r;
+    switch (op) {
+    case kAdd: r = x + y; break;
+    case kSub: r = x - y; break;
+    case kMul: r = x * y; break;
+    case kDiv:
+        if (y == 0)
+            return ErrorCode::Div0;
+        r = x / y;
+        break;
+    case kLt: case kLe: case kEq: case kGe: case kGt: case kNe: {
+        const int c = x < y ? -1 : x > y ? 1 : 0;   // compareValues of two numbers
+        switch (op) {
+        case kLt: return c < 0;
+        case kLe: return c <= 0;
+        case kEq: return c == 0;
+        case kGe: return c >= 0;
+        case kGt: return c > 0;
+        default: return c != 0;
+        }
+    }
+    default:
+        return binary(op, a, b);
+    }
+    if (!std::isfinite(r))
+        return ErrorCode::Num;   // numberResult
+    return r;
+}
+
 Value unary(std::uint8_t op, const Value& a)
 {
     if (op == kUplus)
@@ -102,6 +137,15 @@ Value unary(std::uint8_t op, const Value& a)
     return numberResult(op == kUminus ? -x : x / 100);
 }
 
+// A stack entry of the plain evaluation (see evaluatePlain): a value, a cell or a range of the
+// formula's own sheet.
+struct PlainEntry {
+    enum Kind : std::uint8_t { Val, Ref, Area };
+    Kind kind = Val;
+    RangeAddress range;
+    Value value;
+};
+
 // Evaluation stacks are reused between calls, so a recalculation does not allocate one per cell:
 // one per depth of nesting, since an evaluation may start another (names, INDIRECT, a context
 // that computes a cell on demand) before it is done with its own. The lease also counts that depth.
@@ -111,27 +155,33 @@ public:
     {
         const auto depth = static_cast<std::size_t>(state_.nesting++);
         if (depth == state_.stacks.size())
-            state_.stacks.push_back(std::make_unique<std::vector<Item>>());
-        stack_ = state_.stacks[depth].get();
+            state_.stacks.push_back(std::make_unique<Stacks>());
+        stacks_ = state_.stacks[depth].get();
     }
     ~StackLease()
     {
-        stack_->clear();
+        stacks_->items.clear();
         --state_.nesting;
     }
     StackLease(const StackLease&) = delete;
     StackLease& operator=(const StackLease&) = delete;
-    std::vector<Item>& get() { return *stack_; }
+    std::vector<Item>& get() { return stacks_->items; }
+    // The plain evaluation's entries: they stay when the lease ends and are overwritten by the next.
+    std::vector<PlainEntry>& plain() { return stacks_->plain; }
     // Evaluations inside evaluations, this one included.
     int nesting() const { return state_.nesting; }
 
 private:
+    struct Stacks {
+        std::vector<Item> items;
+        std::vector<PlainEntry> plain;
+    };
     struct ThreadState {
         int nesting = 0;
-        std::vector<std::unique_ptr<std::vector<Item>>> stacks;   // by depth
+        std::vector<std::unique_ptr<Stacks>> stacks;   // by depth
     };
     ThreadState& state_;
-    std::vector<Item>* stack_;
+    Stacks* stacks_;
     static ThreadState& threadState()
     {
         thread_local ThreadState state;
@@ -574,15 +624,236 @@ Value finalValue(Value v)
     return v;
 }
 
+// Most formulas of a workbook are totals, differences and shares: numbers, texts, cells and
+// ranges of their own sheet, operators, IF and SUM. Those are computed here on a stack of small
+// entries, with the same coercions and functions' rules as evaluateItem and reading the cells in
+// the same order. The first token outside that set gives nullopt and the caller evaluates the
+// whole formula again with evaluateItem (the cells read so far are then read again unchanged).
+std::optional<Value> evaluatePlain(std::span<const std::uint8_t> t, const Evaluator& ev, bool tellSkipped)
+{
+    // Each token pushes at most one entry, so the stack never holds more entries than the
+    // formula has bytes; longer formulas than a cell's usually are go to the general evaluator.
+    constexpr std::size_t kMaxPlainBytes = 1024;
+    if (t.size() > kMaxPlainBytes || ev.arrayMode)
+        return std::nullopt;
+    StackLease lease;
+    if (lease.nesting() > kMaxNestedEvaluation * 2)
+        return std::nullopt;
+    std::vector<PlainEntry>& entries = lease.plain();
+    if (entries.size() < t.size())
+        entries.resize(t.size());
+    PlainEntry* const st = entries.data();
+    std::size_t top = 0;
+    const auto push = [&]() -> PlainEntry& { return st[top++]; };
+    const auto pushValue = [&](Value v) {
+        PlainEntry& e = push();
+        e.kind = PlainEntry::Val;
+        e.value = std::move(v);
+    };
+    // The value of a value or a one-cell entry, as Evaluator::valueRef gives it.
+    const auto operand = [&](const PlainEntry& e, Value& scratch) -> const Value& {
+        return e.kind == PlainEntry::Val ? e.value : ev.cellRef(-1, e.range.firstRow, e.range.firstCol, scratch);
+    };
+    // The ranges of entries [first, last) that a formula names without reading them.
+    const auto skip = [&](std::size_t first, std::size_t last) {
+        if (tellSkipped && ev.ctx.source)
+            for (std::size_t k = first; k < last; ++k)
+                if (st[k].kind != PlainEntry::Val)
+                    ev.ctx.source->skipped(ev.ctx.sheet, st[k].range);
+    };
+    // SUM of entries, as sumLike over eachNumber: numbers of cells (other kinds skipped, the first
+    // error stops the sum though the rest of its range is still read), direct values converted.
+    const auto sum = [&](std::size_t first) -> Value {
+        double total = 0;
+        ErrorCode err = ErrorCode::Value;
+        Value scratch;
+        for (std::size_t k = first; k < top; ++k) {
+            const PlainEntry& a = st[k];
+            if (a.kind == PlainEntry::Val) {
+                double x;
+                if (!toNumber(a.value, x, err)) {
+                    skip(k + 1, top);
+                    return err;
+                }
+                total += x;
+                continue;
+            }
+            bool ok = true;
+            for (int r = a.range.firstRow; r <= a.range.lastRow; ++r)
+                for (int c = a.range.firstCol; c <= a.range.lastCol; ++c) {
+                    const Value& v = ev.cellRef(-1, r, c, scratch);
+                    if (!ok)
+                        continue;
+                    if (v.isError()) {
+                        err = v.error();
+                        ok = false;
+                    } else if (v.isNumber()) {
+                        total += v.number();
+                    }
+                }
+            if (!ok) {
+                skip(k + 1, top);
+                return err;
+            }
+        }
+        return numberResult(total);
+    };
+
+    std::size_t pos = 0;
+    while (pos < t.size()) {
+        const std::size_t size = nextTokenSize(t, pos);
+        if (size == 0)
+            return std::nullopt;
+        const std::uint8_t id = t[pos];
+        const std::uint8_t base = baseId(id);
+        switch (base) {
+        case kAdd: case kSub: case kMul: case kDiv: case kPower: case kConcat:
+        case kLt: case kLe: case kEq: case kGe: case kGt: case kNe: {
+            if (top < 2)
+                return std::nullopt;
+            PlainEntry& a = st[top - 2];
+            const PlainEntry& b = st[top - 1];
+            if (a.kind == PlainEntry::Area || b.kind == PlainEntry::Area)
+                return std::nullopt;   // implicit intersection
+            Value x, y;
+            a.value = numberBinary(base, operand(a, x), operand(b, y));
+            a.kind = PlainEntry::Val;
+            --top;
+            break;
+        }
+        case kUplus: case kUminus: case kPercent: {
+            if (top < 1 || st[top - 1].kind == PlainEntry::Area)
+                return std::nullopt;
+            PlainEntry& a = st[top - 1];
+            Value x;
+            a.value = unary(base, operand(a, x));
+            a.kind = PlainEntry::Val;
+            break;
+        }
+        case kParen:
+            break;
+        case kStr:
+            pushValue(strToken(t, pos));
+            break;
+        case kAttr:
+            if (t[pos + 1] & kAttrSum) {
+                if (top < 1)
+                    return std::nullopt;
+                Value v = sum(top - 1);
+                st[top - 1].kind = PlainEntry::Val;
+                st[top - 1].value = std::move(v);
+            }
+            break;
+        case kErr:
+            pushValue(validError(t[pos + 1]) ? static_cast<ErrorCode>(t[pos + 1]) : ErrorCode::Value);
+            break;
+        case kBool:
+            pushValue(t[pos + 1] != 0);
+            break;
+        case kInt:
+            pushValue(static_cast<double>(readU16(t, pos + 1)));
+            break;
+        case kNum: {
+            std::uint64_t bits = 0;
+            for (int i = 7; i >= 0; --i)
+                bits = (bits << 8) | t[pos + 1 + static_cast<std::size_t>(i)];
+            pushValue(numberResult(std::bit_cast<double>(bits)));
+            break;
+        }
+        case kRef: {
+            PlainEntry& e = push();
+            const int r = readU16(t, pos + 1), c = readU16(t, pos + 3) & 0xFF;
+            e.kind = PlainEntry::Ref;
+            e.range = {r, c, r, c};
+            break;
+        }
+        case kArea: {
+            if ((id & 0x60) == kClassArray)
+                return std::nullopt;
+            int r1 = readU16(t, pos + 1), r2 = readU16(t, pos + 3);
+            int c1 = readU16(t, pos + 5) & 0xFF, c2 = readU16(t, pos + 7) & 0xFF;
+            if (r2 < r1) std::swap(r1, r2);
+            if (c2 < c1) std::swap(c1, c2);
+            PlainEntry& e = push();
+            e.kind = PlainEntry::Area;
+            e.range = {r1, c1, r2, c2};
+            break;
+        }
+        case kFuncVar: {
+            if ((id & 0x60) == kClassArray)
+                return std::nullopt;
+            const std::uint16_t index = readU16(t, pos + 2) & 0x7FFF;
+            const std::size_t argc = t[pos + 1] & 0x7F;
+            if (argc == 0 || argc > top)
+                return std::nullopt;
+            const std::size_t first = top - argc;
+            if (index == static_cast<std::uint16_t>(Fn::Sum)) {
+                Value v = sum(first);
+                st[first].kind = PlainEntry::Val;
+                st[first].value = std::move(v);
+            } else if (index == static_cast<std::uint16_t>(Fn::If) && argc <= 3 && argc >= 2) {
+                // fnIf: the entry picked is passed on whole, a reference as a reference.
+                PlainEntry& c0 = st[first];
+                if (c0.kind == PlainEntry::Area)
+                    return std::nullopt;
+                bool cond;
+                ErrorCode err = ErrorCode::Value;
+                Value x;
+                const bool ok = toBool(operand(c0, x), cond, err);
+                // The branches not taken are named without being read.
+                if (!ok)
+                    skip(first + 1, top);
+                else if (cond)
+                    skip(first + 2, top);
+                else
+                    skip(first + 1, argc == 3 ? first + 2 : top);
+                if (!ok) {
+                    c0.kind = PlainEntry::Val;
+                    c0.value = err;
+                } else if (cond) {
+                    c0 = std::move(st[first + 1]);
+                } else if (argc < 3) {
+                    c0.kind = PlainEntry::Val;
+                    c0.value = false;
+                } else {
+                    c0 = std::move(st[first + 2]);
+                }
+            } else {
+                return std::nullopt;
+            }
+            top = first + 1;
+            break;
+        }
+        default:
+            return std::nullopt;
+        }
+        pos += size;
+    }
+    if (top != 1)
+        return std::nullopt;
+    const PlainEntry& e = st[0];
+    if (e.kind == PlainEntry::Area)
+        return std::nullopt;   // implicit intersection
+    return finalValue(e.kind == PlainEntry::Val ? std::move(st[0].value) : ev.cell(-1, e.range.firstRow, e.range.firstCol));
+}
+
 } // namespace
 
 std::optional<Value> tryEvaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
 {
     Evaluator ev{ctx, row, col};
+    if (std::optional<Value> v = evaluatePlain(t, ev, false))
+        return v;
     Item it = evaluateItem(t, ev);
     if (it.kind == Item::Unknown)
         return std::nullopt;
     return finalValue(it.kind == Item::Val ? std::move(it.value) : ev.value(it));
+}
+
+std::optional<Value> tryEvaluatePlain(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)
+{
+    const Evaluator ev{ctx, row, col};
+    return evaluatePlain(t, ev, true);
 }
 
 Value evaluate(std::span<const std::uint8_t> t, int row, int col, const Context& ctx)

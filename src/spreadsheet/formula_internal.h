@@ -65,6 +65,10 @@ inline std::size_t nextTokenSize(std::span<const std::uint8_t> t, std::size_t po
         return n <= left ? n : 0;
     if (id == kAttr && left >= 4 && !(t[pos + 1] & kAttrChoose))
         return 4;
+    if (id == kStr && left >= 3) {
+        const std::size_t n = 3 + std::size_t(t[pos + 1]) * ((t[pos + 2] & 0x01) ? 2 : 1);
+        return n <= left ? n : 0;
+    }
     return tokenSize(t, pos);
 }
 

@@ -135,6 +135,7 @@ private slots:
     void foreignTokens();
     void chainInReverseOrder();
     void cycleGivesErrors();
+    void cycleThroughCellsNotRead();
     void cellComputedOnDemandKeepsArrayConstantsApart();
     void valuesCopyAndMoveAcrossKinds();
     void projectionSheet();
@@ -451,6 +452,33 @@ void TestCalc::cycleGivesErrors()
     CHECK_VALUE(valueAt(wb.sheets[1], "A1"), Value(2.0));
     CHECK_VALUE(valueAt(wb.sheets[1], "B1"), Value(7.0));
     CHECK_VALUE(valueAt(wb.sheets[1], "B3"), Value(70.0));
+}
+
+void TestCalc::cycleThroughCellsNotRead()
+{
+    // A formula depends on every cell it names, also those an evaluation does not read: an IF's
+    // branch not taken, the arguments of SUM after an error. Cycles through them keep the results
+    // the file holds.
+    Workbook wb;
+    wb.sheets.resize(1);
+    Sheet& s = wb.sheets[0];
+    putFormula(s, "A1", "IF(1=1,5,A1)");
+    putFormula(s, "B1", "SUM(\"x\",B2)");
+    putFormula(s, "B2", "B1");
+    putFormula(s, "C1", "IF(1/0,C2,D1:D2)");
+    putFormula(s, "D2", "C1+1");
+    putFormula(s, "E1", "IF(1=1,5,E2)");   // no cycle
+    s.cells[at("A1")].value = 3.0;
+    s.cells[at("B1")].value = 7.0;
+    s.cells[at("B2")].value = 6.0;
+    s.cells[at("C1")].value = 1.0;
+    recalculate(wb);
+    CHECK_VALUE(valueAt(s, "A1"), Value(3.0));
+    CHECK_VALUE(valueAt(s, "B1"), Value(7.0));
+    CHECK_VALUE(valueAt(s, "B2"), Value(6.0));
+    CHECK_VALUE(valueAt(s, "C1"), Value(1.0));
+    CHECK_VALUE(valueAt(s, "D2"), Value(ErrorCode::Value));
+    CHECK_VALUE(valueAt(s, "E1"), Value(5.0));
 }
 
 void TestCalc::cellComputedOnDemandKeepsArrayConstantsApart()
