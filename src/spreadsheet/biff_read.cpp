@@ -63,6 +63,21 @@ std::string continuedString(std::span<const std::uint8_t> first, std::size_t ski
 {
     if (first.size() < skip)
         Cursor(first, what).fail("too short");
+    // Mostly a string without formatting runs or phonetic data, wholly inside its record.
+    const std::span<const std::uint8_t> plain = first.subspan(skip);
+    if (continues.empty() && plain.size() >= 3 && (plain[2] & 0x0C) == 0) {
+        const std::size_t cch = plain[0] | std::size_t(plain[1]) << 8;
+        const bool wide = plain[2] & 0x01;
+        const std::span<const std::uint8_t> chars = plain.subspan(3);
+        if (chars.size() >= cch * (wide ? 2 : 1)) {
+            if (!wide && std::all_of(chars.begin(), chars.begin() + std::ptrdiff_t(cch), [](std::uint8_t b) { return b < 0x80; }))
+                return std::string(chars.begin(), chars.begin() + std::ptrdiff_t(cch));
+            std::u16string text(cch, u'\0');
+            for (std::size_t i = 0; i < cch; ++i)
+                text[i] = wide ? static_cast<char16_t>(chars[2 * i] | chars[2 * i + 1] << 8) : chars[i];
+            return utf16ToUtf8(text);
+        }
+    }
     static const std::uint8_t kOne[8] = {1, 0, 0, 0, 1, 0, 0, 0};
     std::vector<std::span<const std::uint8_t>> segs{std::span<const std::uint8_t>(kOne), first.subspan(skip)};
     segs.insert(segs.end(), continues.begin(), continues.end());
@@ -397,7 +412,7 @@ private:
     std::vector<SharedEntry> shared_;
     std::vector<ExpCell> expCells_;
     std::vector<std::pair<CellAddress, std::vector<std::uint8_t>>> tableCells_;   // ptgTbl cells
-    std::optional<CellAddress> pendingString_;
+    Cell* pendingString_ = nullptr;   // the formula cell whose text result a STRING record brings
     bool selectionSeen_ = false;
     bool dialog_ = false;
 };
@@ -463,9 +478,7 @@ void SheetReader::readFormula(Cursor c)
         cell.formulaData.assign(rgcb.begin(), rgcb.end());
     bool pending = false;
     cell.value = cachedResult(val, pending);
-    pendingString_.reset();
-    if (pending)
-        pendingString_ = CellAddress{row, col};
+    pendingString_ = pending ? &cell : nullptr;
     if (cce == 5 && rgce[0] == 0x01) {   // ptgExp: the tokens live in a SHRFMLA or ARRAY record
         expCells_.push_back({row, col, rgce[1] | rgce[2] << 8, rgce[3] | rgce[4] << 8});
     } else if (cce > 0 && rgce[0] == 0x02) {   // ptgTbl: a data table result, kept as its value
@@ -602,9 +615,7 @@ void SheetReader::readOldFormula(Cursor c)
             }
         }
     }
-    pendingString_.reset();
-    if (pending)
-        pendingString_ = CellAddress{row, col};
+    pendingString_ = pending ? &cell : nullptr;
 }
 
 void SheetReader::readShared(const Record& r, bool shared)
@@ -884,9 +895,8 @@ void SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset)
         case rt::String: {
             std::string text = continuedString(r.data, 0, takeContinues(rr), "STRING");
             if (pendingString_)
-                if (Cell* cell = s_.find(pendingString_->row, pendingString_->col))
-                    cell->value = std::move(text);
-            pendingString_.reset();
+                pendingString_->value = std::move(text);
+            pendingString_ = nullptr;
             break;
         }
         case rt::ShrFmla: readShared(r, true); break;
@@ -1089,7 +1099,7 @@ Workbook readWorkbookStream(std::span<const std::uint8_t> stream)
         for (auto& [a, cell] : s.cells)
             if (cell.xf >= wb.xfs.size())
                 cell.xf = fallbackXf;
-    return wb;
+    return std::move(wb);   // a reference into the reader's state: moved out, not copied
 }
 
 } // namespace ss::xls
