@@ -386,7 +386,15 @@ private:
     {
         if (row < 0 || row >= kMaxRows || col < 0 || col >= kMaxCols)
             throw FormatError("BIFF8: sheet '" + s_.name + "' has a cell outside the 65536 x 256 grid");
-        Cell& c = s_.cells[{row, col}];
+        // Cells come row by row, left to right: a new last cell goes in without a search.
+        auto& cells = s_.cells;
+        const CellAddress key{row, col};
+        if (cells.empty() || cells.rbegin()->first < key) {
+            Cell& c = cells.emplace_hint(cells.end(), key, Cell{})->second;
+            c.xf = xf;
+            return c;
+        }
+        Cell& c = cells[key];
         c = Cell{};
         c.xf = xf;
         return c;

@@ -57,26 +57,11 @@ void Cursor::fail(const std::string& why) const
     throw FormatError(std::string("BIFF8: ") + what_ + " record: " + why);
 }
 
-std::span<const std::uint8_t> Cursor::bytes(std::size_t n)
+void Cursor::tooShort(std::size_t n) const
 {
-    if (n > remaining())
-        fail("too short (needs " + std::to_string(pos_ + n) + " bytes, has " + std::to_string(data_.size()) + ")");
-    auto s = data_.subspan(pos_, n);
-    pos_ += n;
-    return s;
+    fail("too short (needs " + std::to_string(pos_ + n) + " bytes, has " + std::to_string(data_.size()) + ")");
 }
 
-std::uint8_t Cursor::u8() { return bytes(1)[0]; }
-std::uint16_t Cursor::u16()
-{
-    auto b = bytes(2);
-    return static_cast<std::uint16_t>(b[0] | b[1] << 8);
-}
-std::uint32_t Cursor::u32()
-{
-    auto b = bytes(4);
-    return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
-}
 double Cursor::f64()
 {
     auto b = bytes(8);

@@ -63,12 +63,21 @@ private:
 class Cursor {
 public:
     Cursor(std::span<const std::uint8_t> data, const char* what) : data_(data), what_(what) {}
-    std::uint8_t u8();
-    std::uint16_t u16();
-    std::uint32_t u32();
+    // Inline, for the fields of every cell record; past the end they throw FormatError.
+    std::uint8_t u8() { return at(1)[0]; }
+    std::uint16_t u16()
+    {
+        const std::uint8_t* b = at(2);
+        return static_cast<std::uint16_t>(b[0] | b[1] << 8);
+    }
+    std::uint32_t u32()
+    {
+        const std::uint8_t* b = at(4);
+        return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
+    }
     double f64();
-    std::span<const std::uint8_t> bytes(std::size_t n);
-    void skip(std::size_t n) { bytes(n); }
+    std::span<const std::uint8_t> bytes(std::size_t n) { return {at(n), n}; }
+    void skip(std::size_t n) { at(n); }
     std::size_t remaining() const { return data_.size() - pos_; }
     std::size_t position() const { return pos_; }
     [[noreturn]] void fail(const std::string& why) const;
@@ -77,6 +86,17 @@ private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;
     const char* what_;
+
+    // The next n bytes, stepped over.
+    const std::uint8_t* at(std::size_t n)
+    {
+        if (n > remaining()) [[unlikely]]
+            tooShort(n);
+        const std::uint8_t* p = data_.data() + pos_;
+        pos_ += n;
+        return p;
+    }
+    [[noreturn]] void tooShort(std::size_t n) const;
 };
 
 // Builds record bodies and streams.
