@@ -24,6 +24,9 @@ bool CaptionLabel::showsWhole() const
 
 void CaptionLabel::setCaption(const QString& text)
 {
+    // The same caption again (start-up sets each month's twice) stays as it was fitted.
+    if (mFitted && text == this->text() && *mFitted == fitState())
+        return;
     setText(text);
     fit();
 }

@@ -4,6 +4,7 @@
 #include "core/guard.h"
 #include "core/settingsstore.h"
 #include "core/twips.h"
+#include "sheet/cellaccessibility.h"
 #include "sheet/focusfollow.h"
 #include "sheet/leavegate.h"
 #include "sheet/monthheaders.h"
@@ -122,6 +123,7 @@ QString cellDescription(const InputSheet& sheet, const QString& ofColumn, int li
 
 // Names every cell whose line or column changed its name: "Rent, Mar-27", "Rent, industry
 // percentage". Only what changed is set again, so typing a name says nothing to the others.
+// (Only while an assistive tool listens: see InputSheet::describe.)
 void describeCells(const InputSheet& sheet, int onlyColumn = -1)
 {
     const std::array<QString, kLineCount> labels = lineLabels(sheet);
@@ -182,6 +184,7 @@ CaptionLabel* InputSheet::plainLabel(const QString& objectName, const QString& c
 
 InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mForm(form), mInputs(store)
 {
+    useCellStandIns();
     mPicture1 = new QFrame(form);
     name(mPicture1, QStringLiteral("Picture1"), ControlKind::PictureBox);
     mPicture1->setGeometry(twipsRect(kPicture1Left, kPicture1Top, kPicture1Width, kPicture1Height));
@@ -216,10 +219,12 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
         mNames[line] = makeCell(CellKind::LineName, kNameColumn, line,
                                 QRect(kNameLeft, top, kNameWidth, kCellHeight), designName(line));
         mNames[line]->setToolTip(designName(line));
-        setBackColour(mNames[line], kWhite);
+        // White behind the box and inside it, in one change of its palette.
         QPalette p = mNames[line]->palette();
+        p.setColor(QPalette::Window, kWhite);
         p.setColor(QPalette::Base, kWhite);
         mNames[line]->setPalette(p);
+        mNames[line]->setAutoFillBackground(true);
 
         mInds[line] = makeCell(CellKind::IndPercent, kIndColumn, line,
                                QRect(kIndLeft, top, kIndWidth, kCellHeight), QStringLiteral("0"));
@@ -283,10 +288,15 @@ InputSheet::InputSheet(QWidget* form, SettingsStore& store) : QObject(form), mFo
     mVscroll->setAccessibleName(tr("Scroll the lines"));
     // The cells are named once their lines and months are known: at the end of start-up, at the
     // first change outside it, or when the sheet is first shown, whichever comes first. (The
-    // design names and captions would only be named over again.)
+    // design names and captions would only be named over again.) Names are for assistive tools:
+    // while none listens they wait, and a tool that starts listening finds them all given.
     mDescriptionsPending = true;
     for (int line = 0; line < kLineCount; ++line)
         connect(mNames[line], &QLineEdit::textChanged, this, [this] { describe(); });
+    whenAssistiveToolArrives(this, [this] {
+        if (mDescriptionsPending && mDescriptionsHeld == 0)
+            describe();
+    });
     mEditing = new SheetEditing(*this);
 }
 
@@ -294,7 +304,7 @@ InputSheet::~InputSheet() = default;
 
 void InputSheet::describe(int onlyColumn)
 {
-    if (mDescriptionsHeld > 0) {
+    if (mDescriptionsHeld > 0 || !assistiveToolListening()) {
         mDescriptionsPending = true;
     } else if (mDescriptionsPending) {
         mDescriptionsPending = false;
@@ -313,8 +323,7 @@ void InputSheet::releaseDescriptions()
 {
     if (--mDescriptionsHeld > 0 || !mDescriptionsPending)
         return;
-    mDescriptionsPending = false;
-    describeCells(*this);
+    describe();
 }
 
 SheetCell* InputSheet::makeCell(CellKind kind, int column, int line, const QRect& twips, const QString& designText)

@@ -1,6 +1,6 @@
 #include "sheet/sheetcell.h"
 
-#include "ui/controlkind.h"
+#include "sheet/cellaccessibility.h"
 
 #include <QContextMenuEvent>
 #include <QApplication>
@@ -11,7 +11,11 @@
 #include <QMenu>
 #include <QPainter>
 
+#include <string_view>
+
 namespace corvantis::sheet {
+
+static_assert(std::string_view(kControlKindProperty) == "controlKind", "the cell's property is the control kind's");
 
 namespace {
 
@@ -46,6 +50,8 @@ SheetCell::SheetCell(CellKind kind, int line, int month, QWidget* parent)
 SheetCell::SheetCell(CellKind kind, int line, int month, const QString& designText, QWidget* parent)
     : QLineEdit(parent), mKind(kind), mLine(line), mMonth(month)
 {
+    // Before the box's first event: a stand-in takes Qt's events while no assistive tool listens.
+    useCellStandIns();
     // QLineEdit lays its text out three times while it is built; built empty and given its text
     // before anyone listens, the design text is laid out once.
     if (!designText.isEmpty()) {
@@ -56,7 +62,6 @@ SheetCell::SheetCell(CellKind kind, int line, int month, const QString& designTe
     setFrame(false);
     // The border is drawn by hand; keep the text clear of it.
     setTextMargins(2, 1, 2, 1);
-    setControlKind(this, ControlKind::TextBox);
     // QLineEdit puts the caret at the end of every text set by the program (even an unchanged
     // one), which scrolls a long text to its tail: "00,000.00" for $100,000.00.
     connect(this, &QLineEdit::textChanged, this, [this] {
@@ -151,6 +156,11 @@ void SheetCell::showStart()
 
 bool SheetCell::event(QEvent* e)
 {
+    // On each activation of the window QLineEdit queues a call, looked up by its name, that drops
+    // the selection of a box without the focus; hundreds of cells each queued one. A box with
+    // nothing selected has nothing to drop.
+    if (e->type() == QEvent::WindowActivate && !hasSelectedText())
+        return QWidget::event(e);
     // The sheet's keys come to the cell as key presses, ahead of the window's shortcuts.
     if (e->type() == QEvent::ShortcutOverride && mHandler && mHandler->wantsCellKey(this, static_cast<QKeyEvent*>(e))) {
         e->accept();

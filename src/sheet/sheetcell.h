@@ -4,6 +4,7 @@
 // have the focus it shows the beginning of its text, however the text was set; names are
 // entered without selecting them, so a key typed on arrival never wipes a name out.
 #include "sheet/cellvalidation.h"
+#include "ui/controlkind.h"
 
 #include <QLineEdit>
 
@@ -33,6 +34,9 @@ public:
 
 class SheetCell : public QLineEdit {
     Q_OBJECT
+    // The kind of control the window's colouring and pointer rules see (ui/controlkind.h): an edit
+    // box, part of the class rather than a property added to each of the hundreds of cells.
+    Q_PROPERTY(int controlKind READ controlKindValue WRITE setControlKindValue)
 public:
     SheetCell(CellKind kind, int line, int month, QWidget* parent);
     // A cell that starts out with its design text: no change, so no one is told of it.
@@ -52,6 +56,9 @@ public:
     double shownPointSize() const { return font().pointSizeF(); }
     // Whether the whole text fits inside the box at the font it is shown in.
     bool showsWholeText() const;
+
+    int controlKindValue() const { return mControlKind; }
+    void setControlKindValue(int kind) { mControlKind = kind; }
 
 protected:
     bool event(QEvent* e) override;
@@ -81,6 +88,7 @@ private:
     int mLine;
     int mMonth;
     CellFocusHandler* mHandler = nullptr;
+    int mControlKind = static_cast<int>(ControlKind::TextBox);
 };
 
 } // namespace corvantis::sheet

@@ -8,6 +8,7 @@
 #include "core/projectioninputs.h"
 #include "sheet/inputsheet.h"
 
+#include <QAccessible>
 #include <QDateEdit>
 #include <QLabel>
 #include <QSet>
@@ -18,6 +19,18 @@ using namespace corvantis;
 class TestFigures : public QObject {
     Q_OBJECT
     Form1Fixture fx;
+
+    // An assistive tool listening for as long as it lives, as Qt announces one.
+    struct ScreenReader {
+        ScreenReader() { QAccessible::setActive(true); }
+        ~ScreenReader() { QAccessible::setActive(false); }
+    };
+    // What a screen reader is told of a control.
+    static QString said(QWidget* w, QAccessible::Text what = QAccessible::Name)
+    {
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(w);
+        return i ? i->text(what) : QString();
+    }
 
     QString stored(const QString& key) const { return fx.store->get(key, QString()); }
 
@@ -144,21 +157,40 @@ private slots:
     void everyCellIsNamedByItsLineAndColumn()
     {
         QVERIFY(fx.start([] { return QDate(2026, 3, 1); }));
+        const ScreenReader reader;
         QSet<QString> names;
         for (int line = 0; line < kLineCount; ++line)
             for (int column = 0; column < kColumnCount; ++column)
-                names.insert(fx.f->sheet().cell(line, column)->accessibleName());
+                names.insert(said(fx.f->sheet().cell(line, column)));
         QCOMPARE(names.size(), kLineCount * kColumnCount);
-        QCOMPARE(fx.f->txtYear(1, 22)->accessibleName(), QStringLiteral("Rent, Mar-26"));
-        QCOMPARE(fx.f->txtInd(22)->accessibleName(), QStringLiteral("Rent, industry percentage"));
+        QCOMPARE(said(fx.f->txtYear(1, 22)), QStringLiteral("Rent, Mar-26"));
+        QCOMPARE(said(fx.f->txtInd(22)), QStringLiteral("Rent, industry percentage"));
+        QCOMPARE(said(fx.f->txtYear(1, 22), QAccessible::Description),
+                 QStringLiteral("The amount of expense line 9 in Mar-26, month 1 of the fiscal year"));
         // the same name on two lines: each says where it stands
-        QVERIFY(fx.f->txtYear(1, 0)->accessibleName() != fx.f->txtYear(1, 7)->accessibleName());
+        QVERIFY(said(fx.f->txtYear(1, 0)) != said(fx.f->txtYear(1, 7)));
         // they follow the line's name as typed and the fiscal start
         fx.f->txtRevenue(22)->setText(QStringLiteral("Office rent"));
         fx.f->DTPicker1()->setDate(QDate(2027, 7, 1));
-        QCOMPARE(fx.f->txtYear(1, 22)->accessibleName(), QStringLiteral("Office rent, Jul-27"));
-        QCOMPARE(fx.f->txtCompanyName()->accessibleName(), QStringLiteral("Company Name"));
-        QCOMPARE(fx.f->DTPicker1()->accessibleName(), QStringLiteral("Fiscal Year Begins"));
+        QCOMPARE(said(fx.f->txtYear(1, 22)), QStringLiteral("Office rent, Jul-27"));
+        QCOMPARE(said(fx.f->txtCompanyName()), QStringLiteral("Company Name"));
+        QCOMPARE(said(fx.f->DTPicker1()), QStringLiteral("Fiscal Year Begins"));
+    }
+
+    void aReaderThatArrivesLaterFindsTheWholeEditBoxes()
+    {
+        // Started with no one listening; a reader that comes later gets Qt's own edit box
+        // interface for every cell, named, with its text, never the stand-in the start-up used.
+        QVERIFY(fx.start([] { return QDate(2026, 3, 1); }));
+        QLineEdit* cell = fx.f->txtYear(1, 22);
+        cell->setText(QStringLiteral("$700.00"));
+        const ScreenReader reader;
+        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(cell);
+        QVERIFY(box && box->textInterface() && box->editableTextInterface());
+        QCOMPARE(box->role(), QAccessible::EditableText);
+        QCOMPARE(box->text(QAccessible::Name), QStringLiteral("Rent, Mar-26"));
+        QCOMPARE(box->text(QAccessible::Value), QStringLiteral("$700.00"));
+        QCOMPARE(box->textInterface()->characterCount(), 7);
     }
 };
 
