@@ -629,6 +629,72 @@ Value finalValue(Value v)
 // entries, with the same coercions and functions' rules as evaluateItem and reading the cells in
 // the same order. The first token outside that set gives nullopt and the caller evaluates the
 // whole formula again with evaluateItem (the cells read so far are then read again unchanged).
+// Whether evaluatePlain, with `top` entries of the given kinds on its stack, would compute the
+// tokens from `pos` on without handing the formula to the general evaluator. An entry IF picks at
+// run time counts as a range when either choice is one, so the answer may be no where it would go on.
+bool restIsPlain(std::span<const std::uint8_t> t, std::size_t pos, std::vector<bool> ranges)
+{
+    while (pos < t.size()) {
+        const std::size_t size = nextTokenSize(t, pos);
+        if (size == 0)
+            return false;
+        const std::uint8_t id = t[pos];
+        switch (baseId(id)) {
+        case kAdd: case kSub: case kMul: case kDiv: case kPower: case kConcat:
+        case kLt: case kLe: case kEq: case kGe: case kGt: case kNe:
+            if (ranges.size() < 2 || ranges.back() || ranges[ranges.size() - 2])
+                return false;
+            ranges.pop_back();
+            break;
+        case kUplus: case kUminus: case kPercent:
+            if (ranges.empty() || ranges.back())
+                return false;
+            break;
+        case kParen:
+            break;
+        case kAttr:
+            if (t[pos + 1] & kAttrSum) {
+                if (ranges.empty())
+                    return false;
+                ranges.back() = false;
+            }
+            break;
+        case kStr: case kErr: case kBool: case kInt: case kNum: case kRef:
+            ranges.push_back(false);
+            break;
+        case kArea:
+            if ((id & 0x60) == kClassArray)
+                return false;
+            ranges.push_back(true);
+            break;
+        case kFuncVar: {
+            if ((id & 0x60) == kClassArray)
+                return false;
+            const std::uint16_t index = readU16(t, pos + 2) & 0x7FFF;
+            const std::size_t argc = t[pos + 1] & 0x7F;
+            if (argc == 0 || argc > ranges.size())
+                return false;
+            const std::size_t first = ranges.size() - argc;
+            bool range = false;
+            if (index == static_cast<std::uint16_t>(Fn::If) && argc <= 3 && argc >= 2) {
+                if (ranges[first])
+                    return false;
+                range = ranges[first + 1] || (argc == 3 && ranges[first + 2]);
+            } else if (index != static_cast<std::uint16_t>(Fn::Sum)) {
+                return false;
+            }
+            ranges.resize(first);
+            ranges.push_back(range);
+            break;
+        }
+        default:
+            return false;
+        }
+        pos += size;
+    }
+    return ranges.size() == 1 && !ranges[0];
+}
+
 std::optional<Value> evaluatePlain(std::span<const std::uint8_t> t, const Evaluator& ev, bool tellSkipped)
 {
     // Each token pushes at most one entry, so the stack never holds more entries than the
@@ -698,6 +764,25 @@ std::optional<Value> evaluatePlain(std::span<const std::uint8_t> t, const Evalua
         }
         return numberResult(total);
     };
+    // A formula handed to the general evaluator is computed again from its start: before its sums
+    // have read many cells, the rest of the formula is checked to be plain, once.
+    long long summed = 0;
+    bool restChecked = false;
+    const auto sumOfManyCellsWasted = [&](std::size_t first, std::size_t next) {
+        constexpr long long kManyCells = 4096;
+        for (std::size_t k = first; k < top; ++k)
+            if (st[k].kind != PlainEntry::Val)
+                summed += static_cast<long long>(st[k].range.lastRow - st[k].range.firstRow + 1) *
+                          (st[k].range.lastCol - st[k].range.firstCol + 1);
+        if (restChecked || summed <= kManyCells)
+            return false;
+        restChecked = true;
+        std::vector<bool> ranges;
+        for (std::size_t k = 0; k < first; ++k)
+            ranges.push_back(st[k].kind == PlainEntry::Area);
+        ranges.push_back(false);   // the sum
+        return !restIsPlain(t, next, std::move(ranges));
+    };
 
     std::size_t pos = 0;
     while (pos < t.size()) {
@@ -738,6 +823,8 @@ std::optional<Value> evaluatePlain(std::span<const std::uint8_t> t, const Evalua
         case kAttr:
             if (t[pos + 1] & kAttrSum) {
                 if (top < 1)
+                    return std::nullopt;
+                if (sumOfManyCellsWasted(top - 1, pos + size))
                     return std::nullopt;
                 Value v = sum(top - 1);
                 st[top - 1].kind = PlainEntry::Val;
@@ -788,6 +875,8 @@ std::optional<Value> evaluatePlain(std::span<const std::uint8_t> t, const Evalua
                 return std::nullopt;
             const std::size_t first = top - argc;
             if (index == static_cast<std::uint16_t>(Fn::Sum)) {
+                if (sumOfManyCellsWasted(first, pos + size))
+                    return std::nullopt;
                 Value v = sum(first);
                 st[first].kind = PlainEntry::Val;
                 st[first].value = std::move(v);
