@@ -29,16 +29,9 @@ bool validError(std::uint8_t code)
     return false;
 }
 
-Value arithmetic(std::uint8_t op, const Value& a, const Value& b)
+// The arithmetic operator `op` (add to power) on two numbers.
+inline Value numbersArithmetic(std::uint8_t op, double x, double y)
 {
-    double x, y;
-    ErrorCode e;
-    if (a.isNumber() && b.isNumber()) {
-        x = a.number();
-        y = b.number();
-    } else if (!toNumber(a, x, e) || !toNumber(b, y, e)) {
-        return e;
-    }
     double r;
     switch (op) {
     case kAdd: r = x + y; break;
@@ -60,13 +53,9 @@ Value arithmetic(std::uint8_t op, const Value& a, const Value& b)
     return numberResult(r);
 }
 
-Value comparison(std::uint8_t op, const Value& a, const Value& b)
+// The comparison operator `op` given how its operands compare (-1, 0, 1).
+inline bool compared(std::uint8_t op, int c)
 {
-    if (a.isError())
-        return a;
-    if (b.isError())
-        return b;
-    const int c = compareValues(a, b);
     switch (op) {
     case kLt: return c < 0;
     case kLe: return c <= 0;
@@ -75,6 +64,28 @@ Value comparison(std::uint8_t op, const Value& a, const Value& b)
     case kGt: return c > 0;
     default: return c != 0;   // kNe
     }
+}
+
+Value arithmetic(std::uint8_t op, const Value& a, const Value& b)
+{
+    double x, y;
+    ErrorCode e;
+    if (a.isNumber() && b.isNumber()) {
+        x = a.number();
+        y = b.number();
+    } else if (!toNumber(a, x, e) || !toNumber(b, y, e)) {
+        return e;
+    }
+    return numbersArithmetic(op, x, y);
+}
+
+Value comparison(std::uint8_t op, const Value& a, const Value& b)
+{
+    if (a.isError())
+        return a;
+    if (b.isError())
+        return b;
+    return compared(op, compareValues(a, b));
 }
 
 Value binary(std::uint8_t op, const Value& a, const Value& b)
@@ -94,36 +105,12 @@ Value binary(std::uint8_t op, const Value& a, const Value& b)
 // binary() for two numbers without its calls, the same results; anything else through binary().
 inline Value numberBinary(std::uint8_t op, const Value& a, const Value& b)
 {
-    if (!a.isNumber() || !b.isNumber())
+    if (!a.isNumber() || !b.isNumber() || op == kConcat)
         return binary(op, a, b);
     const double x = a.number(), y = b.number();
-    double r;
-    switch (op) {
-    case kAdd: r = x + y; break;
-    case kSub: r = x - y; break;
-    case kMul: r = x * y; break;
-    case kDiv:
-        if (y == 0)
-            return ErrorCode::Div0;
-        r = x / y;
-        break;
-    case kLt: case kLe: case kEq: case kGe: case kGt: case kNe: {
-        const int c = x < y ? -1 : x > y ? 1 : 0;   // compareValues of two numbers
-        switch (op) {
-        case kLt: return c < 0;
-        case kLe: return c <= 0;
-        case kEq: return c == 0;
-        case kGe: return c >= 0;
-        case kGt: return c > 0;
-        default: return c != 0;
-        }
-    }
-    default:
-        return binary(op, a, b);
-    }
-    if (!std::isfinite(r))
-        return ErrorCode::Num;   // numberResult
-    return r;
+    if (op >= kLt && op <= kNe)
+        return compared(op, x < y ? -1 : x > y ? 1 : 0);   // compareValues of two numbers
+    return numbersArithmetic(op, x, y);
 }
 
 Value unary(std::uint8_t op, const Value& a)
