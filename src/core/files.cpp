@@ -11,6 +11,10 @@
 #include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
+#include "spreadsheet/sidethreads.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -131,6 +135,47 @@ bool IsScratchFile(const QString& path)
     return !path.isEmpty() && QFileInfo(path).absoluteDir() == QDir(ScratchFolder());
 }
 
+namespace {
+
+// The system gives a file's pages back when its name is gone and its last descriptor closes,
+// which for a picture of megabytes takes as long as writing a good part of it. A descriptor
+// held across the removal and closed on a side thread moves that work off the caller's thread;
+// the name is gone from the folder at the same moment as before. -1 for anything other than a
+// large plain file.
+int holdLargeFile(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    constexpr off_t kLarge = off_t(1) << 20;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kLarge)
+        return fd;
+    ::close(fd);
+#else
+    Q_UNUSED(path);
+#endif
+    return -1;
+}
+
+void closeBeside(int fd)
+{
+#ifdef Q_OS_UNIX
+    if (fd < 0)
+        return;
+    try {
+        ss::runBeside(0, [fd] { ::close(fd); });
+    } catch (...) {
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(fd);
+#endif
+}
+
+} // namespace
+
 void DeleteScratchFile(const QString& path)
 {
     if (QCoreApplication::instance())
@@ -138,7 +183,10 @@ void DeleteScratchFile(const QString& path)
     try {
         if (path.isEmpty())
             return;
-        if (QFile::remove(path))
+        const int held = holdLargeFile(path);
+        const bool removed = QFile::remove(path);
+        closeBeside(held);
+        if (removed)
             return;
         ForceDeleteFile(path);
     } catch (...) {

@@ -2,22 +2,30 @@
 
 #include "core/guard.h"
 #include "spreadsheet/render/picturememory.h"
+#include "spreadsheet/sidethreads.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <future>
+#include <limits>
+#include <memory>
+#include <optional>
+
+#include <unistd.h>
+
 // Rows are moved with SSSE3's byte shuffle where the compiler can target it and the processor has it.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define CORVANTIS_BMP_SHUFFLE 1
 #include <immintrin.h>
 #endif
-#include <cstring>
-#include <limits>
-#include <optional>
-#include <algorithm>
 
 namespace corvantis {
 
@@ -189,6 +197,85 @@ QImage blankPicture(const Plain24& p)
     return picture;
 }
 
+// The rows of a plain 24-bit file, read at their offsets from `fd` in pieces that the calling
+// thread and a side thread take in turn, each reading a piece and unpacking it while the other
+// does the same with the next. False when a read fails or comes up short. The state is shared
+// with the side thread's job, which may begin after the last piece was taken and then touches
+// neither the file nor the picture.
+bool readRowsBeside(int fd, const Plain24& p, uchar* pixels, qsizetype bytesPerLine)
+{
+    struct State {
+        State(int f, const Plain24& layout, uchar* at, qsizetype perLine, int rowsEach)
+            : fd(f), p(layout), pixels(at), bytesPerLine(perLine), rowsPerPiece(rowsEach),
+              pieces((layout.height + rowsEach - 1) / rowsEach)
+        {
+        }
+        const int fd;
+        const Plain24 p;
+        uchar* const pixels;
+        const qsizetype bytesPerLine;
+        const int rowsPerPiece, pieces;
+        std::atomic<int> next{0};
+        std::atomic<bool> failed{false};
+
+        // Reads and unpacks pieces until none is left; `chunk` holds one piece's rows.
+        void readClaimed(uchar* chunk)
+        {
+            for (int k; (k = next.fetch_add(1)) < pieces && !failed.load();) {
+                const int first = k * rowsPerPiece;
+                const int rows = std::min(rowsPerPiece, p.height - first);
+                if (!readFully(p.offBits + p.stride * first, chunk, p.stride * rows)) {
+                    failed.store(true);
+                    return;
+                }
+                for (int r = 0; r < rows; ++r) {
+                    const int y = p.height - 1 - (first + r);   // the file's first row is the picture's last
+                    unpackRow(chunk + p.stride * r, reinterpret_cast<QRgb*>(pixels + bytesPerLine * y), p.width);
+                }
+            }
+        }
+
+        bool readFully(qint64 at, uchar* to, qint64 want) const
+        {
+            while (want > 0) {
+                const ssize_t got = ::pread(fd, to, size_t(want), off_t(at));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    return false;
+                at += got;
+                to += got;
+                want -= got;
+            }
+            return true;
+        }
+    };
+    constexpr qint64 kPieceBytes = 128 * 1024;
+    const int rowsPerPiece = int(std::max<qint64>(1, kPieceBytes / p.stride));
+    const auto state = std::make_shared<State>(fd, p, pixels, bytesPerLine, rowsPerPiece);
+    const std::size_t chunkBytes = size_t(p.stride * rowsPerPiece);
+    std::future<void> beside;
+    const auto begun = std::make_shared<std::atomic<bool>>(false);
+    if (state->pieces > 1 && ss::sharingThreads() > 1) {
+        try {
+            beside = ss::runBeside(0, [state, begun, chunkBytes] {
+                begun->store(true);
+                if (state->next.load() >= state->pieces)
+                    return;
+                const auto chunk = std::make_unique<uchar[]>(chunkBytes);
+                state->readClaimed(chunk.get());
+            });
+        } catch (...) {
+            // no side thread: every piece is read here
+        }
+    }
+    const auto chunk = std::make_unique<uchar[]>(chunkBytes);
+    state->readClaimed(chunk.get());
+    if (beside.valid() && begun->load())
+        beside.get();   // its last piece is in the picture once this returns
+    return !state->failed.load();
+}
+
 // The sheet's picture read straight from its file (or any device), a few rows at a time: the file
 // is never held whole beside the picture. Null when it is of another kind or cannot be read through.
 QImage readPlain24(QIODevice& file)
@@ -203,6 +290,12 @@ QImage readPlain24(QIODevice& file)
     QImage picture = blankPicture(*p);
     if (picture.isNull())
         return {};
+    // A file on disk is read at its rows' offsets, by two threads at once.
+    if (auto* onDisk = qobject_cast<QFile*>(&file); onDisk && onDisk->handle() >= 0) {
+        if (!readRowsBeside(onDisk->handle(), *p, picture.bits(), picture.bytesPerLine()))
+            return {};
+        return picture;
+    }
     const int rowsAtOnce = int(std::max<qint64>(1, (256 * 1024) / p->stride));
     QByteArray chunk(qsizetype(p->stride * rowsAtOnce), Qt::Uninitialized);
     for (int done = 0; done < p->height;) {
@@ -260,22 +353,127 @@ QByteArray headers24(const QImage& picture)
     return bytes;
 }
 
-// Appends the picture's rows, bottom first, to `out`, handing over every `chunk` bytes or so.
-template <typename Flush>
-void appendRows(const QImage& picture, QByteArray& out, qint64 chunk, Flush&& flush)
+// Packs the file's rows [first, last) of `picture` into `to`: 24-bit, padded, the file's first
+// row being the picture's last.
+void packFileRows(const QImage& picture, int first, int last, uchar* to)
 {
     const qint64 width = picture.width();
     const qint64 stride = rowBytes24(width);
-    for (int y = picture.height() - 1; y >= 0; --y) {
-        const qsizetype at = out.size();
-        out.resize(at + qsizetype(stride));
-        auto* row = reinterpret_cast<uchar*>(out.data()) + at;
-        packRow(reinterpret_cast<const QRgb*>(picture.constScanLine(y)), row, width);
-        std::memset(row + width * 3, 0, size_t(stride - width * 3));
-        if (out.size() >= chunk)
-            flush(out);
+    for (int r = first; r < last; ++r, to += stride) {
+        packRow(reinterpret_cast<const QRgb*>(picture.constScanLine(picture.height() - 1 - r)), to, width);
+        std::memset(to + width * 3, 0, size_t(stride - width * 3));
     }
 }
+
+// The file's rows in pieces of about `kPieceBytes`, packed on a side thread while this one writes
+// the pieces packed before: writing to the file is the slower half, so the packing costs no
+// time of its own. Pieces go round two buffers; whichever thread is free packs the next piece,
+// so a side thread held up elsewhere only leaves more of the packing here. The state is shared
+// with the side thread's job, which may begin after the last piece was written and then finds
+// nothing to do.
+class PackedPieces {
+public:
+    static constexpr qint64 kPieceBytes = 256 * 1024;
+    static constexpr int kBuffers = 2;
+
+    explicit PackedPieces(const QImage& picture) : mState(std::make_shared<State>(picture)) {}
+
+    ~PackedPieces()
+    {
+        // A failed write leaves pieces unclaimed: a side thread stops claiming them, and one
+        // waiting for a buffer is let go.
+        mState->next.store(mState->pieces);
+        mState->written.store(std::numeric_limits<int>::max() / 2);
+        mState->written.notify_all();
+    }
+
+    // Writes every piece through `write(const char*, qint64)` in the file's order.
+    template <typename Write>
+    void writeAll(const QByteArray& headers, Write&& write)
+    {
+        State& st = *mState;
+        std::memcpy(st.buffers[0].get(), headers.constData(), size_t(kHeadersSize));
+        if (st.pieces > 1) {
+            try {
+                ss::runBeside(0, [state = mState] { state->packClaimed(); });
+            } catch (...) {
+                // no side thread: every piece is packed here
+            }
+        }
+        for (int k = 0; k < st.pieces; ++k) {
+            State::Buffer& buffer = st.bufferOf(k);
+            int expected = k;
+            if (buffer.ready.load() != k && st.next.compare_exchange_strong(expected, k + 1))
+                st.pack(k);   // not yet taken by the side thread
+            for (int seen; (seen = buffer.ready.load()) != k;)
+                buffer.ready.wait(seen);
+            const qint64 rows = st.rowsOf(k);
+            if (k == 0)
+                write(reinterpret_cast<const char*>(st.buffers[0].get()), kHeadersSize + rows * st.stride);
+            else
+                write(reinterpret_cast<const char*>(buffer.bytes), rows * st.stride);
+            st.written.store(k + 1);
+            st.written.notify_one();
+        }
+    }
+
+private:
+    struct State {
+        struct Buffer {
+            uchar* bytes = nullptr;          // where its rows begin
+            std::atomic<int> ready{-1};      // the piece whose rows are all in it
+        };
+
+        explicit State(const QImage& p)
+            : picture(p), stride(rowBytes24(p.width())),
+              rowsPerPiece(int(std::max<qint64>(1, kPieceBytes / stride))),
+              pieces((p.height() + rowsPerPiece - 1) / rowsPerPiece)
+        {
+            // The first buffer leaves room for the headers in front of its rows, so the first
+            // piece goes out in one write with them.
+            for (int b = 0; b < kBuffers; ++b) {
+                buffers[b] = std::make_unique<uchar[]>(size_t(kHeadersSize + stride * rowsPerPiece));
+                places[b].bytes = buffers[b].get() + kHeadersSize;
+            }
+        }
+
+        Buffer& bufferOf(int piece) { return places[piece % kBuffers]; }
+        qint64 rowsOf(int piece) const { return std::min(rowsPerPiece, picture.height() - piece * rowsPerPiece); }
+
+        // Packs piece `k` once its buffer has been written out.
+        void pack(int k)
+        {
+            for (int w; k - (w = written.load()) >= kBuffers;)
+                written.wait(w);
+            if (written.load() > pieces)
+                return;   // the writing has stopped
+            Buffer& buffer = bufferOf(k);
+            const int first = k * rowsPerPiece;
+            packFileRows(picture, first, first + int(rowsOf(k)), buffer.bytes);
+            buffer.ready.store(k);
+            buffer.ready.notify_one();
+        }
+
+        // The side thread's part: the next unclaimed piece, and the next, until none is left or
+        // the writing has stopped.
+        void packClaimed()
+        {
+            for (int k; (k = next.fetch_add(1)) < pieces;)
+                pack(k);
+        }
+
+        const QImage picture;
+        const qint64 stride;
+        const int rowsPerPiece;
+        const int pieces;
+        std::unique_ptr<uchar[]> buffers[kBuffers];
+        Buffer places[kBuffers];
+        std::atomic<int> next{0};      // the next piece no thread has claimed
+        std::atomic<int> written{0};   // pieces written to the file
+    };
+
+    std::shared_ptr<State> mState;
+};
 
 } // namespace
 
@@ -285,8 +483,8 @@ QByteArray encodeBmp(const QImage& picture)
     if (!writtenHere(picture))
         return encodeWithQt(picture);
     QByteArray bytes = headers24(picture);
-    bytes.reserve(kHeadersSize + rowBytes24(picture.width()) * picture.height());
-    appendRows(picture, bytes, std::numeric_limits<qint64>::max(), [](QByteArray&) {});
+    bytes.resize(qsizetype(kHeadersSize + rowBytes24(picture.width()) * picture.height()));
+    packFileRows(picture, 0, picture.height(), reinterpret_cast<uchar*>(bytes.data()) + kHeadersSize);
     return bytes;
 }
 
@@ -300,15 +498,10 @@ void writeBmpFile(const QImage& picture, const QString& path, Durability durabil
         return;
     }
     // Written in pieces: the whole file never stands in memory beside the picture.
-    constexpr qint64 kChunk = 256 * 1024;
     SafeFile file(path, SafeFile::Existing::Replace, durability);
-    QByteArray pending = headers24(picture);
-    pending.reserve(kChunk + rowBytes24(picture.width()));
-    appendRows(picture, pending, kChunk, [&](QByteArray& out) {
-        file.write(out);
-        out.resize(0);
+    PackedPieces(picture).writeAll(headers24(picture), [&](const char* bytes, qint64 size) {
+        file.write(QByteArray::fromRawData(bytes, qsizetype(size)));
     });
-    file.write(pending);
     file.commit();
 }
 

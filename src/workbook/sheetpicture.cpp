@@ -2,7 +2,6 @@
 
 #include "core/guard.h"
 #include "core/safefile.h"
-#include "spreadsheet/render/picturememory.h"
 #include "workbook/bmpfile.h"
 
 #include <QClipboard>
@@ -72,7 +71,7 @@ QImage GetClipboardPicture(int format)
     return QImage();
 }
 
-void saveCellsActivesheet(const Workbook& workbook, const QString& path, ss::PictureMemoryAhead* readBack)
+void saveCellsActivesheet(const Workbook& workbook, const QString& path)
 {
     Guard g(Procedure::SheetPicture);
     std::optional<Worksheet> sheet;
@@ -100,8 +99,6 @@ void saveCellsActivesheet(const Workbook& workbook, const QString& path, ss::Pic
         const QImage picture = GetClipboardPicture(0);
         if (picture.isNull())
             throw StepError(QStringLiteral("The clipboard holds no picture"));
-        if (readBack)
-            readBack->prepare(picture.size(), QImage::Format_RGB32, 1);
         writeBmpFile(picture, path, Durability::Scratch);
     });
 }

@@ -8,18 +8,12 @@
 
 #include <functional>
 
-namespace ss {
-class PictureMemoryAhead;
-}
-
 namespace corvantis {
 
 // Writes the picture of the active sheet's used range to `path` as a BMP file, replacing any
 // file there. A sheet whose used range ends in row 1 or column A gives no file and no message.
 // Failing steps are reported through the error report and the routine goes on where it can.
-// While the file is written, `readBack` (when given) makes ready the memory of one picture of
-// the same size, for the copy the preview reads back from the file.
-void saveCellsActivesheet(const Workbook& workbook, const QString& path, ss::PictureMemoryAhead* readBack = nullptr);
+void saveCellsActivesheet(const Workbook& workbook, const QString& path);
 
 // The clipboard's picture, asked for up to 1000 times in a row while the clipboard is busy;
 // a null image when every request failed. Format 0 lets the clipboard choose; the other

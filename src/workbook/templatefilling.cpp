@@ -209,7 +209,7 @@ void ProjectionRun::takePicture()
         return;
     Workbook secondBook;
     g.step(190, [&] { secondBook = second->Workbooks()(second->Workbooks().count()); });
-    g.step(192, [&] { saveCellsActivesheet(secondBook, picturePath(), &mPictureMemory); });
+    g.step(192, [&] { saveCellsActivesheet(secondBook, picturePath()); });
     g.step(194, [&] { second->DisplayAlerts(false); });
     g.step(196, [&] { secondBook.Close(); });
     g.step(198, [&] { second->Quit(); });

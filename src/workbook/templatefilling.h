@@ -65,8 +65,7 @@ private:
     bool abandon(int step);
     void preparePictureMemory();
     Guard& mGuard;
-    // The memory of the sheet's picture, and then of its copy read back for the preview, made
-    // ready during the generation and given back with it.
+    // The memory of the sheet's picture, made ready during the generation and given back with it.
     ss::PictureMemoryAhead mPictureMemory;
     QString mWorkbookPath;
     int mFailedStep = 0;

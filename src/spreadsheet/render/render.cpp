@@ -3,6 +3,7 @@
 #include "spreadsheet/error.h"
 #include "spreadsheet/numfmt.h"
 #include "spreadsheet/render/picturememory.h"
+#include "spreadsheet/sidethreads.h"
 
 #include <QFont>
 #include <QFontDatabase>
@@ -13,12 +14,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <future>
-#include <thread>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -151,55 +149,6 @@ struct FormatEntry {
     }
 };
 
-// A thread that draws bands of pictures beside the calling one. It lives as long as the process,
-// so its fonts, like the calling thread's, are loaded once rather than for every picture; it is
-// never stopped (the process ends it), so nothing it holds is torn down after the application.
-class BandThread {
-public:
-    std::future<void> run(std::function<void()> job)
-    {
-        std::packaged_task<void()> task(std::move(job));
-        std::future<void> done = task.get_future();
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            jobs_.push_back(std::move(task));
-        }
-        wake_.notify_one();
-        return done;
-    }
-
-    BandThread()
-    {
-        std::thread([this] {
-            for (;;) {
-                std::packaged_task<void()> task;
-                {
-                    std::unique_lock<std::mutex> lock(mutex_);
-                    wake_.wait(lock, [this] { return !jobs_.empty(); });
-                    task = std::move(jobs_.front());
-                    jobs_.pop_front();
-                }
-                task();
-            }
-        }).detach();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::packaged_task<void()>> jobs_;
-};
-
-BandThread& bandThread(std::size_t index)
-{
-    static std::mutex guard;
-    static std::vector<BandThread*> threads;   // kept for the whole run, see above
-    const std::lock_guard<std::mutex> lock(guard);
-    while (threads.size() <= index)
-        threads.push_back(new BandThread);
-    return *threads[index];
-}
-
 class Renderer {
 public:
     Renderer(const Workbook& wb, const Sheet& sheet, const RangeAddress& range, const RenderOptions& opt)
@@ -258,13 +207,13 @@ public:
             explicit Shared(std::size_t helpers) : begun(helpers) {}
         };
         const std::size_t count = edges.size() - 1;
-        const std::size_t helpers = std::min(count, bandThreads()) - 1;
+        const std::size_t helpers = std::min(count, sharingThreads()) - 1;
         const auto shared = std::make_shared<Shared>(helpers);
         std::vector<std::future<void>> jobs(helpers);
         std::exception_ptr failure;
         try {
             for (std::size_t t = 0; t < helpers; ++t)
-                jobs[t] = bandThread(t).run([&, shared, count, t] {
+                jobs[t] = runBeside(t, [&, shared, count, t] {
                     shared->begun[t] = true;
                     std::optional<Renderer> own;
                     for (std::size_t k; (k = shared->next.fetch_add(1)) < count;) {
@@ -416,11 +365,6 @@ private:
         return ys_[i] - margin_ < bandBottom_ && reach_[i] + margin_ > bandTop_;
     }
 
-    // The threads that draw a picture's bands, the calling one with them: one per processor, up to two.
-    static std::size_t bandThreads()
-    {
-        return std::min(2u, std::max(1u, std::thread::hardware_concurrency()));
-    }
 
     // Horizontal band edges on row edges, about equal in work: `bands` of them, or by the
     // picture's size and the processors when 0. A row's work is its pixels, which every band
@@ -430,7 +374,7 @@ private:
         const int h = size().height();
         if (bands <= 0) {
             const bool large = static_cast<qint64>(size().width()) * h >= kBandedPixels;
-            bands = large && bandThreads() > 1 ? static_cast<int>(kBandsPerThread * bandThreads()) : 1;
+            bands = large && sharingThreads() > 1 ? static_cast<int>(kBandsPerThread * sharingThreads()) : 1;
         }
         std::vector<int> edges{0};
         if (bands <= 1 || h <= 0) {
