@@ -387,13 +387,69 @@ struct Fixed {
     std::string fracPart;  // exactly `frac` digits
 };
 
-// x (finite, not zero) to 15 significant digits in the form "d.ddddddddddddddde+XX", as printf's
-// "%.14e" writes it, without printf's cost; the terminating NUL follows.
+} // namespace
+
+// Most numbers a sheet shows (amounts, percentages, counts) lie between 1e-4 and 1e15. There the
+// double, an integer mantissa over 2^shift, times 10^k (k = 14 - its decimal exponent) is an integer of at most 117 bits
+// divided by a power of two, so the fifteen digits are that quotient rounded exactly as the
+// general conversion rounds (to nearest, ties to even). Other numbers take the general way.
 void fifteenDigits(double x, char (&buf)[64])
 {
+    static constexpr std::uint64_t kPow10[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull,
+                                                 100000000ull, 1000000000ull, 10000000000ull, 100000000000ull,
+                                                 1000000000000ull, 10000000000000ull, 100000000000000ull,
+                                                 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
+                                                 1000000000000000000ull, 10000000000000000000ull};
+    if (x >= 1e-4 && x < 1e15) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &x, sizeof bits);
+        const int biased = static_cast<int>(bits >> 52);                 // x > 0 and normal here
+        const std::uint64_t mantissa = (bits & ((std::uint64_t(1) << 52) - 1)) | (std::uint64_t(1) << 52);
+        const int shift = 1075 - biased;                                 // x = mantissa / 2^shift; 3 <= shift <= 66
+        // The decimal exponent from the binary one, perhaps one low; the digits' count puts it right.
+        int e = static_cast<int>(std::floor((biased - 1023) * 0.30102999566398120));
+        if (e + 1 >= 0 && e + 1 < 16 && x >= static_cast<double>(kPow10[e + 1]))
+            ++e;
+        for (int tries = 0; tries < 3; ++tries) {
+            const int k = 14 - e;
+            if (k < 0 || k > 19)
+                break;
+            const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * kPow10[k];
+            auto digits = static_cast<std::uint64_t>(scaled >> shift);
+            const unsigned __int128 rest = scaled & ((static_cast<unsigned __int128>(1) << shift) - 1);
+            const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+            if (rest > half || (rest == half && (digits & 1)))
+                ++digits;
+            if (digits >= kPow10[15]) {
+                ++e;
+                continue;
+            }
+            if (digits < kPow10[14]) {
+                --e;
+                continue;
+            }
+            char* at = buf + 16;   // "d." and fourteen digits, written from the last
+            for (int i = 0; i < 14; ++i) {
+                *--at = static_cast<char>('0' + digits % 10);
+                digits /= 10;
+            }
+            buf[1] = '.';
+            buf[0] = static_cast<char>('0' + digits);
+            at = buf + 16;
+            *at++ = 'e';
+            *at++ = e < 0 ? '-' : '+';
+            const int magnitude = e < 0 ? -e : e;
+            *at++ = static_cast<char>('0' + magnitude / 10);
+            *at++ = static_cast<char>('0' + magnitude % 10);
+            *at = '\0';
+            return;
+        }
+    }
     const auto done = std::to_chars(buf, buf + sizeof buf - 1, x, std::chars_format::scientific, 14);
     *done.ptr = '\0';
 }
+
+namespace {
 
 // The exponent fifteenDigits wrote after the 'e'.
 int exponentOf(const char* buf)

@@ -26,6 +26,10 @@ std::string formatGeneral(double number, int maxChars);
 
 bool isDateFormat(const std::string& formatCode);
 
+// x (finite, above zero) to 15 significant digits, correctly rounded, as "d.ddddddddddddddde+XX"
+// (printf's "%.14e"): the digits every number format starts from. NUL-terminated in `buf`.
+void fifteenDigits(double x, char (&buf)[64]);
+
 struct ParsedFormat;
 
 // A format code read once, for the many values of a picture or a column that share it: formats

@@ -2,6 +2,11 @@
 
 #include <QtTest>
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <random>
+
 using ss::ErrorCode;
 using ss::Value;
 
@@ -168,6 +173,44 @@ private slots:
         QCOMPARE(QString::fromStdString(ss::formatGeneral(1234.5678, 6)), QString("1234.6"));
         QCOMPARE(QString::fromStdString(ss::formatGeneral(123456789.0, 5)), QString("1E+08"));
         QCOMPARE(QString::fromStdString(ss::formatGeneral(-0.123456, 4)), QString("-0.12"));
+    }
+
+    // Every format starts from the fifteen digits; the quick way for everyday numbers must give
+    // the general conversion's digits to the last, ties and powers of ten included.
+    void fifteenDigitsAsTheGeneralConversion()
+    {
+        const auto general = [](double x) {
+            char buf[64];
+            *std::to_chars(buf, buf + 63, x, std::chars_format::scientific, 14).ptr = '\0';
+            return std::string(buf);
+        };
+        const auto quick = [](double x) {
+            char buf[64];
+            ss::fifteenDigits(x, buf);
+            return std::string(buf);
+        };
+        std::vector<double> xs = {1e-4, 1e15, 0.1, 0.3, 2.345, 12345.675, 100000000000000.5, 100000000000001.5,
+                                  999999999999999.5, 99999999999999.95, 0.00999999999999999, 1234.5, 5e-5, 7e20};
+        for (int k = -5; k <= 16; ++k) {
+            const double p = std::pow(10.0, k);
+            xs.insert(xs.end(), {p, std::nextafter(p, 0.0), std::nextafter(p, 1e300)});
+        }
+        std::mt19937_64 random(11);
+        for (int i = 0; i < 300000; ++i) {
+            const auto bits = random();
+            xs.push_back(static_cast<double>(bits % 10000000000ull) / 100.0);                    // amounts in cents
+            xs.push_back(std::ldexp(static_cast<double>(bits >> 11), -static_cast<int>(bits % 70)));   // any mantissa
+            double any;
+            const std::uint64_t raw = (bits & 0x800fffffffffffffull) | ((1000 + bits % 80) << 52);
+            std::memcpy(&any, &raw, sizeof any);
+            xs.push_back(std::abs(any));
+        }
+        for (const double x : xs) {
+            if (!(x > 0) || !std::isfinite(x))
+                continue;
+            if (quick(x) != general(x))
+                QFAIL(qPrintable(QStringLiteral("%1: %2 against %3").arg(x, 0, 'g', 17).arg(QString::fromStdString(quick(x)), QString::fromStdString(general(x)))));
+        }
     }
 
     void dateDetection_data()
