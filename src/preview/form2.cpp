@@ -16,8 +16,10 @@
 #include "ui/windowcolours.h"
 #include "workbook/excelapp.h"
 #include "workbook/sheetdrawing.h"
+#include "spreadsheet/sidethreads.h"
 
 #include <QCloseEvent>
+#include <QPromise>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -107,6 +109,10 @@ void Form2::createControls()
     mPicture1 = new PictureBox(mPicture2->clientArea(), 1);
     tag(mPicture1, "Picture1", ControlKind::PictureBox);
     mPicture1->setGeometryTwips(0, 0, 2340, 3435);
+    connect(&mDescribing, &QFutureWatcherBase::finished, mPicture1, [this] {
+        if (mDescribing.future().resultCount() > 0)
+            mPicture1->setAccessibleName(mDescribing.result());
+    });
 
     mVScroll1 = new QScrollBar(Qt::Vertical, this);
     tag(mVScroll1, "VScroll1", ControlKind::ScrollBar);
@@ -196,7 +202,27 @@ void Form2::setExcelFile(const QString& path)
         mDrawingFailed = false;
     }
     mExcelFile = path;
-    mPicture1->setAccessibleName(pictureAlternative(path));
+    describePicture(path);
+}
+
+// The picture's name for screen readers says what the workbook holds; finding that out opens the
+// workbook once more, which a side thread does while the window comes up. The name arrives a
+// moment after the picture, and only the latest workbook's.
+void Form2::describePicture(const QString& path)
+{
+    mPicture1->setAccessibleName(QString());
+    auto promise = std::make_shared<QPromise<QString>>();
+    promise->start();
+    mDescribing.setFuture(promise->future());   // a description still being made for another is dropped
+    try {
+        ss::runBeside(0, [promise, path] {
+            promise->addResult(pictureAlternative(path));
+            promise->finish();
+        });
+    } catch (...) {
+        promise->addResult(pictureAlternative(path));   // no side thread: made here
+        promise->finish();
+    }
 }
 
 void Form2::changeEvent(QEvent* event)

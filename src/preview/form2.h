@@ -3,6 +3,7 @@
 // the generated workbook, going back to the inputs, and the end of the program.
 #include "preview/zoompan.h"
 
+#include <QFutureWatcher>
 #include <QPixmap>
 #include <QPointF>
 #include <QPointer>
@@ -84,6 +85,7 @@ private:
     void ApplyZoom(float factor);
     void showZoomed(int widthPixels, int heightPixels);
     bool openDrawing();
+    void describePicture(const QString& path);
     void setBarSteps();
     QPointF viewCentre() const;
     void centreOn(const QPointF& share);
@@ -105,6 +107,7 @@ private:
     QPushButton* mPushButton8 = nullptr;
 
     QString mExcelFile;   // full path of the generated scratch workbook
+    QFutureWatcher<QString> mDescribing;   // the workbook's description for screen readers, being made
     QPointer<QWidget> mMainWindow;
     SettingsStore* mStore = nullptr;
     std::unique_ptr<PointerRules> mPointer;

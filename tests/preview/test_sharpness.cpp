@@ -84,6 +84,8 @@ private slots:
         form.setPicture(QPixmap::fromImage(snapshot));
         form.setExcelFile(workbook);
         form.show();
+        // The picture's name for screen readers, made beside, arrives and says whose projection it is.
+        QTRY_VERIFY(form.Picture1()->accessibleName().contains(QStringLiteral("Harbour Lane Bakery")));
         // 100 %: twice the snapshot's pixels, painted by the engine at that scale.
         const QImage shown = form.Picture1()->grab().toImage();
         QCOMPARE(shown.devicePixelRatio(), 2.0);
