@@ -972,10 +972,13 @@ void StreamWriter::sheet(const Sheet& s, int index)
         rec(rt::DefaultRowHeight, w);
     }
     {
-        // The flags as read, with fit-to-page as the model says.
+        // The flags as read, with fit-to-page as the model says. The sheet is written as a
+        // worksheet, so it never says it is a dialog sheet (a file with several WSBOOL records
+        // may have said so in one the reader did not go by).
         std::uint16_t wsBool = 0x04C1;
         if (const RawRecord* kept = findKept(s, rt::WsBool); kept && kept->data.size() >= 2)
             wsBool = static_cast<std::uint16_t>(kept->data[0] | kept->data[1] << 8);
+        wsBool &= static_cast<std::uint16_t>(~0x0010);
         rec16(rt::WsBool, static_cast<std::uint16_t>((wsBool & ~0x0100) | (s.page.fitToPage ? 0x0100 : 0)));
     }
     placedSheet(s, rt::Header, &kEmpty);
