@@ -304,6 +304,16 @@ QIODevice& SafeFile::device()
     return *mDevice;
 }
 
+void SafeFile::reserve(qint64 bytes)
+{
+#ifdef __linux__
+    if (mDevice && mDevice->fd() >= 0 && bytes > 0)
+        (void)::fallocate(mDevice->fd(), 0, 0, off_t(bytes));
+#else
+    Q_UNUSED(bytes);
+#endif
+}
+
 void SafeFile::write(const QByteArray& bytes)
 {
     if (mTemporary.isEmpty())

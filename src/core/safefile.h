@@ -50,6 +50,11 @@ public:
 
     QIODevice& device();                  // open for writing, for streaming writers (QPdfWriter)
     void write(const QByteArray& bytes);
+    // Sets the room for a file of `bytes` aside on the disk at once, where the file system can,
+    // so that a large file is not given its blocks a few at a time as it is written. Only a
+    // head start: where the system cannot, nothing happens, and a disk without the room fails
+    // at the write as before.
+    void reserve(qint64 bytes);
     void commit();                        // the target is replaced now
 
     // The checks the constructor makes, for callers that want to refuse a target before doing

@@ -499,6 +499,7 @@ void writeBmpFile(const QImage& picture, const QString& path, Durability durabil
     }
     // Written in pieces: the whole file never stands in memory beside the picture.
     SafeFile file(path, SafeFile::Existing::Replace, durability);
+    file.reserve(kHeadersSize + rowBytes24(picture.width()) * picture.height());
     PackedPieces(picture).writeAll(headers24(picture), [&](const char* bytes, qint64 size) {
         file.write(QByteArray::fromRawData(bytes, qsizetype(size)));
     });
