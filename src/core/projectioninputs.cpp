@@ -135,7 +135,22 @@ QString cellSettingKey(const QString& control, int line)
 
 InputKey InputKey::companyName() { return InputKey(QStringLiteral("txtCompanyName")); }
 InputKey InputKey::fiscalStart() { return InputKey(QStringLiteral("DTPicker1")); }
-InputKey InputKey::cell(int line, int column) { return InputKey(cellSettingKey(inputControlName(column), line)); }
+InputKey InputKey::cell(int line, int column)
+{
+    // Start-up reads every cell's key and the write-through of its text builds it again: the
+    // sheet's keys are spelled once.
+    using Keys = std::array<std::array<QString, kColumnCount>, kLineCount>;
+    static const Keys* const keys = [] {
+        auto* all = new Keys;
+        for (int l = 0; l < kLineCount; ++l)
+            for (int c = 0; c < kColumnCount; ++c)
+                (*all)[static_cast<std::size_t>(l)][static_cast<std::size_t>(c)] = cellSettingKey(inputControlName(c), l);
+        return all;
+    }();
+    if (line >= 0 && line < kLineCount && column >= 0 && column < kColumnCount)
+        return InputKey((*keys)[static_cast<std::size_t>(line)][static_cast<std::size_t>(column)]);
+    return InputKey(cellSettingKey(inputControlName(column), line));
+}
 
 // --- a snapshot -----------------------------------------------------------------------------
 

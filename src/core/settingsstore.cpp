@@ -42,6 +42,18 @@ SettingsStore& SettingsStore::standard()
     return store;
 }
 
+const QString& SettingsStore::programName()
+{
+    static const QString name = QLatin1String(kSettingsApplication);
+    return name;
+}
+
+const QString& SettingsStore::sectionName()
+{
+    static const QString name = QLatin1String(kSettingsSection);
+    return name;
+}
+
 QString SettingsStore::fileName() const
 {
     return mSettings->fileName();

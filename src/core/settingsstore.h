@@ -45,10 +45,10 @@ public:
                        const QString& defaultValue) const;
 
     // The program's own section.
-    void save(const QString& key, const QString& value) { SaveSetting(kSettingsApplication, kSettingsSection, key, value); }
+    void save(const QString& key, const QString& value) { SaveSetting(programName(), sectionName(), key, value); }
     QString get(const QString& key, const QString& defaultValue) const
     {
-        return GetSetting(kSettingsApplication, kSettingsSection, key, defaultValue);
+        return GetSetting(programName(), sectionName(), key, defaultValue);
     }
 
     QString fileName() const;
@@ -78,6 +78,9 @@ public:
     };
 
 private:
+    // kSettingsApplication and kSettingsSection as strings, made once: start-up reads hundreds of keys.
+    static const QString& programName();
+    static const QString& sectionName();
     QString existingKey(const QString& key) const;   // the stored spelling of a key, or empty
     // While a batch is open nothing is synced, so the file is not read again either: the values
     // of a section are taken into memory once, and reads and writes of its plain keys use them.
