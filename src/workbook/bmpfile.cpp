@@ -197,11 +197,12 @@ QImage blankPicture(const Plain24& p)
     return picture;
 }
 
-// The rows of a plain 24-bit file, read at their offsets from `fd` in pieces that the calling
-// thread and a side thread take in turn, each reading a piece and unpacking it while the other
-// does the same with the next. False when a read fails or comes up short. The state is shared
-// with the side thread's job, which may begin after the last piece was taken and then touches
-// neither the file nor the picture.
+// The rows of a plain 24-bit file, read at their offsets from `fd` in pieces by the calling
+// thread, from the file's start, and a side thread, from its end, until they meet: each reads a
+// piece and unpacks it while the other does the same with another, and each stays in its own
+// part of the picture, whose memory the system then hands over to both at once. False when a
+// read fails or comes up short. The state is shared with the side thread's job, which may begin
+// after the last piece was taken and then touches neither the file nor the picture.
 bool readRowsBeside(int fd, const Plain24& p, uchar* pixels, qsizetype bytesPerLine)
 {
     struct State {
@@ -215,13 +216,29 @@ bool readRowsBeside(int fd, const Plain24& p, uchar* pixels, qsizetype bytesPerL
         uchar* const pixels;
         const qsizetype bytesPerLine;
         const int rowsPerPiece, pieces;
-        std::atomic<int> next{0};
+        // The first piece not taken from the start (high half) and one past the last not taken
+        // from the end (low half).
+        std::atomic<std::uint64_t> open{static_cast<std::uint64_t>(pieces)};
         std::atomic<bool> failed{false};
 
-        // Reads and unpacks pieces until none is left; `chunk` holds one piece's rows.
-        void readClaimed(uchar* chunk)
+        // The next piece from the start or from the end; -1 once they have met.
+        int claim(bool fromStart)
         {
-            for (int k; (k = next.fetch_add(1)) < pieces && !failed.load();) {
+            std::uint64_t ends = open.load();
+            for (;;) {
+                const auto first = static_cast<std::uint32_t>(ends >> 32), end = static_cast<std::uint32_t>(ends);
+                if (first >= end)
+                    return -1;
+                const std::uint64_t taken = fromStart ? ends + (std::uint64_t(1) << 32) : ends - 1;
+                if (open.compare_exchange_weak(ends, taken))
+                    return static_cast<int>(fromStart ? first : end - 1);
+            }
+        }
+
+        // Reads and unpacks pieces until none is left; `chunk` holds one piece's rows.
+        void readClaimed(uchar* chunk, bool fromStart)
+        {
+            for (int k; !failed.load() && (k = claim(fromStart)) >= 0;) {
                 const int first = k * rowsPerPiece;
                 const int rows = std::min(rowsPerPiece, p.height - first);
                 if (!readFully(p.offBits + p.stride * first, chunk, p.stride * rows)) {
@@ -260,17 +277,18 @@ bool readRowsBeside(int fd, const Plain24& p, uchar* pixels, qsizetype bytesPerL
         try {
             beside = ss::runBeside(0, [state, begun, chunkBytes] {
                 begun->store(true);
-                if (state->next.load() >= state->pieces)
+                const std::uint64_t ends = state->open.load();
+                if ((ends >> 32) >= (ends & 0xffffffffu))
                     return;
                 const auto chunk = std::make_unique<uchar[]>(chunkBytes);
-                state->readClaimed(chunk.get());
+                state->readClaimed(chunk.get(), false);
             });
         } catch (...) {
             // no side thread: every piece is read here
         }
     }
     const auto chunk = std::make_unique<uchar[]>(chunkBytes);
-    state->readClaimed(chunk.get());
+    state->readClaimed(chunk.get(), true);
     if (beside.valid() && begun->load())
         beside.get();   // its last piece is in the picture once this returns
     return !state->failed.load();
