@@ -197,6 +197,16 @@ QImage blankPicture(const Plain24& p)
     return picture;
 }
 
+// Unpacks `rows` of the file's rows, its rows [first, first + rows), from `from` into the picture
+// at `pixels`: the file's first row is the picture's last.
+void unpackFileRows(const Plain24& p, const uchar* from, int first, int rows, uchar* pixels, qsizetype bytesPerLine)
+{
+    for (int r = 0; r < rows; ++r) {
+        const int y = p.height - 1 - (first + r);
+        unpackRow(from + p.stride * r, reinterpret_cast<QRgb*>(pixels + bytesPerLine * y), p.width);
+    }
+}
+
 // The rows of a plain 24-bit file, read at their offsets from `fd` in pieces by the calling
 // thread, from the file's start, and a side thread, from its end, until they meet: each reads a
 // piece and unpacks it while the other does the same with another, and each stays in its own
@@ -220,6 +230,7 @@ bool readRowsBeside(int fd, const Plain24& p, uchar* pixels, qsizetype bytesPerL
         // from the end (low half).
         std::atomic<std::uint64_t> open{static_cast<std::uint64_t>(pieces)};
         std::atomic<bool> failed{false};
+        std::atomic<bool> sideBegun{false};
 
         // The next piece from the start or from the end; -1 once they have met.
         int claim(bool fromStart)
@@ -235,20 +246,21 @@ bool readRowsBeside(int fd, const Plain24& p, uchar* pixels, qsizetype bytesPerL
             }
         }
 
-        // Reads and unpacks pieces until none is left; `chunk` holds one piece's rows.
-        void readClaimed(uchar* chunk, bool fromStart)
+        // Reads and unpacks pieces until none is left, into a piece's room of its own taken
+        // with the first one.
+        void readClaimed(bool fromStart)
         {
+            std::unique_ptr<uchar[]> chunk;
             for (int k; !failed.load() && (k = claim(fromStart)) >= 0;) {
+                if (!chunk)
+                    chunk = std::make_unique<uchar[]>(size_t(p.stride * rowsPerPiece));
                 const int first = k * rowsPerPiece;
                 const int rows = std::min(rowsPerPiece, p.height - first);
-                if (!readFully(p.offBits + p.stride * first, chunk, p.stride * rows)) {
+                if (!readFully(p.offBits + p.stride * first, chunk.get(), p.stride * rows)) {
                     failed.store(true);
                     return;
                 }
-                for (int r = 0; r < rows; ++r) {
-                    const int y = p.height - 1 - (first + r);   // the file's first row is the picture's last
-                    unpackRow(chunk + p.stride * r, reinterpret_cast<QRgb*>(pixels + bytesPerLine * y), p.width);
-                }
+                unpackFileRows(p, chunk.get(), first, rows, pixels, bytesPerLine);
             }
         }
 
@@ -270,26 +282,19 @@ bool readRowsBeside(int fd, const Plain24& p, uchar* pixels, qsizetype bytesPerL
     constexpr qint64 kPieceBytes = 128 * 1024;
     const int rowsPerPiece = int(std::max<qint64>(1, kPieceBytes / p.stride));
     const auto state = std::make_shared<State>(fd, p, pixels, bytesPerLine, rowsPerPiece);
-    const std::size_t chunkBytes = size_t(p.stride * rowsPerPiece);
     std::future<void> beside;
-    const auto begun = std::make_shared<std::atomic<bool>>(false);
     if (state->pieces > 1 && ss::sharingThreads() > 1) {
         try {
-            beside = ss::runBeside(0, [state, begun, chunkBytes] {
-                begun->store(true);
-                const std::uint64_t ends = state->open.load();
-                if ((ends >> 32) >= (ends & 0xffffffffu))
-                    return;
-                const auto chunk = std::make_unique<uchar[]>(chunkBytes);
-                state->readClaimed(chunk.get(), false);
+            beside = ss::runBeside(0, [state] {
+                state->sideBegun.store(true);
+                state->readClaimed(false);
             });
         } catch (...) {
             // no side thread: every piece is read here
         }
     }
-    const auto chunk = std::make_unique<uchar[]>(chunkBytes);
-    state->readClaimed(chunk.get(), true);
-    if (beside.valid() && begun->load())
+    state->readClaimed(true);
+    if (beside.valid() && state->sideBegun.load())
         beside.get();   // its last piece is in the picture once this returns
     return !state->failed.load();
 }
@@ -321,11 +326,8 @@ QImage readPlain24(QIODevice& file)
         const qint64 want = p->stride * rows;
         if (file.read(chunk.data(), want) != want)
             return {};
-        for (int k = 0; k < rows; ++k) {
-            const int y = p->height - 1 - (done + k);   // the file's first row is the picture's last
-            unpackRow(reinterpret_cast<const uchar*>(chunk.constData()) + p->stride * k,
-                      reinterpret_cast<QRgb*>(picture.scanLine(y)), p->width);
-        }
+        unpackFileRows(*p, reinterpret_cast<const uchar*>(chunk.constData()), done, rows, picture.bits(),
+                       picture.bytesPerLine());
         done += rows;
     }
     return picture;
